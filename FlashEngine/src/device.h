@@ -1,0 +1,92 @@
+// The device model: one object per updatable device that discovery finds (a controller card with
+// its Velto-E controller, or a backplane with its Velto-I CPLD), and the program-wide list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum UpdateState : int {
+  UPDATE_DOWNGRADE = 0,     // the device's version sorts after the package version
+  UPDATE_REWRITE = 1,       // equal
+  UPDATE_UPGRADE = 2,       // the device's version sorts before the package version
+  UPDATE_NOT_COMPARED = 3,  // initial value
+};
+
+enum DeviceType : int { DEVICE_VELTO_E = 1, DEVICE_VELTO_I = 2 };
+
+class DeviceObj {
+ public:
+  DeviceObj() = default;
+  virtual ~DeviceObj() = default;
+
+  int getIdx() const { return idx_; }
+  void setIdx(int v) { idx_ = v; }
+  uint8_t getSegmentIdx() const { return segmentIdx_; }
+  void setSegmentIdx(uint8_t v) { segmentIdx_ = v; }
+  int getType() const { return type_; }
+  void setType(int v) { type_ = v; }
+  std::string getObjectName() const { return objectName_; }
+  void setObjectName(const std::string &v) { objectName_ = v; }
+  std::string getProductName() const { return productName_; }
+  void setProductName(const std::string &v) { productName_ = v; }
+  int getSlaveAddr() const { return slaveAddr_; }
+  void setSlaveAddr(int v) { slaveAddr_ = v; }
+  std::string getVersion() const { return version_; }
+  void setVersion(const std::string &v) { version_ = v; }
+  std::string getPackageVersion() const { return packageVersion_; }
+  void setPackageVersion(const std::string &v) { packageVersion_ = v; }
+  bool getFlashNeeded() const { return flashNeeded_; }
+  void setFlashNeeded(bool v) { flashNeeded_ = v; }
+  bool getFlashSucceeded() const { return flashSucceeded_; }
+  void setFlashSucceeded(bool v) { flashSucceeded_ = v; }
+  int getUpdateState() const { return updateState_; }
+  void setUpdateState(int v) { updateState_ = v; }
+  std::string getFwFile() const { return fwFile_; }
+  void setFwFile(const std::string &v) { fwFile_ = v; }
+
+ private:
+  int idx_ = 0;
+  uint8_t segmentIdx_ = 0xFF;
+  int type_ = 0;
+  std::string objectName_;
+  std::string productName_;
+  int slaveAddr_ = 0;
+  std::string version_ = "-1";
+  std::string packageVersion_;
+  bool flashNeeded_ = false;
+  bool flashSucceeded_ = false;
+  int updateState_ = UPDATE_NOT_COMPARED;
+  std::string fwFile_;
+};
+
+// Velto-E controller card: type 1, slave address 0x82.
+class VlteObj : public DeviceObj {
+ public:
+  VlteObj();
+};
+
+// Velto-I backplane CPLD: type 2, slave address 0x80, and the card it was found behind.
+class VltiObj : public DeviceObj {
+ public:
+  VltiObj();
+  int getCardIdx() const { return cardIdx_; }
+  void setCardIdx(int v) { cardIdx_ = v; }
+
+ private:
+  int cardIdx_ = 0;
+};
+
+// The program-wide device list, in discovery order; owns the objects.
+extern std::vector<DeviceObj *> g_deviceList;
+
+// Applicability check, configuration lookup and version comparison; appends the device to
+// g_deviceList or destroys it. Takes ownership either way.
+void addDevice(DeviceObj *device);
+
+// True when a listed device of type 1 has that segment index.
+bool segmentExists(uint8_t segment);
+
+// Bytewise comparison of version texts (common prefix as unsigned bytes, then the shorter first):
+// negative when device sorts before package, 0 when equal, positive after.
+int compareVersionText(const std::string &device, const std::string &package);

@@ -1,0 +1,61 @@
+// Firmware image files and the flash task interface. A task is created per device to update,
+// by device type, flashed once and destroyed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The parsed header of a firmware image file.
+struct FwHeaderInfo {
+  int headerLen = 0;
+  int headerVer = 0;
+  std::string strFwName;
+  std::string strFwRev;
+  std::string strDeviceId;
+  std::string strIsp;
+};
+
+constexpr int kFwHeaderSize = 40;
+
+const char *deviceTypeName(int code);  // "VeltoE", "VeltoI", ... or "Invalid"
+const char *chipName(int code);        // "EP4CGX15BF14C6N", ... or "Invalid"
+bool checkFwHeader(const FwHeaderInfo &info, int type);
+
+class FlashTaskVelto {
+ public:
+  FlashTaskVelto() = default;
+  virtual ~FlashTaskVelto();
+  FlashTaskVelto(const FlashTaskVelto &) = delete;
+  FlashTaskVelto &operator=(const FlashTaskVelto &) = delete;
+
+  virtual int Flash();
+  virtual bool initFlashing();
+  virtual int startFlashing();
+
+  FwHeaderInfo parseFwFile();
+
+  int engine() const { return engine_; }
+  int address() const { return address_; }
+  int deviceIndex() const { return deviceIndex_; }
+  const uint8_t *payload() const { return payload_.get(); }
+  uint32_t payloadSize() const { return payloadSize_; }
+  int deviceType() const { return deviceType_; }
+  const std::string &fwPath() const { return fwPath_; }
+
+ protected:
+  // Reads the image, checks its header against the task's type and keeps the payload.
+  bool loadPayload();
+
+  int engine_ = -1;
+  int address_ = -1;
+  int deviceIndex_ = 0;
+  std::unique_ptr<uint8_t[]> payload_;
+  uint32_t payloadSize_ = 0;
+  int deviceType_ = 0;
+  std::string fwPath_;
+};
+
+// The task for a device type: 1 FlashTaskVeltoE, 2 FlashTaskVeltoI; null for any other type.
+std::unique_ptr<FlashTaskVelto> createFlashTask(int type, int engine, int address,
+                                                std::string fwPath, int deviceIndex);

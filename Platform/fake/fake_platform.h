@@ -1,0 +1,114 @@
+// A platform for tests: the built-in backend for files, environment and conversions, with
+//  - a clock that records every sleep instead of sleeping (monotonicMs advances by the sleeps);
+//  - a command line the test chooses;
+//  - an SMBIOS table the test chooses;
+//  - a channel library the test chooses (usually the in-process simulator), and whether it is
+//    "present".
+// Construct one in a test (or fixture) and it installs itself; its destructor restores the
+// previous platform.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tal/platform.h"
+
+namespace tal::os {
+
+class FakePlatform : public Platform {
+ public:
+  FakePlatform();
+  ~FakePlatform() override;
+  FakePlatform(const FakePlatform &) = delete;
+  FakePlatform &operator=(const FakePlatform &) = delete;
+
+  // --- what the test sets ---
+  // Arguments of the process command line (program path first). commandLineAvailable = false
+  // makes both command-line queries fail.
+  std::vector<std::wstring> args{L"talhost.exe"};
+  bool commandLineAvailable = true;
+  std::vector<uint8_t> smbios;             // returned by rawSmbiosTable()
+  ChannelLibrary *channel = nullptr;       // returned by channelLibrary() when set
+  bool channelPresent = true;              // answer of channelLibraryPresent()
+  std::wstring module = L"";               // modulePath(); empty: the real one
+  std::wstring executable = L"";           // executablePath(); empty: the real one
+  std::wstring timeText = L"12:34:56";     // localTimeText()
+  std::wstring dateText = L"12/08/2026";   // localShortDateText()
+  bool hasExeVersion = true;               // fileVersion() of the executable path
+  FileVersion exeVersion{{1, 2, 3, 4}};
+
+  // --- what the test reads ---
+  std::vector<uint32_t> sleeps;  // every sleepMs argument, in order
+  uint64_t nowMs = 0;            // the fake clock
+  int preciseDepth = 0;          // beginPreciseSleeps minus endPreciseSleeps
+  int consoleLines = 0;          // last attachConsole argument
+
+  // Sum of all recorded sleeps.
+  uint64_t totalSleptMs() const;
+
+  // --- Platform ---
+  bool createDirectory(const std::wstring &path) override;
+  bool pathExists(const std::wstring &path) override;
+  bool isRegularFile(const std::wstring &path) override;
+  FileHandle openShared(const std::wstring &path) override;
+  bool appendFile(FileHandle file, const void *data, size_t size) override;
+  bool readWholeFile(FileHandle file, std::string &out) override;
+  bool closeFile(FileHandle file) override;
+  bool renameFile(const std::wstring &from, const std::wstring &to) override;
+  bool deleteFile(const std::wstring &path) override;
+  std::vector<std::wstring> findFiles(const std::wstring &folder,
+                                      const std::wstring &pattern) override;
+  FILE *openStream(const char *path, const char *mode) override;
+  std::string nativePath(const std::string &path) override;
+  std::wstring nativePath(const std::wstring &path) override;
+  std::wstring expandEnvironment(const std::wstring &text) override;
+  std::wstring tempFileName(const std::wstring &folder, const std::wstring &prefix,
+                            unsigned unique) override;
+  bool commandLine(std::wstring &out) override;
+  bool commandLineArguments(std::vector<std::wstring> &out) override;
+  std::wstring modulePath() override;
+  std::wstring executablePath() override;
+  bool fileVersion(const std::wstring &path, FileVersion &out) override;
+  std::string toAnsi(const std::wstring &text) override;
+  std::wstring fromAnsi(const std::string &text) override;
+  std::wstring localTimeText() override;
+  std::wstring localShortDateText() override;
+  void sleepMs(uint32_t ms) override;
+  uint64_t monotonicMs() override;
+  void beginPreciseSleeps() override;
+  void endPreciseSleeps() override;
+  void attachConsole(int lines) override;
+  std::vector<uint8_t> rawSmbiosTable() override;
+  bool channelLibraryPresent() override;
+  ChannelLibrary &channelLibrary() override;
+
+ private:
+  Platform *previous_;
+  Platform &real_;
+};
+
+// A scratch folder for one test: created empty under the system temp folder, removed with its
+// contents by the destructor. While it lives, SYSTEMDRIVE points at it (so the component log and
+// the engine log land inside it) and the current directory is it (restored afterwards).
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir &operator=(const ScratchDir &) = delete;
+  const std::string &path() const { return path_; }
+  // path() + "/" + relative
+  std::string file(const std::string &relative) const;
+  // Reads a whole file ("" when missing) / writes one (creating folders).
+  static std::string read(const std::string &path);
+  static void write(const std::string &path, const std::string &content);
+
+ private:
+  std::string path_;
+  std::string oldCwd_;
+  std::string oldSystemDrive_;
+  bool hadSystemDrive_ = false;
+};
+
+}  // namespace tal::os

@@ -1,0 +1,154 @@
+// The operating-system seam. Every call the system makes into the operating system goes through
+// one Platform object: files and folders, environment expansion, the process command line, the
+// module's own path, file versions, time texts, sleeps and the clock, the console, the SMBIOS
+// table, the channel library and the timer resolution.
+//
+// Two backends implement it: win32/ (the real Windows calls) and native/ (Linux, with a simulated
+// Windows host for what Linux lacks). Tests install a fake (tal::os::FakePlatform, fake/) that
+// records sleeps instead of sleeping and lets a test choose the command line, the SMBIOS table and
+// the channel library.
+//
+// Text conventions: wide strings (std::wstring) are UTF-16 on Windows and UTF-32 on Linux; narrow
+// strings are in the ANSI code page (UTF-8 on native). Paths may be written Windows-style
+// ("C:\\talsystem\\log\\", "\\talsystem\\log\\Verbose.log"); the native backend maps them (a drive
+// prefix and a path from the root of the current drive go to the drive root: $SYSTEMDRIVE when it
+// is set, else "/"; backslashes become slashes).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tal::os {
+
+// An open file of the framework's log (shared for reading and writing, writes go to the end).
+using FileHandle = void *;
+constexpr FileHandle kInvalidFile = nullptr;
+
+// The six functions of the management processor's channel library, with the C signatures both
+// platforms use (uintptr_t for the pointer-sized arguments). A function the library does not
+// export answers as a failed call (status 0xFFFFFFFF, received 0, message null).
+class ChannelLibrary {
+ public:
+  virtual ~ChannelLibrary() = default;
+  virtual uint32_t initialize(uintptr_t arg) = 0;
+  virtual uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
+                          uint32_t recvCount, uint32_t recvSize, uint32_t flags,
+                          void *reserved) = 0;
+  virtual uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
+                        uintptr_t reserved) = 0;
+  virtual uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
+                        uint32_t *wait) = 0;
+  virtual uint32_t close(void *handle) = 0;
+  virtual const char *statusMessage(uint32_t status) = 0;
+};
+
+// Name of the channel library as the engine loads it ("TalCi.dll"; native: "libTalCi.so").
+extern const wchar_t *const kChannelLibraryName;
+
+// File version from a version resource: major, minor, build, revision.
+struct FileVersion {
+  uint16_t part[4] = {0, 0, 0, 0};
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- files and folders (paths are wide; Windows-style paths are mapped on native) ---
+  // Creates one folder; false when it could not be created (an existing folder also gives false).
+  virtual bool createDirectory(const std::wstring &path) = 0;
+  // True when something exists at the path (file or folder).
+  virtual bool pathExists(const std::wstring &path) = 0;
+  // True when a regular file (not a folder) exists at the path.
+  virtual bool isRegularFile(const std::wstring &path) = 0;
+  // Opens the file for reading and writing, shared for reading and writing, creating it when it
+  // does not exist; never truncates. kInvalidFile on failure.
+  virtual FileHandle openShared(const std::wstring &path) = 0;
+  // Appends the bytes at the current end of the file. False on a write error.
+  virtual bool appendFile(FileHandle file, const void *data, size_t size) = 0;
+  // Reads the whole file from its start into out. False on a read error.
+  virtual bool readWholeFile(FileHandle file, std::string &out) = 0;
+  // Closes the handle. False when the close failed.
+  virtual bool closeFile(FileHandle file) = 0;
+  virtual bool renameFile(const std::wstring &from, const std::wstring &to) = 0;
+  virtual bool deleteFile(const std::wstring &path) = 0;
+  // Names (not paths) of the regular files in a folder (empty: the current directory) that match
+  // a pattern with '*' and '?' (case-insensitive, as Windows matches), in the order the file
+  // system returns them.
+  virtual std::vector<std::wstring> findFiles(const std::wstring &folder,
+                                              const std::wstring &pattern) = 0;
+  // Opens a file with the C runtime (the engine's log, its report and the firmware images use
+  // the standard stream functions). The narrow path is mapped like the wide ones.
+  virtual FILE *openStream(const char *path, const char *mode) = 0;
+  // The path as the operating system takes it (identity on Windows).
+  virtual std::string nativePath(const std::string &path) = 0;
+  virtual std::wstring nativePath(const std::wstring &path) = 0;
+
+  // --- environment ---
+  // Expands %VAR% references (names compared ignoring case); unknown names stay as written.
+  virtual std::wstring expandEnvironment(const std::wstring &text) = 0;
+  // GetTempFileNameW: a name "<folder>\\<prefix><hex unique>.TMP" (unique 0 lets the system
+  // choose and creates the file; non-zero only forms the name). Empty on failure.
+  virtual std::wstring tempFileName(const std::wstring &folder, const std::wstring &prefix,
+                                    unsigned unique) = 0;
+
+  // --- process ---
+  // The process command line as one string; false when it is not available.
+  virtual bool commandLine(std::wstring &out) = 0;
+  // The process command line split into arguments (the program path first); false on failure.
+  virtual bool commandLineArguments(std::vector<std::wstring> &out) = 0;
+  // Full path of this module (the plug-in library), and of the process's executable.
+  virtual std::wstring modulePath() = 0;
+  virtual std::wstring executablePath() = 0;
+  // The fixed file version of a file's version resource; false when it has none.
+  virtual bool fileVersion(const std::wstring &path, FileVersion &out) = 0;
+
+  // --- text conversion (ANSI code page; UTF-8 on native) ---
+  virtual std::string toAnsi(const std::wstring &text) = 0;
+  virtual std::wstring fromAnsi(const std::string &text) = 0;
+
+  // --- time ---
+  // Local time, 24-hour form without a time marker, in the system default locale ("13:05:09").
+  virtual std::wstring localTimeText() = 0;
+  // Local date in the system default locale's short date form.
+  virtual std::wstring localShortDateText() = 0;
+  virtual void sleepMs(uint32_t ms) = 0;
+  // Monotonic milliseconds (advanced by the fake's sleeps).
+  virtual uint64_t monotonicMs() = 0;
+  // Makes every sleep last what it says for a while (Windows: timeBeginPeriod(1) ... end).
+  // Calls nest; each begin needs one end.
+  virtual void beginPreciseSleeps() = 0;
+  virtual void endPreciseSleeps() = 0;
+
+  // --- console ---
+  // Allocates a console with a screen buffer of the given number of lines and binds the runtime's
+  // standard streams to it, unbuffered.
+  virtual void attachConsole(int lines) = 0;
+
+  // --- firmware tables ---
+  // What GetSystemFirmwareTable('RSMB', 0, ...) returns: the 8-byte raw header (bytes 4 to 7 the
+  // table length) then the table. Empty when there is none.
+  virtual std::vector<uint8_t> rawSmbiosTable() = 0;
+
+  // --- the management processor's channel library ---
+  // Presence test: loads the library by name and releases it at once.
+  virtual bool channelLibraryPresent() = 0;
+  // The library's functions, each bound on its first call.
+  virtual ChannelLibrary &channelLibrary() = 0;
+};
+
+// The current platform: the backend of this build unless a test installed another.
+Platform &sys();
+// Installs a platform (tests); nullptr restores the built-in backend. Not owned.
+void setPlatform(Platform *platform);
+// The built-in backend of this build.
+Platform &defaultPlatform();
+
+// Small helpers on top of the seam.
+// Wide <-> UTF-8 without going through the ANSI code page (JSON, simulator, tests).
+std::string toUtf8(const std::wstring &text);
+std::wstring fromUtf8(const std::string &text);
+
+}  // namespace tal::os

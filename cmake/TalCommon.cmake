@@ -1,0 +1,69 @@
+# Common settings for every target: warnings, sanitizers, and the third-party libraries
+# (Expat, GoogleTest, nlohmann-json, Google Benchmark) for the native and the Windows build.
+
+set(TAL_WARNINGS -Wall -Wextra -Wno-unused-parameter)
+if(TAL_WERROR)
+  list(APPEND TAL_WARNINGS -Werror)
+endif()
+
+# Apply the project's warning set to a target of ours (never to third-party code).
+function(tal_target_defaults target)
+  target_compile_options(${target} PRIVATE ${TAL_WARNINGS})
+endfunction()
+
+if(TAL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  include(TalMingwDeps)
+else()
+  find_package(EXPAT REQUIRED)
+  if(TAL_BUILD_TESTS)
+    find_package(GTest REQUIRED)
+  endif()
+  find_package(nlohmann_json 3 REQUIRED)
+  if(TAL_BUILD_BENCH)
+    find_package(benchmark QUIET)
+  endif()
+endif()
+
+# Helper for the test folders: one gtest executable registered with CTest.
+function(tal_add_gtest name)
+  add_executable(${name} ${ARGN})
+  tal_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gmock GTest::gtest_main)
+  if(WIN32)
+    add_test(NAME ${name} COMMAND ${TAL_WINE} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
+endfunction()
+
+# A library of the files found in the given folders (relative to the current source folder).
+# Rooms add files without touching the build: the globs are re-checked at every build.
+function(tal_glob_library name kind)
+  set(sources)
+  foreach(dir ${ARGN})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp
+         ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.c)
+    list(APPEND sources ${found})
+  endforeach()
+  if(NOT sources)
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp "// empty room\n")
+    set(sources ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+  endif()
+  add_library(${name} ${kind} ${sources})
+  tal_target_defaults(${name})
+endfunction()
+
+# One gtest executable per test folder, from every .cpp file in it.
+function(tal_glob_gtest name dir)
+  file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
+  if(found)
+    tal_add_gtest(${name} ${found})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common)
+    target_link_libraries(${name} PRIVATE ${ARGN})
+  endif()
+endfunction()
