@@ -1,0 +1,4 @@
+// Placeholder until the report lands.
+#include "report.h"
+
+void generateSelfDiscoverXML() {}
