@@ -6,6 +6,10 @@ if(TAL_WERROR)
   list(APPEND TAL_WARNINGS -Werror)
 endif()
 
+# The project version for C++ and resource files: #include "tal_version.h".
+set(TAL_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tal_version.h.in ${TAL_GENERATED_DIR}/tal_version.h @ONLY)
+
 # Apply the project's warning set to a target of ours (never to third-party code).
 function(tal_target_defaults target)
   target_compile_options(${target} PRIVATE ${TAL_WARNINGS})
@@ -13,6 +17,17 @@ endfunction()
 
 if(TAL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The fuzz build (clang): every library is instrumented for coverage and checked by ASan and
+# UBSan; fuzz/ links the fuzz targets with libFuzzer's main.
+if(TAL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "TAL_FUZZ needs clang (-DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_C_COMPILER=clang-14)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
