@@ -147,8 +147,23 @@ void setPlatform(Platform *platform);
 Platform &defaultPlatform();
 
 // Small helpers on top of the seam.
-// Wide <-> UTF-8 without going through the ANSI code page (JSON, simulator, tests).
+// Wide <-> UTF-8 without going through the ANSI code page (JSON, simulator, tests). Invalid
+// sequences (stray bytes, lone surrogates, overlong forms) become U+FFFD.
 std::string toUtf8(const std::wstring &text);
 std::wstring fromUtf8(const std::string &text);
+
+// The one-string form of a command line: the arguments joined with spaces, each one that is
+// empty or holds a blank or a double quote written in double quotes, so that splitCommandLine
+// (and Windows' CommandLineToArgvW) gives the same arguments back.
+std::wstring joinCommandLine(const std::vector<std::wstring> &args);
+// Splits a command line as CommandLineToArgvW does (the first argument, the program, ends at the
+// first blank or at its closing quote; then backslashes before a quote and "" inside quotes
+// follow the runtime's rules).
+std::vector<std::wstring> splitCommandLine(const std::wstring &line);
+
+// True when a file name matches a pattern with '*' (any run) and '?' (one character), ignoring
+// letter case as Windows does; a pattern ending in ".*" also matches a name without a dot
+// ("kz.*" matches "kz").
+bool matchesPattern(const std::wstring &name, const std::wstring &pattern);
 
 }  // namespace tal::os

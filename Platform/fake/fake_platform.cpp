@@ -1,0 +1,214 @@
+#include "fake_platform.h"
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace tal::os {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The channel library of a test that chose none: every call fails as a missing function does.
+class AbsentChannelLibrary : public ChannelLibrary {
+ public:
+  uint32_t initialize(uintptr_t) override { return kFailed; }
+  uint32_t create(uintptr_t, void **, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                  void *) override {
+    return kFailed;
+  }
+  uint32_t send(void *, void *, uint32_t, uint32_t *status, uintptr_t) override {
+    if (status) *status = kFailed;
+    return kFailed;
+  }
+  uint32_t recv(void *, void *, uint32_t, uint32_t *status, uint32_t *) override {
+    if (status) *status = kFailed;
+    return 0;
+  }
+  uint32_t close(void *) override { return kFailed; }
+  const char *statusMessage(uint32_t) override { return nullptr; }
+
+ private:
+  static constexpr uint32_t kFailed = 0xFFFFFFFF;
+};
+
+AbsentChannelLibrary g_absentChannel;
+
+bool sameIgnoringCase(const std::wstring &a, const std::wstring &b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    wchar_t x = a[i], y = b[i];
+    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
+    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+void setVariable(const char *name, const std::string &value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+void unsetVariable(const char *name) {
+#ifdef _WIN32
+  _putenv_s(name, "");
+#else
+  unsetenv(name);
+#endif
+}
+
+}  // namespace
+
+FakePlatform::FakePlatform() : previous_(&sys()), real_(defaultPlatform()) { setPlatform(this); }
+
+FakePlatform::~FakePlatform() { setPlatform(previous_ == &real_ ? nullptr : previous_); }
+
+uint64_t FakePlatform::totalSleptMs() const {
+  return std::accumulate(sleeps.begin(), sleeps.end(), uint64_t{0});
+}
+
+bool FakePlatform::createDirectory(const std::wstring &path) { return real_.createDirectory(path); }
+bool FakePlatform::pathExists(const std::wstring &path) { return real_.pathExists(path); }
+bool FakePlatform::isRegularFile(const std::wstring &path) { return real_.isRegularFile(path); }
+FileHandle FakePlatform::openShared(const std::wstring &path) { return real_.openShared(path); }
+bool FakePlatform::appendFile(FileHandle file, const void *data, size_t size) {
+  return real_.appendFile(file, data, size);
+}
+bool FakePlatform::readWholeFile(FileHandle file, std::string &out) {
+  return real_.readWholeFile(file, out);
+}
+bool FakePlatform::closeFile(FileHandle file) { return real_.closeFile(file); }
+bool FakePlatform::renameFile(const std::wstring &from, const std::wstring &to) {
+  return real_.renameFile(from, to);
+}
+bool FakePlatform::deleteFile(const std::wstring &path) { return real_.deleteFile(path); }
+std::vector<std::wstring> FakePlatform::findFiles(const std::wstring &folder,
+                                                  const std::wstring &pattern) {
+  return real_.findFiles(folder, pattern);
+}
+FILE *FakePlatform::openStream(const char *path, const char *mode) {
+  return real_.openStream(path, mode);
+}
+std::string FakePlatform::nativePath(const std::string &path) { return real_.nativePath(path); }
+std::wstring FakePlatform::nativePath(const std::wstring &path) { return real_.nativePath(path); }
+std::wstring FakePlatform::expandEnvironment(const std::wstring &text) {
+  return real_.expandEnvironment(text);
+}
+std::wstring FakePlatform::tempFileName(const std::wstring &folder, const std::wstring &prefix,
+                                        unsigned unique) {
+  return real_.tempFileName(folder, prefix, unique);
+}
+
+bool FakePlatform::commandLine(std::wstring &out) {
+  if (!commandLineAvailable) return false;
+  out = joinCommandLine(args);
+  return true;
+}
+
+bool FakePlatform::commandLineArguments(std::vector<std::wstring> &out) {
+  if (!commandLineAvailable) return false;
+  out = args;
+  return true;
+}
+
+std::wstring FakePlatform::modulePath() { return module.empty() ? real_.modulePath() : module; }
+
+std::wstring FakePlatform::executablePath() {
+  return executable.empty() ? real_.executablePath() : executable;
+}
+
+bool FakePlatform::fileVersion(const std::wstring &path, FileVersion &out) {
+  if (sameIgnoringCase(path, executablePath())) {
+    if (hasExeVersion) out = exeVersion;
+    return hasExeVersion;
+  }
+  return real_.fileVersion(path, out);
+}
+
+std::string FakePlatform::toAnsi(const std::wstring &text) { return real_.toAnsi(text); }
+std::wstring FakePlatform::fromAnsi(const std::string &text) { return real_.fromAnsi(text); }
+std::wstring FakePlatform::localTimeText() { return timeText; }
+std::wstring FakePlatform::localShortDateText() { return dateText; }
+
+void FakePlatform::sleepMs(uint32_t ms) {
+  sleeps.push_back(ms);
+  nowMs += ms;
+}
+
+uint64_t FakePlatform::monotonicMs() { return nowMs; }
+void FakePlatform::beginPreciseSleeps() { ++preciseDepth; }
+void FakePlatform::endPreciseSleeps() { --preciseDepth; }
+void FakePlatform::attachConsole(int lines) { consoleLines = lines; }
+std::vector<uint8_t> FakePlatform::rawSmbiosTable() { return smbios; }
+bool FakePlatform::channelLibraryPresent() { return channelPresent; }
+ChannelLibrary &FakePlatform::channelLibrary() { return channel ? *channel : g_absentChannel; }
+
+// --- ScratchDir ---
+
+ScratchDir::ScratchDir() {
+  static std::atomic<unsigned> counter{0};
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  std::random_device random;
+  fs::path dir;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ostringstream name;
+    name << "tal-" << std::hex << random() << '-' << counter++;
+    dir = base / name.str();
+    if (fs::create_directory(dir, ec)) break;
+    dir.clear();
+  }
+  if (dir.empty()) throw std::runtime_error("ScratchDir: no scratch folder could be created");
+  path_ = dir.string();
+  oldCwd_ = fs::current_path(ec).string();
+  if (const char *drive = getenv("SYSTEMDRIVE")) {
+    hadSystemDrive_ = true;
+    oldSystemDrive_ = drive;
+  }
+  setVariable("SYSTEMDRIVE", path_);
+  fs::current_path(dir, ec);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  fs::current_path(oldCwd_, ec);
+  if (hadSystemDrive_) {
+    setVariable("SYSTEMDRIVE", oldSystemDrive_);
+  } else {
+    unsetVariable("SYSTEMDRIVE");
+  }
+  fs::remove_all(path_, ec);
+}
+
+std::string ScratchDir::file(const std::string &relative) const { return path_ + "/" + relative; }
+
+std::string ScratchDir::read(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::string();
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void ScratchDir::write(const std::string &path, const std::string &content) {
+  std::error_code ec;
+  const fs::path parent = fs::path(path).parent_path();
+  if (!parent.empty()) fs::create_directories(parent, ec);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+}  // namespace tal::os

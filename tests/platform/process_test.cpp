@@ -1,0 +1,163 @@
+// Command-line forms, UTF-8 conversion, pattern matching, and the fake platform's recordings.
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+
+namespace tal::os {
+namespace {
+
+TEST(CommandLine, JoinQuotesOnlyWhatNeedsItAndSplitGivesTheArgumentsBack) {
+  const std::vector<std::wstring> args{L"C:\\Program Files\\talhost.exe",
+                                       L"-f",
+                                       L"/verbose_log",
+                                       L"-d",
+                                       L"my report.xml",
+                                       L"",
+                                       L"say \"hi\"",
+                                       L"trailing\\",
+                                       L"back\\\\slash",
+                                       L"tab\there"};
+  const std::wstring line = joinCommandLine(args);
+  EXPECT_EQ(line,
+            L"\"C:\\Program Files\\talhost.exe\" -f /verbose_log -d \"my report.xml\" \"\" "
+            L"\"say \\\"hi\\\"\" trailing\\ back\\\\slash \"tab\there\"");
+  EXPECT_EQ(splitCommandLine(line), args);
+  EXPECT_EQ(joinCommandLine({L"talhost"}), L"talhost");
+  EXPECT_EQ(joinCommandLine({}), L"");
+}
+
+TEST(CommandLine, SplitFollowsTheRuntimeRules) {
+  EXPECT_EQ(splitCommandLine(L"prog  a\t b"), (std::vector<std::wstring>{L"prog", L"a", L"b"}));
+  // The program name takes no escapes.
+  EXPECT_EQ(splitCommandLine(L"\"C:\\a b\\p.exe\" x"),
+            (std::vector<std::wstring>{L"C:\\a b\\p.exe", L"x"}));
+  EXPECT_EQ(splitCommandLine(L"p a\\\\\"b c\" d"),
+            (std::vector<std::wstring>{L"p", L"a\\b c", L"d"}));
+  EXPECT_EQ(splitCommandLine(L"p a\\\"b"), (std::vector<std::wstring>{L"p", L"a\"b"}));
+  EXPECT_EQ(splitCommandLine(L"p a\\b"), (std::vector<std::wstring>{L"p", L"a\\b"}));
+  EXPECT_EQ(splitCommandLine(L"p \"unclosed arg"),
+            (std::vector<std::wstring>{L"p", L"unclosed arg"}));
+  EXPECT_EQ(splitCommandLine(L"p \"a\"\"b\""), (std::vector<std::wstring>{L"p", L"a\"b"}));
+  EXPECT_TRUE(splitCommandLine(L"").empty());
+}
+
+#ifndef _WIN32
+// The real process: /proc/self/cmdline, program first.
+TEST(CommandLine, NativeReadsTheProcessArguments) {
+  Platform &os = defaultPlatform();
+  std::vector<std::wstring> args;
+  ASSERT_TRUE(os.commandLineArguments(args));
+  ASSERT_FALSE(args.empty());
+  EXPECT_NE(args[0].find(L"test_platform"), std::wstring::npos);
+  std::wstring line;
+  ASSERT_TRUE(os.commandLine(line));
+  EXPECT_EQ(line, joinCommandLine(args));
+  EXPECT_NE(os.executablePath().find(L"test_platform"), std::wstring::npos);
+  // Linked into the test program, the platform library's module is the program.
+  EXPECT_EQ(os.modulePath(), os.executablePath());
+}
+#endif
+
+TEST(Utf8, RoundTripsAndReplacesBrokenSequences) {
+  const std::wstring text = L"A\u00e9\u20ac\U0001F600z";
+  EXPECT_EQ(toUtf8(text), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
+  EXPECT_EQ(fromUtf8(toUtf8(text)), text);
+  EXPECT_EQ(fromUtf8("a\xFF"
+                     "b"),
+            L"a\uFFFDb");
+  EXPECT_EQ(fromUtf8("\xC0\xAF"), L"\uFFFD\uFFFD");  // overlong '/'
+  EXPECT_EQ(fromUtf8("\xE2\x82"), L"\uFFFD");        // cut short at the end
+  EXPECT_EQ(fromUtf8("\xED\xA0\x80"), L"\uFFFD");    // a surrogate
+  EXPECT_EQ(fromUtf8(""), L"");
+  // Native: the ANSI code page is UTF-8.
+#ifndef _WIN32
+  EXPECT_EQ(defaultPlatform().toAnsi(text), toUtf8(text));
+  EXPECT_EQ(defaultPlatform().fromAnsi("\xC3\xA9"), L"\u00e9");
+#endif
+}
+
+TEST(Patterns, WildcardsIgnoreCase) {
+  EXPECT_TRUE(matchesPattern(L"kzPackage.XML", L"KZ*.xml"));
+  EXPECT_TRUE(matchesPattern(L"kz.xml", L"kz*.xml"));
+  EXPECT_FALSE(matchesPattern(L"kz.xml.bak", L"kz*.xml"));
+  EXPECT_TRUE(matchesPattern(L"a.b.c", L"*.c"));
+  EXPECT_TRUE(matchesPattern(L"abc", L"a?c"));
+  EXPECT_FALSE(matchesPattern(L"ac", L"a?c"));
+  EXPECT_TRUE(matchesPattern(L"anything", L"*"));
+  EXPECT_TRUE(matchesPattern(L"noext", L"*.*"));
+  EXPECT_TRUE(matchesPattern(L"kz", L"kz.*"));
+  EXPECT_FALSE(matchesPattern(L"kzx", L"kz.*"));
+  EXPECT_TRUE(matchesPattern(L"aXbXc", L"*x*x*"));
+  EXPECT_FALSE(matchesPattern(L"", L"?"));
+}
+
+TEST(Fake, InstallsItselfAndRestoresThePreviousPlatform) {
+  Platform *before = &sys();
+  {
+    FakePlatform outer;
+    EXPECT_EQ(&sys(), &outer);
+    {
+      FakePlatform inner;
+      EXPECT_EQ(&sys(), &inner);
+    }
+    EXPECT_EQ(&sys(), &outer);
+  }
+  EXPECT_EQ(&sys(), before);
+  EXPECT_EQ(&sys(), &defaultPlatform());
+}
+
+TEST(Fake, ClockRecordsSleepsInsteadOfSleeping) {
+  FakePlatform fake;
+  const uint64_t start = fake.monotonicMs();
+  sys().sleepMs(1000);
+  sys().sleepMs(1);
+  sys().sleepMs(0);
+  sys().sleepMs(50);
+  EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{1000, 1, 0, 50}));
+  EXPECT_EQ(fake.totalSleptMs(), 1051u);
+  EXPECT_EQ(sys().monotonicMs() - start, 1051u);
+  sys().beginPreciseSleeps();
+  sys().beginPreciseSleeps();
+  sys().endPreciseSleeps();
+  EXPECT_EQ(fake.preciseDepth, 1);
+  sys().attachConsole(500);
+  EXPECT_EQ(fake.consoleLines, 500);
+}
+
+TEST(Fake, AnswersWhatTheTestChose) {
+  FakePlatform fake;
+  fake.args = {L"talhost.exe", L"-f", L"my file"};
+  std::wstring line;
+  ASSERT_TRUE(sys().commandLine(line));
+  EXPECT_EQ(line, L"talhost.exe -f \"my file\"");
+  std::vector<std::wstring> args;
+  ASSERT_TRUE(sys().commandLineArguments(args));
+  EXPECT_EQ(args, fake.args);
+  fake.commandLineAvailable = false;
+  EXPECT_FALSE(sys().commandLine(line));
+  EXPECT_FALSE(sys().commandLineArguments(args));
+
+  fake.executable = L"C:\\pkg\\talhost.exe";
+  FileVersion version;
+  ASSERT_TRUE(sys().fileVersion(L"c:\\PKG\\talhost.exe", version));
+  EXPECT_EQ(version.part[0], 1);
+  EXPECT_EQ(version.part[3], 4);
+  fake.hasExeVersion = false;
+  EXPECT_FALSE(sys().fileVersion(sys().executablePath(), version));
+
+  EXPECT_EQ(sys().localTimeText(), L"12:34:56");
+  EXPECT_EQ(sys().localShortDateText(), L"12/08/2026");
+  fake.smbios = {1, 2, 3};
+  EXPECT_EQ(sys().rawSmbiosTable(), fake.smbios);
+  fake.channelPresent = false;
+  EXPECT_FALSE(sys().channelLibraryPresent());
+  // No library chosen: every call fails as a missing function does.
+  uint32_t status = 0;
+  EXPECT_EQ(sys().channelLibrary().initialize(0), 0xFFFFFFFFu);
+  EXPECT_EQ(sys().channelLibrary().recv(nullptr, nullptr, 0, &status, nullptr), 0u);
+  EXPECT_EQ(status, 0xFFFFFFFFu);
+  EXPECT_EQ(sys().channelLibrary().statusMessage(0), nullptr);
+}
+
+}  // namespace
+}  // namespace tal::os
