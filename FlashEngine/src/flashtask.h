@@ -22,6 +22,16 @@ const char *deviceTypeName(int code);  // "VeltoE", "VeltoI", ... or "Invalid"
 const char *chipName(int code);        // "EP4CGX15BF14C6N", ... or "Invalid"
 bool checkFwHeader(const FwHeaderInfo &info, int type);
 
+// Keeps every sleep as long as it says for the life of the guard (Windows: timer resolution raised
+// to 1 ms), so that the 1 ms page pauses of a flash do not stretch to the system tick.
+class PreciseSleepGuard {
+ public:
+  PreciseSleepGuard();
+  ~PreciseSleepGuard();
+  PreciseSleepGuard(const PreciseSleepGuard &) = delete;
+  PreciseSleepGuard &operator=(const PreciseSleepGuard &) = delete;
+};
+
 class FlashTaskVelto {
  public:
   FlashTaskVelto() = default;
@@ -44,6 +54,8 @@ class FlashTaskVelto {
   const std::string &fwPath() const { return fwPath_; }
 
  protected:
+  FlashTaskVelto(int engine, int address, std::string fwPath, int deviceIndex, int deviceType);
+
   // Reads the image, checks its header against the task's type and keeps the payload.
   bool loadPayload();
 

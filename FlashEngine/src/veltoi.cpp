@@ -1,0 +1,225 @@
+// The Velto-I flash procedure: handshake on the card's switch controller, port selection, the
+// device-access lock, then the CPLD's configuration sequence; the releases run in reverse on
+// every path.
+#include "veltoi.h"
+
+#include <cstring>
+#include <new>
+
+#include "channel/smif.h"
+#include "log.h"
+#include "tal/platform.h"
+
+namespace vlti {
+
+const FamilyEntry kFamily[9] = {
+    {"MachXO2-256", 575, 0, 700, 0, 1},          {"MachXO2-640", 1152, 191, 1100, 600, 1},
+    {"MachXO2-640U", 2175, 512, 1400, 700, 1},   {"MachXO2-1200", 2175, 512, 1400, 700, 1},
+    {"MachXO2-1200U", 3200, 639, 1900, 900, 2},  {"MachXO2-2000", 3200, 639, 1900, 900, 2},
+    {"MachXO2-2000U", 5760, 767, 3100, 1000, 3}, {"MachXO2-4000", 5760, 767, 3100, 1000, 3},
+    {"MachXO2-7000", 9216, 2046, 4800, 1600, 4},
+};
+
+}  // namespace vlti
+
+using namespace vlti;
+
+namespace {
+inline uint8_t u8(int v) { return static_cast<uint8_t>(v); }
+}  // namespace
+
+FlashTaskVeltoI::FlashTaskVeltoI(int engine, int address, std::string fwPath, int deviceIndex,
+                                 int deviceType)
+    : FlashTaskVelto(engine, address, std::move(fwPath), deviceIndex, deviceType) {}
+
+FlashTaskVeltoI::~FlashTaskVeltoI() = default;
+
+int FlashTaskVeltoI::Flash() {
+  PreciseSleepGuard precise;
+  logMessage(LOG_VERBOSE, "FlashTaskVeltoI::Flash starts...\n");
+  if (!initFlashing()) return -1;
+  return startFlashing();
+}
+
+bool FlashTaskVeltoI::initFlashing() {
+  if (!loadPayload()) return false;
+  if (!setupFwPages()) {
+    logMessage(LOG_VERBOSE, "setupFwPages error\n");
+    return false;
+  }
+  portMask_ = portMaskForIdx(deviceIndex_);
+  return true;
+}
+
+// Region bytes beyond a shorter payload stay 0x00, the erased state: programming them changes
+// nothing. A payload the two regions cannot hold is refused here, before any device access.
+bool FlashTaskVeltoI::setupFwPages() {
+  if (payloadSize_ > kMaxPayload) {
+    logMessage(LOG_VERBOSE, "setupFwPages: payload size %u exceeds the limit of %u bytes\n",
+               payloadSize_, kMaxPayload);
+    return false;
+  }
+  cfgSize_ = kCfgSize;
+  ufmSize_ = kUfmSize;
+  cfgBuf_.reset(new (std::nothrow) uint8_t[cfgSize_]());
+  ufmBuf_.reset(new (std::nothrow) uint8_t[ufmSize_]());
+  if (!cfgBuf_ || !ufmBuf_) {
+    logMessage(LOG_VERBOSE, "Memory allocation fail\n");
+    return false;
+  }
+  const uint32_t inCfg = payloadSize_ < static_cast<uint32_t>(cfgSize_) ? payloadSize_ : cfgSize_;
+  if (inCfg) std::memcpy(cfgBuf_.get(), payload_.get(), inCfg);
+  if (payloadSize_ > inCfg) std::memcpy(ufmBuf_.get(), payload_.get() + inCfg, payloadSize_ - inCfg);
+  return true;
+}
+
+int FlashTaskVeltoI::startFlashing() {
+  const uint8_t e = u8(engine_), a = u8(address_), mask = u8(portMask_);
+  uint32_t st = setHandshake(e, kAddrSwitchCtrl, 1, false);
+  if (st != 0) {
+    logMessage(LOG_VERBOSE, "handshake failed\n");
+    return static_cast<int>(st);
+  }
+  st = selectVltiPort(e, kAddrPortSelect, mask, false);
+  if (st != 0) {
+    logMessage(LOG_VERBOSE, "selectVltiPort failed\n");
+    setHandshake(e, kAddrSwitchCtrl, 0, false);
+    return static_cast<int>(st);
+  }
+  int status = lockDeviceAccess(e, a, kAccessValue);
+  if (status != 0) {
+    logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);
+    logMessage(LOG_VERBOSE, "Trying to unlock it before returning.\n");
+    unlockDeviceAccess(e, a, kAccessValue);
+    setHandshake(e, kAddrSwitchCtrl, 0, false);
+    selectVltiPort(e, kAddrPortSelect, 0, false);
+    return status;
+  }
+  logMessage(LOG_VERBOSE, "lockDeviceAccess: success\n");
+
+  int result = startFlashingVlti();
+  if (result != 0) logMessage(LOG_VERBOSE, "startFlashingVlti failed: %d\n", result);
+
+  status = unlockDeviceAccess(e, a, kAccessValue);
+  if (status != 0) {
+    logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", status);
+    selectVltiPort(e, kAddrPortSelect, 0, true);
+    setHandshake(e, kAddrSwitchCtrl, 0, true);
+  } else {
+    logMessage(LOG_VERBOSE, "unlockDeviceAccess: success\n");
+    selectVltiPort(e, kAddrPortSelect, 0, false);
+    setHandshake(e, kAddrSwitchCtrl, 0, false);
+  }
+  return result;
+}
+
+int FlashTaskVeltoI::abortSequence(int status) {
+  i2cWrite(u8(engine_), u8(address_), kCmdClose, sizeof kCmdClose, true);
+  setHandshake(u8(engine_), kAddrSwitchCtrl, 0, true);
+  return status;
+}
+
+int FlashTaskVeltoI::startFlashingVlti() {
+  const uint8_t e = u8(engine_), a = u8(address_);
+  logMessage(LOG_VERBOSE, "velto-I Flashing started.\n");
+
+  int rc = static_cast<int>(i2cWrite(e, a, kCmdEnable, sizeof kCmdEnable, true));
+  if (rc != 0) {
+    logMessage(LOG_VERBOSE, "Error: Opening configure failed.\n");
+    return abortSequence(rc);
+  }
+  rc = waitStatusBusy(engine_, address_);
+  if (rc != 0) {
+    logMessage(LOG_VERBOSE, "Error: wait status busy failed after open cfg.\n");
+    return abortSequence(rc);
+  }
+  rc = static_cast<int>(i2cWrite(e, a, kCmdErase, sizeof kCmdErase, true));
+  if (rc != 0) {
+    logMessage(LOG_VERBOSE, "Error: Erasing failed.\n");
+    return abortSequence(rc);
+  }
+  tal::os::sys().sleepMs(kEraseWaitMs);
+  rc = waitStatusBusy(engine_, address_);
+  if (rc != 0) {
+    logMessage(LOG_VERBOSE, "Error: wait status busy failed after erase.\n");
+    return abortSequence(rc);
+  }
+  rc = programRegion(engine_, REGION_CFG);
+  if (rc != 0) {
+    logMessage(LOG_VERBOSE, "programRegion failed #1.\n");
+    return abortSequence(rc);
+  }
+  rc = programRegion(engine_, REGION_UFM);
+  if (rc != 0) {
+    logMessage(LOG_VERBOSE, "programRegion failed #2.\n");
+    return abortSequence(rc);
+  }
+  rc = static_cast<int>(i2cWrite(e, a, kCmdDone, sizeof kCmdDone, true));
+  if (rc != 0) {
+    logMessage(LOG_VERBOSE, "Error: set done failed.\n");
+    return abortSequence(rc);
+  }
+  rc = closeCfg(engine_, address_);
+  if (rc != 0) {
+    logMessage(LOG_VERBOSE, "Error: Close configure failed.\n");
+    setHandshake(e, kAddrSwitchCtrl, 0, true);
+    return rc;
+  }
+  logMessage(LOG_VERBOSE, "\nFlashing done.\n");
+  return 0;
+}
+
+int FlashTaskVeltoI::programRegion(int engine, int region) {
+  const bool cfg = region == REGION_CFG;
+  const uint8_t *reset = cfg ? kCmdResetCfg : kCmdResetUfm;
+  if (i2cWrite(u8(engine), u8(address_), reset, 4, true) != 0) return -1;
+  const uint8_t *buffer = cfg ? cfgBuf_.get() : ufmBuf_.get();
+  const int size = cfg ? cfgSize_ : ufmSize_;
+  if (!buffer) return -1;
+  for (int offset = 0; offset + kPageSize <= size; offset += kPageSize) {
+    int rc = cfg ? programCfgPage(engine, address_, buffer, offset)
+                 : programUfmPage(engine, address_, buffer, offset);
+    if (rc != 0) {
+      logMessage(LOG_VERBOSE, cfg ? "Error: Writing failed cfg.\n" : "Error: Writing failed ufm\n");
+      return rc;
+    }
+    tal::os::sys().sleepMs(kPageWaitMs);
+  }
+  return 0;
+}
+
+int FlashTaskVeltoI::programPage(uint8_t opcode, int engine, int address, const uint8_t *buffer,
+                                 int offset) {
+  uint8_t cmd[4 + kPageSize] = {opcode, 0x00, 0x00, 0x01};
+  std::memcpy(cmd + 4, buffer + offset, kPageSize);
+  uint32_t st = i2cWrite(u8(engine), u8(address), cmd, sizeof cmd, true);
+  if (st != 0) return static_cast<int>(st);
+  return waitStatusBusy(engine, address);
+}
+
+int FlashTaskVeltoI::programCfgPage(int engine, int address, const uint8_t *buffer, int offset) {
+  return programPage(kOpProgramCfg, engine, address, buffer, offset);
+}
+
+int FlashTaskVeltoI::programUfmPage(int engine, int address, const uint8_t *buffer, int offset) {
+  return programPage(kOpProgramUfm, engine, address, buffer, offset);
+}
+
+int FlashTaskVeltoI::waitStatusBusy(int engine, int address) {
+  for (int left = kStatusPolls;;) {
+    uint8_t status[4] = {};
+    uint32_t st = I2CTransaction(u8(engine), u8(address), kCmdStatus, sizeof kCmdStatus, status,
+                                 sizeof status, true);
+    if (st != 0) return static_cast<int>(st);
+    if (status[2] & kStatusFail) {
+      logMessage(LOG_VERBOSE, "Error: wait status busy: FAIL bit is set.\n");
+      return -1;
+    }
+    if (!(status[2] & kStatusBusy)) return 0;
+    if (--left == 0) return -1;
+  }
+}
+
+int FlashTaskVeltoI::closeCfg(int engine, int address) {
+  return static_cast<int>(i2cWrite(u8(engine), u8(address), kCmdClose, sizeof kCmdClose, true));
+}

@@ -1,0 +1,217 @@
+// fwimage: makes a firmware image file (40-byte header and payload) and prints the header of one.
+//
+//   fwimage make -t TYPE -r MAJOR.MINOR -c CHIP [-i ISP] [-V HEADERVER] PAYLOAD OUTPUT
+//   fwimage make -t TYPE -r MAJOR.MINOR -c CHIP -g SIZE[:SEED] OUTPUT
+//   fwimage show FILE
+//
+// TYPE is a device type code or name (1 "VeltoE", 2 "VeltoI", ...), CHIP a chip code or part
+// number (1 "EP4CGX15BF14C6N", 2 "LCMXO2-4000HC-4MG132C", 3 "ATSAMD20J18A"). The ISP text
+// defaults to the chip's part number; the engine accepts an image only when the two agree.
+// -g makes a payload of SIZE bytes from a seeded generator instead of reading one.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fwheader.h"
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr,
+               "usage:\n"
+               "  fwimage make -t TYPE -r MAJOR.MINOR -c CHIP [-i ISP] [-V HEADERVER] PAYLOAD "
+               "OUTPUT\n"
+               "  fwimage make -t TYPE -r MAJOR.MINOR -c CHIP [-i ISP] [-V HEADERVER] -g "
+               "SIZE[:SEED] OUTPUT\n"
+               "  fwimage show FILE\n"
+               "TYPE: 1..6 or VeltoE, VeltoI, ...; CHIP: 1..3 or a part number\n");
+  return 1;
+}
+
+bool parseNumber(const std::string &text, unsigned long max, unsigned long &out) {
+  if (text.empty() || text[0] == '-') return false;
+  char *end = nullptr;
+  errno = 0;
+  unsigned long v = std::strtoul(text.c_str(), &end, 0);
+  if (errno != 0 || *end != '\0' || v > max) return false;
+  out = v;
+  return true;
+}
+
+// A code from a number or from its table name.
+bool parseCode(const std::string &text, const char *(*table)(int), int &out) {
+  unsigned long n = 0;
+  if (parseNumber(text, 255, n)) {
+    out = static_cast<int>(n);
+    return true;
+  }
+  for (int code = 1; code < 256; ++code) {
+    if (text == table(code)) {
+      out = code;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool readFile(const std::string &path, std::vector<uint8_t> &out) {
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+int make(int argc, char **argv) {
+  int type = -1, chip = -1, major = -1, minor = -1, headerVer = 1;
+  std::string isp, generate;
+  bool haveIsp = false;
+  std::vector<std::string> files;
+  for (int i = 0; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string &v) {
+      if (i + 1 >= argc) return false;
+      v = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "-t") {
+      if (!value(v) || !parseCode(v, fwimg::deviceTypeText, type)) {
+        std::fprintf(stderr, "fwimage: bad device type\n");
+        return 1;
+      }
+    } else if (a == "-c") {
+      if (!value(v) || !parseCode(v, fwimg::chipText, chip)) {
+        std::fprintf(stderr, "fwimage: bad chip code\n");
+        return 1;
+      }
+    } else if (a == "-r") {
+      unsigned long ma = 0, mi = 0;
+      size_t dot = std::string::npos;
+      if (value(v)) dot = v.find('.');
+      if (dot == std::string::npos || !parseNumber(v.substr(0, dot), 255, ma) ||
+          !parseNumber(v.substr(dot + 1), 255, mi)) {
+        std::fprintf(stderr, "fwimage: bad revision (MAJOR.MINOR, each 0 to 255)\n");
+        return 1;
+      }
+      major = static_cast<int>(ma);
+      minor = static_cast<int>(mi);
+    } else if (a == "-i") {
+      if (!value(isp)) return usage();
+      if (isp.size() > fwimg::kIspMax) {
+        std::fprintf(stderr, "fwimage: ISP text longer than %u bytes\n",
+                     static_cast<unsigned>(fwimg::kIspMax));
+        return 1;
+      }
+      haveIsp = true;
+    } else if (a == "-V") {
+      unsigned long n = 0;
+      if (!value(v) || !parseNumber(v, 255, n)) return usage();
+      headerVer = static_cast<int>(n);
+    } else if (a == "-g") {
+      if (!value(generate)) return usage();
+    } else if (!a.empty() && a[0] == '-') {
+      return usage();
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (type < 0 || chip < 0 || major < 0) return usage();
+  if (files.size() != (generate.empty() ? 2u : 1u)) return usage();
+  if (!haveIsp) isp = fwimg::chipText(chip);
+
+  std::vector<uint8_t> payload;
+  if (generate.empty()) {
+    if (!readFile(files[0], payload)) {
+      std::fprintf(stderr, "fwimage: cannot read %s\n", files[0].c_str());
+      return 2;
+    }
+  } else {
+    size_t colon = generate.find(':');
+    unsigned long size = 0, seed = 1;
+    if (!parseNumber(generate.substr(0, colon), 64ul << 20, size) ||
+        (colon != std::string::npos && !parseNumber(generate.substr(colon + 1), 0xFFFFFFFFul, seed))) {
+      std::fprintf(stderr, "fwimage: bad -g SIZE[:SEED]\n");
+      return 1;
+    }
+    uint32_t x = static_cast<uint32_t>(seed) * 2654435761u + 1;
+    payload.resize(size);
+    for (auto &b : payload) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      b = static_cast<uint8_t>(x >> 24);
+    }
+  }
+
+  uint8_t header[fwimg::kHeaderSize];
+  fwimg::encodeHeader(header, headerVer, type, major, minor, chip, isp);
+  const std::string &out = files.back();
+  FILE *f = std::fopen(out.c_str(), "wb");
+  if (!f) {
+    std::fprintf(stderr, "fwimage: cannot create %s\n", out.c_str());
+    return 2;
+  }
+  bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header &&
+            (payload.empty() || std::fwrite(payload.data(), 1, payload.size(), f) == payload.size());
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) {
+    std::fprintf(stderr, "fwimage: cannot write %s\n", out.c_str());
+    return 2;
+  }
+  std::printf("%s: %s %d.%d, chip %s, ISP \"%s\", payload %zu bytes\n", out.c_str(),
+              fwimg::deviceTypeText(type), major, minor, fwimg::chipText(chip), isp.c_str(),
+              payload.size());
+  return 0;
+}
+
+int show(const std::string &path) {
+  std::vector<uint8_t> bytes;
+  if (!readFile(path, bytes)) {
+    std::fprintf(stderr, "fwimage: cannot read %s\n", path.c_str());
+    return 2;
+  }
+  fwimg::Header h;
+  fwimg::Decode d = fwimg::decodeHeader(bytes.data(), bytes.size(), bytes.size(), h);
+  std::printf("file:        %s (%zu bytes)\n", path.c_str(), bytes.size());
+  if (d == fwimg::Decode::kEmpty) {
+    std::printf("header:      none (empty file)\n");
+    return 3;
+  }
+  std::printf("headerLen:   %d\n", h.headerLen);
+  if (d == fwimg::Decode::kNoHeader) {
+    std::printf("header:      none (headerLen %d marks a file without a header)\n", h.headerLen);
+    return 3;
+  }
+  if (d == fwimg::Decode::kTruncated) {
+    std::printf("header:      truncated (the file is shorter than its header)\n");
+    return 3;
+  }
+  std::printf("headerVer:   %d\n", h.headerVer);
+  std::printf("device type: %d (%s)\n", bytes[fwimg::kOffDeviceType], h.strFwName.c_str());
+  std::printf("revision:    %s\n", h.strFwRev.c_str());
+  std::printf("chip:        %d (%s)\n", bytes[fwimg::kOffChip], h.strDeviceId.c_str());
+  std::printf("ISP text:    \"%s\"\n", h.strIsp.c_str());
+  std::printf("payload:     %zu bytes\n", bytes.size() - static_cast<size_t>(h.headerLen));
+  const bool agree = h.strDeviceId == h.strIsp;
+  std::printf("check:       %s\n", agree ? "chip and ISP text agree"
+                                         : "chip and ISP text DISAGREE: the engine refuses it");
+  return agree ? 0 : 3;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2) return usage();
+  std::string cmd = argv[1];
+  if (cmd == "make") return make(argc - 2, argv + 2);
+  if (cmd == "show" && argc == 3) return show(argv[2]);
+  return usage();
+}
