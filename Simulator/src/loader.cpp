@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tal/platform.h"
+
 namespace sim {
 namespace {
 
@@ -115,6 +117,7 @@ bool VlteLoader::onWrite(const I2cRequest &, const uint8_t *bytes, size_t length
 void VlteLoader::finishBlock() {
   ++blockCount_;
   fill_ = 0;
+  blockTimes.push_back(tal::os::sys().monotonicMs());
   const uint8_t *data = block_ + 3;
   const uint16_t crc = static_cast<uint16_t>(block_[259] << 8 | block_[260]);
   int answer = ACK;

@@ -60,6 +60,8 @@ class VlteLoader : public I2cDevice {
   int blocksAccepted = 0;
   int blocksRefused = 0;
   int transactions = 0;
+  // The platform clock (tal::os::sys().monotonicMs()) as each block was completed.
+  std::vector<uint64_t> blockTimes;
   std::vector<std::string> violations;
   // Data of the accepted blocks, 256 bytes each.
   const std::vector<uint8_t> &received() const { return received_; }
@@ -67,7 +69,6 @@ class VlteLoader : public I2cDevice {
   std::vector<uint8_t> image() const;
 
  private:
-  enum class Answer : int { None = -1 };
   bool onWrite(const I2cRequest &request, const uint8_t *bytes, size_t length);
   bool onQuery(const I2cRequest &request, uint8_t *read);
   void finishBlock();
