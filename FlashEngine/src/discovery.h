@@ -13,3 +13,6 @@ void discoverVlteSegment(uint8_t segment);
 std::string readVlteVersion(uint8_t segment, bool locked);
 bool readVltiInfo(int backplane, uint8_t segment, std::string &productName, std::string &version,
                   bool locked);
+
+// Tests: forgets the cards counted so far (a scan starts its own count).
+void resetDiscovery();
