@@ -26,7 +26,6 @@ constexpr unsigned kCorrMapHandle = 6, kCorrVendor = 8, kCorrDevice = 10, kCorrM
 constexpr unsigned kMapSegment = 4, kMapMinLength = 5;
 
 // Registers of the card's switch controller and the selected backplane.
-constexpr uint8_t kRegHandshake = 0x66;
 constexpr uint8_t kRegVersionMajor = 0x51, kRegVersionMinor = 0x50;
 constexpr uint8_t kRegVltiVersion = 0x0C;
 constexpr uint8_t kVltiLengthBase = 0xC0;  // the type/length byte holds 0xC0 + name length
