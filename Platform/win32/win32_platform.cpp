@@ -1,0 +1,367 @@
+// The Windows backend: the real system calls.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// clang-format off
+#include <mmsystem.h>
+#include <shellapi.h>
+// clang-format on
+
+#include <stdio.h>
+
+#include <iostream>
+
+#include "backend.h"
+
+namespace tal::os {
+
+const wchar_t *const kChannelLibraryName = L"TalCi.dll";
+
+namespace win32 {
+
+namespace {
+
+constexpr uint32_t kFailed = 0xFFFFFFFF;
+// 'RSMB': the raw SMBIOS firmware table provider.
+constexpr DWORD kRawSmbiosProvider =
+    (DWORD('R') << 24) | (DWORD('S') << 16) | (DWORD('M') << 8) | DWORD('B');
+const char kModuleAnchor = 0;
+
+HANDLE asHandle(FileHandle file) { return static_cast<HANDLE>(file); }
+
+std::wstring moduleFileName(HMODULE module) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  while (buffer.size() <= 32768) {
+    const DWORD n = GetModuleFileNameW(module, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::wstring();
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  return std::wstring();
+}
+
+using InitializeFn = uint32_t (*)(uintptr_t);
+using CreateFn = uint32_t (*)(uintptr_t, void **, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                              void *);
+using SendFn = uint32_t (*)(void *, void *, uint32_t, uint32_t *, uintptr_t);
+using RecvFn = uint32_t (*)(void *, void *, uint32_t, uint32_t *, uint32_t *);
+using CloseFn = uint32_t (*)(void *);
+using StatusMessageFn = const char *(*)(uint32_t);
+
+// TalCi.dll, loaded on the first call of any of its functions; each function is looked up on
+// its own first call.
+class Win32ChannelLibrary : public ChannelLibrary {
+ public:
+  ~Win32ChannelLibrary() override {
+    if (library_) FreeLibrary(library_);
+  }
+
+  uint32_t initialize(uintptr_t arg) override {
+    auto fn = bind<InitializeFn>(kInitialize);
+    return fn ? fn(arg) : kFailed;
+  }
+  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
+                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override {
+    auto fn = bind<CreateFn>(kCreate);
+    return fn ? fn(arg, handle, sendCount, sendSize, recvCount, recvSize, flags, reserved)
+              : kFailed;
+  }
+  uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
+                uintptr_t reserved) override {
+    if (auto fn = bind<SendFn>(kSend)) return fn(handle, packet, length, status, reserved);
+    if (status) *status = kFailed;
+    return kFailed;
+  }
+  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
+                uint32_t *wait) override {
+    if (auto fn = bind<RecvFn>(kRecv)) return fn(handle, buffer, capacity, status, wait);
+    if (status) *status = kFailed;
+    return 0;
+  }
+  uint32_t close(void *handle) override {
+    auto fn = bind<CloseFn>(kClose);
+    return fn ? fn(handle) : kFailed;
+  }
+  const char *statusMessage(uint32_t status) override {
+    auto fn = bind<StatusMessageFn>(kStatusMessage);
+    return fn ? fn(status) : nullptr;
+  }
+
+ private:
+  enum Function { kInitialize, kCreate, kSend, kRecv, kClose, kStatusMessage, kCount };
+
+  template <typename Fn>
+  Fn bind(Function which) {
+    static const char *const names[kCount] = {"TalCiInitialize", "TalCiCreate",
+                                              "TalCiSend",       "TalCiRecv",
+                                              "TalCiClose",      "TalCiStatusMessage"};
+    if (!tried_[which]) {
+      tried_[which] = true;
+      if (!loadTried_) {
+        loadTried_ = true;
+        library_ = LoadLibraryW(kChannelLibraryName);
+      }
+      if (library_) functions_[which] = GetProcAddress(library_, names[which]);
+    }
+    // Through void(*)(): the one function-pointer type every other converts to without warning.
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(functions_[which]));
+  }
+
+  HMODULE library_ = nullptr;
+  bool loadTried_ = false;
+  FARPROC functions_[kCount] = {};
+  bool tried_[kCount] = {};
+};
+
+class Win32Platform : public Platform {
+ public:
+  // --- files and folders ---
+  bool createDirectory(const std::wstring &path) override {
+    return CreateDirectoryW(path.c_str(), nullptr) != 0;
+  }
+  bool pathExists(const std::wstring &path) override {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  bool isRegularFile(const std::wstring &path) override {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  FileHandle openShared(const std::wstring &path) override {
+    HANDLE h =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? kInvalidFile : static_cast<FileHandle>(h);
+  }
+  bool appendFile(FileHandle file, const void *data, size_t size) override {
+    if (file == kInvalidFile) return false;
+    if (SetFilePointer(asHandle(file), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+      return false;
+    const char *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+      const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WriteFile(asHandle(file), bytes, chunk, &written, nullptr) || written == 0) return false;
+      bytes += written;
+      size -= written;
+    }
+    return true;
+  }
+  bool readWholeFile(FileHandle file, std::string &out) override {
+    out.clear();
+    if (file == kInvalidFile) return false;
+    if (SetFilePointer(asHandle(file), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+      return false;
+    char buffer[65536];
+    while (true) {
+      DWORD got = 0;
+      if (!ReadFile(asHandle(file), buffer, sizeof buffer, &got, nullptr)) return false;
+      if (got == 0) return true;
+      out.append(buffer, got);
+    }
+  }
+  bool closeFile(FileHandle file) override {
+    return file != kInvalidFile && CloseHandle(asHandle(file)) != 0;
+  }
+  bool renameFile(const std::wstring &from, const std::wstring &to) override {
+    return MoveFileW(from.c_str(), to.c_str()) != 0;
+  }
+  bool deleteFile(const std::wstring &path) override { return DeleteFileW(path.c_str()) != 0; }
+  std::vector<std::wstring> findFiles(const std::wstring &folder,
+                                      const std::wstring &pattern) override {
+    std::vector<std::wstring> names;
+    std::wstring query = folder;
+    if (!query.empty() && query.back() != L'\\' && query.back() != L'/') query.push_back(L'\\');
+    query += pattern;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(query.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+  }
+  FILE *openStream(const char *path, const char *mode) override {
+    if (!path || !mode) return nullptr;
+    return _wfopen(fromAnsi(path).c_str(), fromAnsi(mode).c_str());
+  }
+  std::string nativePath(const std::string &path) override { return path; }
+  std::wstring nativePath(const std::wstring &path) override { return path; }
+
+  // --- environment ---
+  std::wstring expandEnvironment(const std::wstring &text) override {
+    DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    for (int attempt = 0; needed != 0 && attempt < 4; ++attempt) {
+      std::wstring buffer(needed, L'\0');
+      const DWORD n = ExpandEnvironmentStringsW(text.c_str(), &buffer[0], needed);
+      if (n == 0) break;
+      if (n <= needed) {
+        buffer.resize(n - 1);  // n counts the terminator
+        return buffer;
+      }
+      needed = n;  // the environment grew in between
+    }
+    return text;
+  }
+  std::wstring tempFileName(const std::wstring &folder, const std::wstring &prefix,
+                            unsigned unique) override {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    if (GetTempFileNameW(folder.c_str(), prefix.c_str(), unique, buffer) == 0)
+      return std::wstring();
+    return buffer;
+  }
+
+  // --- process ---
+  bool commandLine(std::wstring &out) override {
+    const wchar_t *line = GetCommandLineW();
+    if (!line) return false;
+    out = line;
+    return true;
+  }
+  bool commandLineArguments(std::vector<std::wstring> &out) override {
+    int count = 0;
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!argv) return false;
+    out.assign(argv, argv + count);
+    LocalFree(argv);
+    return true;
+  }
+  std::wstring modulePath() override {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&kModuleAnchor), &module))
+      return std::wstring();
+    return moduleFileName(module);
+  }
+  std::wstring executablePath() override { return moduleFileName(nullptr); }
+  bool fileVersion(const std::wstring &path, FileVersion &out) override {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0) return false;
+    std::vector<unsigned char> data(size);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return false;
+    void *value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(data.data(), L"\\", &value, &length) || !value ||
+        length < sizeof(VS_FIXEDFILEINFO))
+      return false;
+    const VS_FIXEDFILEINFO *info = static_cast<const VS_FIXEDFILEINFO *>(value);
+    if (info->dwSignature != 0xFEEF04BD) return false;
+    out.part[0] = HIWORD(info->dwFileVersionMS);
+    out.part[1] = LOWORD(info->dwFileVersionMS);
+    out.part[2] = HIWORD(info->dwFileVersionLS);
+    out.part[3] = LOWORD(info->dwFileVersionLS);
+    return true;
+  }
+
+  // --- text conversion ---
+  std::string toAnsi(const std::wstring &text) override {
+    if (text.empty()) return std::string();
+    const int length = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, &out[0], n, nullptr, nullptr);
+    return out;
+  }
+  std::wstring fromAnsi(const std::string &text) override {
+    if (text.empty()) return std::wstring();
+    const int length = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), length, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), length, &out[0], n);
+    return out;
+  }
+
+  // --- time ---
+  std::wstring localTimeText() override {
+    wchar_t buffer[128];
+    const int n = GetTimeFormatW(LOCALE_SYSTEM_DEFAULT, TIME_FORCE24HOURFORMAT | TIME_NOTIMEMARKER,
+                                 nullptr, nullptr, buffer, 128);
+    return n > 0 ? std::wstring(buffer) : std::wstring();
+  }
+  std::wstring localShortDateText() override {
+    wchar_t buffer[128];
+    const int n =
+        GetDateFormatW(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, buffer, 128);
+    return n > 0 ? std::wstring(buffer) : std::wstring();
+  }
+  void sleepMs(uint32_t ms) override { Sleep(ms); }
+  uint64_t monotonicMs() override { return GetTickCount64(); }
+  // With the default 15.6 ms timer tick a Sleep(1) lasts a whole tick; 1 ms resolution makes
+  // the flash procedures' short pauses last what they say.
+  void beginPreciseSleeps() override {
+    if (preciseDepth_++ == 0) timeBeginPeriod(1);
+  }
+  void endPreciseSleeps() override {
+    if (preciseDepth_ > 0 && --preciseDepth_ == 0) timeEndPeriod(1);
+  }
+
+  // --- console ---
+  void attachConsole(int lines) override {
+    AllocConsole();
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (output != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(output, &info)) {
+      info.dwSize.Y = static_cast<SHORT>(lines > 0x7FFF ? 0x7FFF : lines);
+      SetConsoleScreenBufferSize(output, info.dwSize);
+    }
+    if (freopen("CONOUT$", "w", stdout)) setvbuf(stdout, nullptr, _IONBF, 0);
+    if (freopen("CONOUT$", "w", stderr)) setvbuf(stderr, nullptr, _IONBF, 0);
+    if (freopen("CONIN$", "r", stdin)) setvbuf(stdin, nullptr, _IONBF, 0);
+    std::ios::sync_with_stdio();
+    std::cout.clear();
+    std::cerr.clear();
+    std::cin.clear();
+    std::wcout.clear();
+    std::wcerr.clear();
+    std::wcin.clear();
+  }
+
+  // --- firmware tables ---
+  std::vector<uint8_t> rawSmbiosTable() override {
+    const UINT size = GetSystemFirmwareTable(kRawSmbiosProvider, 0, nullptr, 0);
+    if (size == 0) return {};
+    std::vector<uint8_t> table(size);
+    // A table that changed size between the two calls is not trusted.
+    if (GetSystemFirmwareTable(kRawSmbiosProvider, 0, table.data(), size) != size) return {};
+    return table;
+  }
+
+  // --- the channel library ---
+  bool channelLibraryPresent() override {
+    HMODULE library = LoadLibraryW(kChannelLibraryName);
+    if (!library) return false;
+    FreeLibrary(library);
+    return true;
+  }
+  ChannelLibrary &channelLibrary() override { return channel_; }
+
+ private:
+  Win32ChannelLibrary channel_;
+  int preciseDepth_ = 0;
+};
+
+}  // namespace
+
+}  // namespace win32
+
+namespace detail {
+Platform &builtinPlatform() {
+  static win32::Win32Platform platform;
+  return platform;
+}
+}  // namespace detail
+
+}  // namespace tal::os
