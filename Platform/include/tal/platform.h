@@ -88,6 +88,8 @@ class Platform {
 
   // --- environment ---
   // Expands %VAR% references (names compared ignoring case); unknown names stay as written.
+  // Native: SYSTEMDRIVE ("C:"), SYSTEMROOT and WINDIR ("C:\\Windows"), TEMP and TMP ($TMPDIR or
+  // "/tmp") have defaults when the environment lacks them, as every Windows process has them.
   virtual std::wstring expandEnvironment(const std::wstring &text) = 0;
   // GetTempFileNameW: a name "<folder>\\<prefix><hex unique>.TMP" (unique 0 lets the system
   // choose and creates the file; non-zero only forms the name). Empty on failure.
@@ -102,7 +104,10 @@ class Platform {
   // Full path of this module (the plug-in library), and of the process's executable.
   virtual std::wstring modulePath() = 0;
   virtual std::wstring executablePath() = 0;
-  // The fixed file version of a file's version resource; false when it has none.
+  // The fixed file version of a file's version resource; false when it has none. Native files
+  // have no version resource: there the version is the text "major.minor.build.revision" (one
+  // to four parts, each 0 to 65535) of a file "<file>.version" beside the file, which the build
+  // writes for its programs (tal_version_file in Platform/CMakeLists.txt).
   virtual bool fileVersion(const std::wstring &path, FileVersion &out) = 0;
 
   // --- text conversion (ANSI code page; UTF-8 on native) ---
@@ -112,7 +117,8 @@ class Platform {
   // --- time ---
   // Local time, 24-hour form without a time marker, in the system default locale ("13:05:09").
   virtual std::wstring localTimeText() = 0;
-  // Local date in the system default locale's short date form.
+  // Local date in the system default locale's short date form (native: the C locale's
+  // "mm/dd/yy").
   virtual std::wstring localShortDateText() = 0;
   virtual void sleepMs(uint32_t ms) = 0;
   // Monotonic milliseconds (advanced by the fake's sleeps).
@@ -129,7 +135,10 @@ class Platform {
 
   // --- firmware tables ---
   // What GetSystemFirmwareTable('RSMB', 0, ...) returns: the 8-byte raw header (bytes 4 to 7 the
-  // table length) then the table. Empty when there is none.
+  // table length) then the table. Empty when there is none. Native: the bytes of the file named
+  // by TAL_SMBIOS_TABLE as they are (when the variable is set, nothing else is read, and a
+  // missing file gives empty); else /sys/firmware/dmi/tables/DMI behind a header made for it.
+  // The bytes are outside data: the reader checks the header's length against the size.
   virtual std::vector<uint8_t> rawSmbiosTable() = 0;
 
   // --- the management processor's channel library ---
