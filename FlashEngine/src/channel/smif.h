@@ -43,5 +43,7 @@ uint32_t readFromOffset0012(uint8_t engine, uint8_t address, uint8_t *buffer, ui
 uint32_t setHandshake(uint8_t engine, uint8_t address, uint8_t value, bool locked);
 uint32_t selectVltiPort(uint8_t engine, uint8_t address, uint8_t mask, bool locked);
 uint8_t portMaskForIdx(int idx);
+// Target field of an access request: engine in bits 16 to 23, address in bits 0 to 7.
+uint32_t smifAccessTarget(uint8_t engine, uint8_t address);
 int lockDeviceAccess(uint8_t engine, uint8_t address, uint32_t value);
 int unlockDeviceAccess(uint8_t engine, uint8_t address, uint32_t value);

@@ -1,10 +1,151 @@
-// Placeholder until the channel transport lands: no channel library.
+// The channel to the management processor over the channel library, and the exchange of one
+// request for its one matching response.
+//
+// The library is reached only through the platform seam: a presence test before anything else,
+// then its six functions, each bound by the seam on its first call. Every packet and the request
+// summary live on the caller's stack; nothing is allocated per exchange.
 #include "channel/transport.h"
 
+#include <cstdio>
+
+#include "log.h"
+#include "tal/platform.h"
+
 void *g_channel = nullptr;
-bool openChannel() { return false; }
-uint32_t initChannelInterface(uintptr_t) { return 1; }
-uint32_t createChannel() { return 1; }
-void closeChannel() {}
-uint32_t sendPacket(void *) { return CHANNEL_INVALID_ARG; }
-uint32_t exchangePacket(void *, void *, uint32_t) { return CHANNEL_INVALID_ARG; }
+
+namespace {
+
+constexpr uint32_t kPacketCount = 2;
+constexpr uint32_t kPacketSize = 4096;
+constexpr uint32_t kSendAttempts = 10;
+constexpr uint32_t kSendPauseMs = 50;
+constexpr uint32_t kReceives = 4;
+constexpr uint32_t kReceiveWait = 20000;
+constexpr uint32_t kInitPauseMs = 500;
+// What a status reads as when the library did not write it: a failure, never a success.
+constexpr uint32_t kStatusUnwritten = 0xFFFFFFFFu;
+
+tal::os::ChannelLibrary &library() { return tal::os::sys().channelLibrary(); }
+
+// The library's text for a status; a library that answers with no text is logged as "".
+const char *statusText(uint32_t status) {
+  const char *text = library().statusMessage(status);
+  return text ? text : "";
+}
+
+}  // namespace
+
+bool openChannel() { return initChannelInterface(0) == 0 && createChannel() == 0; }
+
+uint32_t initChannelInterface(uintptr_t arg) {
+  if (!tal::os::sys().channelLibraryPresent()) {
+    logMessage(LOG_ALL, "Setup is unable to load a setup DLL: TalCi.dll\n");
+    return 1;
+  }
+  logMessage(LOG_VERBOSE, "TalCi.dll found\n");
+  tal::os::sys().sleepMs(kInitPauseMs);
+  const uint32_t status = library().initialize(arg);
+  if (status != 0) {
+    logMessage(LOG_ALL, "Initialize the channel interface failed: %d\r\n",
+               static_cast<int>(status));
+  } else {
+    logMessage(LOG_VERBOSE, "Initialize the channel interface success.\n");
+  }
+  return status;
+}
+
+uint32_t createChannel() {
+  void *handle = nullptr;
+  const uint32_t status = library().create(0, &handle, kPacketCount, kPacketSize, kPacketCount,
+                                           kPacketSize, 0, nullptr);
+  if (status != 0) {
+    logMessage(LOG_ALL, "\nCIERROR: %s\r\n", statusText(status));
+    return status;
+  }
+  logMessage(LOG_VERBOSE,
+             "TalCiCreate() success.\n  %u send packets, packet size = %u\n  %u recv packets, "
+             "packet size = %u\n",
+             kPacketCount, kPacketSize, kPacketCount, kPacketSize);
+  g_channel = handle;
+  return 0;
+}
+
+void closeChannel() {
+  if (g_channel == nullptr) return;
+  const uint32_t status = library().close(g_channel);
+  // The handle is spent either way: no exchange or second close goes to it.
+  g_channel = nullptr;
+  if (status != 0) {
+    logMessage(LOG_VERBOSE, "channel interface close failed: %d\n", static_cast<int>(status));
+  } else {
+    logMessage(LOG_VERBOSE, "Connection to target channel closed.\n");
+  }
+}
+
+uint32_t sendPacket(void *request) {
+  if (request == nullptr) return CHANNEL_INVALID_ARG;
+  const uint16_t length = getU16(request, 0);
+  if (length < kPacketHeaderSize) return CHANNEL_INVALID_ARG;
+
+  uint32_t status = 0;
+  for (uint32_t attemptsLeft = kSendAttempts; attemptsLeft > 0; --attemptsLeft) {
+    status = kStatusUnwritten;
+    library().send(g_channel, request, length, &status, 0);
+    if (status != CHANNEL_SEND_AGAIN) break;
+    logMessage(LOG_VERBOSE, "%s, Re-try Send %d \n", statusText(CHANNEL_SEND_AGAIN),
+               static_cast<int>(attemptsLeft));
+    tal::os::sys().sleepMs(kSendPauseMs);
+  }
+  if (status == CHANNEL_OK) return CHANNEL_OK;
+  logMessage(LOG_VERBOSE, "Send Command failed: %s\n", statusText(status));
+  return status;
+}
+
+uint32_t exchangePacket(void *request, void *response, uint32_t capacity) {
+  char summary[512];
+  if (request != nullptr) {
+    std::snprintf(summary, sizeof summary, "CMD:0x%02x LEN:0x%02x SEQ:%d\n", getU16(request, 4),
+                  getU16(request, 0), getU16(request, 2));
+  } else {
+    summary[0] = '\0';
+  }
+
+  uint32_t status = sendPacket(request);
+  if (status != CHANNEL_OK) return status;
+
+  for (uint32_t receives = 0;;) {
+    if (response == nullptr || capacity < kMinResponseSize) return CHANNEL_INVALID_ARG;
+
+    uint32_t wait = kReceiveWait;
+    status = kStatusUnwritten;
+    uint32_t received = library().recv(g_channel, response, capacity, &status, &wait);
+    // A library that claims more than the buffer holds is believed only up to the buffer.
+    if (received > capacity) received = capacity;
+
+    if (status == CHANNEL_OK) {
+      const uint16_t length = getU16(response, 0);
+      // Shorter than its own LEN, or too short to carry the error code: a runt.
+      if (received < length || received < kMinResponseSize) {
+        logMessage(LOG_VERBOSE, "Recv: Runt packet (Header length = %d):(Return Length = %d)\n",
+                   static_cast<int>(length), static_cast<int>(received));
+        status = CHANNEL_RUNT;
+      }
+    }
+
+    if (status != CHANNEL_OK) {
+      logMessage(LOG_VERBOSE, "Received Command failed: %s\n", statusText(status));
+      if (status != CHANNEL_NOTHING_YET) return status;
+      logMessage(LOG_VERBOSE, "Retry %s", summary);
+      logMessage(LOG_VERBOSE, "Retrying Recv: %d\n", static_cast<int>(receives));
+    } else {
+      // The library may have stamped its own sequence number into the request on the send.
+      const uint16_t sent = getU16(request, 2);
+      const uint16_t answered = getU16(response, 2);
+      if (sent == answered) return CHANNEL_OK;
+      logMessage(LOG_VERBOSE, "Out of sequence response (%04X/%04X)\n", sent, answered);
+      logMessage(LOG_VERBOSE, "%s", summary);
+    }
+
+    if (++receives >= kReceives) return CHANNEL_RETRIES_USED_UP;
+  }
+}

@@ -1,0 +1,23 @@
+// The machine description: the JSON file (named by TAL_MACHINE for the channel library build)
+// that says what the simulated management processor is and what hangs on its I2C segments.
+// Schema in Simulator/README.md. Every key is optional.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "sim/machine.h"
+
+namespace sim {
+
+// Applies a description to a machine: "processor", "latency_ms", "faults", "locks", then the
+// board models (buildBoards) and the flash targets (buildFlashTargets). Throws
+// std::runtime_error (or nlohmann::json::exception) on a value of the wrong kind or range.
+void configureMachine(Machine &machine, const nlohmann::json &description);
+
+// Reads the file and applies it. False, with the reason in *error, when it cannot be read, is not
+// JSON, or holds a bad value; the machine may then be partly configured.
+bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error);
+
+}  // namespace sim
