@@ -48,9 +48,9 @@ TALCI_API uint32_t TalCiInitialize(uintptr_t arg) {
   return i.channel.initialize(arg);
 }
 
-TALCI_API uint32_t TalCiCreate(uintptr_t arg, void **handle, uint32_t sendCount,
-                               uint32_t sendSize, uint32_t recvCount, uint32_t recvSize,
-                               uint32_t flags, void *reserved) {
+TALCI_API uint32_t TalCiCreate(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
+                               uint32_t recvCount, uint32_t recvSize, uint32_t flags,
+                               void *reserved) {
   return instance().channel.create(arg, handle, sendCount, sendSize, recvCount, recvSize, flags,
                                    reserved);
 }

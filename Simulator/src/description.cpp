@@ -84,7 +84,8 @@ void readFaults(Faults &f, const json &j) {
   readBool(j, "null_status_text", f.nullStatusText);
   readCount(j, "short_read", f.shortRead);
   if (j.contains("short_read_length")) {
-    f.shortReadLength = static_cast<int>(unsignedValue(j["short_read_length"], "short_read_length", 255));
+    f.shortReadLength =
+        static_cast<int>(unsignedValue(j["short_read_length"], "short_read_length", 255));
   }
   readCount(j, "lock_ignored", f.lockIgnored);
   readCount(j, "lock_reports_error", f.lockReportsError);

@@ -57,8 +57,7 @@ std::vector<Transaction> Machine::transactionsOn(uint8_t engine, uint8_t address
   return out;
 }
 
-size_t Machine::process(const uint8_t *request, size_t length, uint8_t *response,
-                        size_t capacity) {
+size_t Machine::process(const uint8_t *request, size_t length, uint8_t *response, size_t capacity) {
   // Every answer fits the largest response; it is built in full, then cut to the capacity.
   uint8_t answer[kStatusResponseLen];
   std::memset(answer, 0, sizeof answer);
@@ -74,8 +73,8 @@ size_t Machine::process(const uint8_t *request, size_t length, uint8_t *response
     if (fault != faults.commandErrors.end() && consume(fault->second.count)) {
       // The processor refuses the command without carrying it out.
       error = fault->second.code;
-      len = cmd == kCmdGetStatus ? kStatusResponseLen
-            : cmd == kCmdRequest ? kRequestResponseLen
+      len = cmd == kCmdGetStatus        ? kStatusResponseLen
+            : cmd == kCmdRequest        ? kRequestResponseLen
             : cmd == kCmdI2cTransaction ? kI2cResponseLen
                                         : kErrorResponseLen;
     } else if (cmd == kCmdGetStatus) {

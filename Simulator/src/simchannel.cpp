@@ -21,14 +21,14 @@ SimChannel::SimChannel(Machine &machine) : machine_(machine) {}
 uint32_t SimChannel::initialize(uintptr_t arg) {
   ++initializeCalls;
   initializeArg = arg;
+  initializeAtMs = tal::os::sys().monotonicMs();
   if (machine_.faults.initializeStatus != 0) return machine_.faults.initializeStatus;
   initialized_ = true;
   return 0;
 }
 
 uint32_t SimChannel::create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
-                            uint32_t recvCount, uint32_t recvSize, uint32_t flags,
-                            void *reserved) {
+                            uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) {
   ++createCalls;
   lastCreate = {arg, sendCount, sendSize, recvCount, recvSize, flags, reserved};
   if (!initialized_) return kStatusNotInitialized;

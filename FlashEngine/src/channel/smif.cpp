@@ -126,8 +126,7 @@ bool check_i2c_locked(uint8_t engine, uint8_t address) {
   const uint32_t status =
       accessRequest(engine, address, ACCESS_QUERY, kAccessValue, response, &errorCode);
   if (status != CHANNEL_OK || errorCode != 0) {
-    logMessage(LOG_VERBOSE,
-               "SMIFREQ_ENABLE_DISABLE_ACCESS_REQUEST:  check_i2c_locked failed\n");
+    logMessage(LOG_VERBOSE, "SMIFREQ_ENABLE_DISABLE_ACCESS_REQUEST:  check_i2c_locked failed\n");
   }
   // Whatever the outcome, the lock state is the field as it stands (zero-filled when nothing
   // came back, and not part of a response too short to carry it).
@@ -137,8 +136,8 @@ bool check_i2c_locked(uint8_t engine, uint8_t address) {
 uint32_t setI2cAccess(uint8_t engine, uint8_t address, bool lock, uint32_t value) {
   uint8_t response[kSmifRequestResponseCap];
   uint32_t errorCode = 0;
-  const uint32_t status = accessRequest(engine, address, lock ? ACCESS_LOCK : ACCESS_UNLOCK,
-                                        value, response, &errorCode);
+  const uint32_t status = accessRequest(engine, address, lock ? ACCESS_LOCK : ACCESS_UNLOCK, value,
+                                        response, &errorCode);
   if (status != CHANNEL_OK || errorCode != 0) {
     logMessage(LOG_VERBOSE, "SMIFREQ_ENABLE_DISABLE_ACCESS_REQUEST:  %s failed\n",
                lock ? "lock_i2c" : "unlock_i2c");

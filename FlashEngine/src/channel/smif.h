@@ -22,11 +22,11 @@ extern const char kTagLocked[8];    // "TKarsen": the caller holds the device-ac
 extern const char kTagUnlocked[8];  // "Morvane"
 
 // Fixed board addresses on a segment.
-constexpr uint8_t kAddrFru = 0xAE;           // card FRU EEPROM (product name at 0x0012)
-constexpr uint8_t kAddrSwitchCtrl = 0xEC;    // card switch controller (handshake 0x66)
-constexpr uint8_t kAddrPortSelect = 0xE4;    // backplane port selector
-constexpr uint8_t kAddrVltiVersion = 0xEE;   // selected backplane's version registers
-constexpr uint8_t kAddrVltiName = 0xAA;      // selected backplane's name record
+constexpr uint8_t kAddrFru = 0xAE;          // card FRU EEPROM (product name at 0x0012)
+constexpr uint8_t kAddrSwitchCtrl = 0xEC;   // card switch controller (handshake 0x66)
+constexpr uint8_t kAddrPortSelect = 0xE4;   // backplane port selector
+constexpr uint8_t kAddrVltiVersion = 0xEE;  // selected backplane's version registers
+constexpr uint8_t kAddrVltiName = 0xAA;     // selected backplane's name record
 
 extern uint16_t g_smifSeq;
 

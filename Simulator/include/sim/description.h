@@ -3,9 +3,8 @@
 // Schema in Simulator/README.md. Every key is optional.
 #pragma once
 
-#include <string>
-
 #include <nlohmann/json_fwd.hpp>
+#include <string>
 
 #include "sim/machine.h"
 

@@ -53,22 +53,22 @@ struct Faults {
   int sendBusy = 0;               // sends answered with status 20 (nothing sent)
   int sendErrors = 0;             // sends answered with sendErrorStatus (nothing sent)
   uint32_t sendErrorStatus = 23;
-  int recvNothing = 0;            // receives answered with status 21 (the response stays queued)
-  int recvErrors = 0;             // receives answered with recvErrorStatus
+  int recvNothing = 0;  // receives answered with status 21 (the response stays queued)
+  int recvErrors = 0;   // receives answered with recvErrorStatus
   uint32_t recvErrorStatus = 23;
-  int outOfSequence = 0;          // receives that deliver the response with another SEQ first
-  int runt = 0;                   // responses delivered cut to runtLength bytes (LEN kept)
+  int outOfSequence = 0;  // receives that deliver the response with another SEQ first
+  int runt = 0;           // responses delivered cut to runtLength bytes (LEN kept)
   uint32_t runtLength = 40;
-  int overReport = 0;             // receives that report more bytes than the buffer holds
-  bool nullStatusText = false;    // TalCiStatusMessage answers null
+  int overReport = 0;           // receives that report more bytes than the buffer holds
+  bool nullStatusText = false;  // TalCiStatusMessage answers null
   // --- the processor (Machine) ---
   std::map<uint16_t, CommandFault> commandErrors;  // by CMD: answered with an error code
-  int shortRead = 0;          // I2C reads (RL > 0) answered with a read length other than asked
-  int shortReadLength = -1;   // the read length they answer (-1: one less than asked)
-  int lockIgnored = 0;        // lock commands answered as done, but no lock taken
-  int lockReportsError = 0;   // lock commands that take the lock but answer kErrAccessRefused
-  int unlockIgnored = 0;      // unlock commands answered as done, but the lock stays
-  int unlockReportsError = 0; // unlock commands that release but answer kErrAccessRefused
+  int shortRead = 0;           // I2C reads (RL > 0) answered with a read length other than asked
+  int shortReadLength = -1;    // the read length they answer (-1: one less than asked)
+  int lockIgnored = 0;         // lock commands answered as done, but no lock taken
+  int lockReportsError = 0;    // lock commands that take the lock but answer kErrAccessRefused
+  int unlockIgnored = 0;       // unlock commands answered as done, but the lock stays
+  int unlockReportsError = 0;  // unlock commands that release but answer kErrAccessRefused
 };
 
 // One I2C transaction as the processor carried it out.
@@ -77,7 +77,7 @@ struct Transaction {
   uint8_t address = 0;
   bool lockedTag = false;
   bool lockHeld = false;
-  bool acked = false;         // a device answered (false: NAK, error code kErrNak)
+  bool acked = false;  // a device answered (false: NAK, error code kErrNak)
   std::vector<uint8_t> write;
   size_t readLength = 0;      // bytes asked for
   std::vector<uint8_t> read;  // bytes the device returned (empty on NAK)

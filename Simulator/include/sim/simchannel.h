@@ -50,14 +50,15 @@ class SimChannel : public tal::os::ChannelLibrary {
   // What the engine did, for tests.
   int initializeCalls = 0, createCalls = 0, sendCalls = 0, recvCalls = 0, closeCalls = 0;
   uintptr_t initializeArg = 0;
+  uint64_t initializeAtMs = 0;  // the platform's monotonic clock at TalCiInitialize
   struct CreateArgs {
     uintptr_t arg = 0;
     uint32_t sendCount = 0, sendSize = 0, recvCount = 0, recvSize = 0, flags = 0;
     void *reserved = nullptr;
   } lastCreate;
-  uint32_t lastWait = 0;              // wait value handed to the last receive
-  std::vector<uint8_t> lastSent;      // the last packet accepted, as stamped
-  uint16_t nextSeq = 1;               // sequence number stamped into the next request
+  uint32_t lastWait = 0;          // wait value handed to the last receive
+  std::vector<uint8_t> lastSent;  // the last packet accepted, as stamped
+  uint16_t nextSeq = 1;           // sequence number stamped into the next request
 
   // Tests and fuzzers: rewrites each response (bytes and length, up to kMaxPacket) just before
   // a receive delivers it.
