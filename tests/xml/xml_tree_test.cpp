@@ -199,6 +199,9 @@ TEST_F(XmlTree, Navigation) {
   EXPECT_EQ(doc.NextSibling(&doc.Root()), nullptr);
   EXPECT_EQ(doc.NextSibling(nullptr), nullptr);
   EXPECT_EQ(doc.FirstChild(nullptr), nullptr);
+  C_XMLNode stray("s");  // claims a parent whose list does not hold it
+  stray.parent = a;
+  EXPECT_EQ(doc.NextSibling(&stray), nullptr);
 
   std::string text = "old";
   EXPECT_TRUE(doc.GetText(kids[1], &text));

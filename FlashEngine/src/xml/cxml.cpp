@@ -82,6 +82,7 @@ C_XMLNode *C_XMLNode::AddChild(const std::string &childName) {
   C_XMLNode &child = children.back();
   child.parent = this;
   child.self_ = std::prev(children.end());
+  child.linked_ = true;
   return &child;
 }
 
@@ -154,9 +155,16 @@ C_XMLNode *C_XML::FirstChild(C_XMLNode *node) {
 
 C_XMLNode *C_XML::NextSibling(C_XMLNode *node) {
   if (node == nullptr || node->parent == nullptr) return nullptr;
-  auto next = std::next(node->self_);
-  if (next == node->parent->children.end()) return nullptr;
-  return &*next;
+  std::list<C_XMLNode> &siblings = node->parent->children;
+  auto here = siblings.begin();
+  if (node->linked_) {
+    here = node->self_;
+  } else {
+    while (here != siblings.end() && &*here != node) ++here;
+    if (here == siblings.end()) return nullptr;
+  }
+  auto next = std::next(here);
+  return next == siblings.end() ? nullptr : &*next;
 }
 
 bool C_XML::GetText(C_XMLNode *node, std::string *out) {

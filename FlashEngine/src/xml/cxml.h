@@ -42,8 +42,10 @@ class C_XMLNode {
 
  private:
   friend class C_XML;
-  // Where this node sits in its parent's child list (NextSibling in constant time).
+  // Where this node sits in its parent's child list (NextSibling in constant time); set by
+  // AddChild only (linked_), any other node is looked up in its parent's list.
   std::list<C_XMLNode>::iterator self_;
+  bool linked_ = false;
 };
 
 // The record handed to the parser as user data during one Load.
