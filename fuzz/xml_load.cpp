@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -17,10 +18,17 @@
 
 namespace {
 
-std::string ScratchFile() {
-  return (std::filesystem::temp_directory_path() /
-          ("tal_fuzz_xml_load_" + std::to_string(getpid()) + ".xml"))
-      .string();
+// The file each input is written to, removed when the fuzzer exits. The name is never destroyed,
+// so the exit handler can still read it.
+const std::string &ScratchFile() {
+  static const std::string *path = [] {
+    auto *name = new std::string((std::filesystem::temp_directory_path() /
+                                  ("tal_fuzz_xml_load_" + std::to_string(getpid()) + ".xml"))
+                                     .string());
+    std::atexit([] { std::remove(ScratchFile().c_str()); });
+    return name;
+  }();
+  return *path;
 }
 
 // Every node reached through FirstChild/NextSibling has the node it came from as its parent,
@@ -61,7 +69,7 @@ void Query(C_XML &doc) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const std::string path = ScratchFile();
+  const std::string &path = ScratchFile();
   FILE *file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return 0;
   if (size > 0) std::fwrite(data, 1, size, file);
