@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <utility>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "sim/i2c.h"
 
 namespace sim {
+
+class SwitchCard;
 
 // SMIF command codes and the SMIF error codes the processor answers with.
 constexpr uint16_t kCmdGetStatus = 0x0002;
@@ -106,6 +109,8 @@ class Machine {
   uint32_t latencyMs = 0;
   // A generated SMBIOS table for the boards (raw 'RSMB' form), when a board model makes one.
   std::vector<uint8_t> smbios;
+  // The drive-bay boards buildBoards made (sim/board.h), in the order of "segments".
+  std::vector<std::shared_ptr<SwitchCard>> cards;
 
   // Logs; recordTransactions = false keeps the I2C path free of allocations (benchmarks).
   bool recordTransactions = true;
