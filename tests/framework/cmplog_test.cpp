@@ -33,7 +33,7 @@ TEST_F(LogTest, DefaultLocationsAreTheSystemDriveLogFolder) {
   // The verbose name is a "_KZ" temp name, its extension joined back with "%s.%s".
   std::wstring name = log.GetVerboseName();
   EXPECT_EQ(name.substr(0, 3), L"_KZ");
-  EXPECT_EQ(name.substr(name.size() - 5), L"..TMP");
+  EXPECT_EQ(CompareNoCase(name.substr(name.size() - 5).c_str(), L"..TMP"), 0) << name;
   EXPECT_EQ(log.GetStatus(), 0u);
   // Constructed only: nothing is created before Open.
   EXPECT_FALSE(test::Exists(test::EntryPath(log.Entries()[0])));

@@ -1,0 +1,540 @@
+#include "basecomp.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "talxmlreader.h"
+
+using tal::os::sys;
+
+void *g_moduleHandle = nullptr;
+
+namespace {
+
+// Verbose targets 1 and 3 carry the source location; 2 and 4 none.
+const wchar_t kSource[] = L"basecomp";
+#define BC_HERE kSource, __LINE__
+#define BC_NOWHERE nullptr, 0
+
+const wchar_t kPackagePattern[] = L"kz*.xml";
+const wchar_t kInstallerXml[] = L"install.xml";
+const wchar_t kDependencyXml[] = L"dependency.xml";
+
+wchar_t *RecordText(void *record) {
+  return reinterpret_cast<wchar_t *>(static_cast<unsigned char *>(record) + 4);
+}
+
+// Up to four decimal parts of a dotted version, each kept as 16 bits; missing parts are 0.
+void ParseDottedVersion(const wchar_t *text, uint16_t part[4]) {
+  for (int i = 0; i < 4; ++i) part[i] = 0;
+  const wchar_t *p = text;
+  for (int i = 0; i < 4 && p; ++i) {
+    unsigned long value = 0;
+    while (*p >= L'0' && *p <= L'9') {
+      value = value * 10 + static_cast<unsigned long>(*p - L'0');
+      if (value > 0xFFFFFFFFul) value = 0xFFFFFFFFul;  // kept as 16 bits below in any case
+      ++p;
+    }
+    part[i] = static_cast<uint16_t>(value);
+    p = std::wcschr(p, L'.');
+    if (p) ++p;
+  }
+}
+
+}  // namespace
+
+// --- the property-5 record ---
+
+void SetInstallationStatus(void *record, int32_t status) { std::memcpy(record, &status, 4); }
+
+int32_t GetInstallationStatusCode(const void *record) {
+  int32_t status;
+  std::memcpy(&status, record, 4);
+  return status;
+}
+
+void SetInstallationText(void *record, uint32_t size, const wchar_t *text) {
+  size_t bytes = static_cast<size_t>(size) * sizeof(wchar_t);
+  if (bytes < 4 + sizeof(wchar_t)) return;
+  CopyTruncated(RecordText(record), (bytes - 4) / sizeof(wchar_t), text);
+}
+
+const wchar_t *GetInstallationText(const void *record) {
+  return RecordText(const_cast<void *>(record));
+}
+
+int32_t GetLibraryFolder(wchar_t *out, uint32_t size) {
+  std::wstring path = sys().modulePath();
+  if (path.size() > 260) path.resize(260);
+  size_t cut = path.find_last_of(L"\\/");
+  if (cut != std::wstring::npos) path.resize(cut);
+  CopyTruncated(out, size, path.c_str());
+  return 1;
+}
+
+// --- lifecycle ---
+
+CBaseComponent::CBaseComponent() : log(new CCmpLog()) {}
+
+CBaseComponent::~CBaseComponent() { Release(); }
+
+void CBaseComponent::Release() {
+  if (log && ownsLog) log->DeletingDestructor(1);
+  log = nullptr;
+  packageReader.reset();
+}
+
+int32_t CBaseComponent::Initialize() {
+  int32_t result = 1;
+  std::wstring commandLine;
+  if (!sys().commandLine(commandLine)) commandLine.clear();
+  if (FindNoCase(commandLine.c_str(), L"/verbose_log") >= 0) log->SetVerbose(1);
+  if (FindNoCase(commandLine.c_str(), L"/consoleout") >= 0) OpenConsoleOutput();
+  if (FindNoCase(commandLine.c_str(), L"/no_overwrite") >= 0) noOverwrite = 1;
+
+  // A log folder that cannot be created leaves the component working without that file.
+  log->Open();
+  log->Write(LT_VERBOSE, LS_NONE, BC_HERE,
+             noOverwrite ? L"\r\n/no_overwrite DETECTED\r\n" : L"\r\n/no_overwrite ABSENT\r\n");
+
+  log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"Detecting if 64-bit operating system... \r\n");
+  is64BitOS = static_cast<uint32_t>(Is64BitOS());
+
+  wchar_t name[260] = {};
+  log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"Locating package definition file %ls... ", name);
+  if (!FindPackageDefinitionFile(name, 260)) {
+    log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Failed!\r\n");
+  } else {
+    log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Done.\r\n");
+    log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"    - Reading package definition file %ls... ",
+               name);
+    if (ReadPackageDefinition(name) != 0) {
+      log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Failed!\r\n");
+      result = 0;
+    } else {
+      log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Done.\r\n");
+    }
+  }
+
+  log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"Checking for install.xml... ");
+  std::vector<std::wstring> installer = sys().findFiles(L"", kInstallerXml);
+  if (installer.empty()) {
+    log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Not found.\r\n");
+  } else {
+    log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Found.\r\n");
+    log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"    - Reading installer XML %ls... ",
+               installer[0].c_str());
+    if (ReadInstallerXml(installer[0].c_str()) != 0) {
+      log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Failed!\r\n");
+      result = 0;
+    } else {
+      log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Done.\r\n");
+    }
+  }
+
+  if (supportedDevices.empty()) return result;
+  log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"Building PnP device list... ");
+  BuildDeviceList(false);
+  log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Done.\r\n");
+  return result;
+}
+
+// --- package definition file and install.xml ---
+
+int32_t CBaseComponent::FindPackageDefinitionFile(wchar_t *out, uint32_t size) {
+  // Every kz*.xml of the current directory, in the file system's order; the first that loads and
+  // has a tal_package root is the one. (Until the package XML reader lands none loads.)
+  for (const std::wstring &name : sys().findFiles(L"", kPackagePattern)) {
+    CTalXMLReader reader;
+    if (reader.LoadFile(name.c_str()) != 0 || !reader.IsLoaded()) continue;
+    if (!reader.HasRootChild(L"tal_package")) continue;
+    CopyTruncated(out, size, name.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int32_t CBaseComponent::ReadPackageDefinition(const wchar_t *path) {
+  if (!path || !*path) return 4;
+  if (packageReader) return 1;
+  packageReader.reset(new CTalXMLReader());
+  int32_t loaded = packageReader->LoadFile(path);
+  if (loaded != 0) return loaded;
+  if (!packageReader->IsLoaded()) return 3;
+  return 0;
+}
+
+int32_t CBaseComponent::ReadInstallerXml(const wchar_t *path) {
+  if (!path || !*path) return 4;
+  CTalXMLReader reader;
+  int32_t loaded = reader.LoadFile(path);
+  if (loaded != 0) return loaded;
+  if (!reader.IsLoaded()) return 3;
+  return 0;
+}
+
+// Properties 1, 2 and 4 answer from the package document; without one they fail.
+int32_t CBaseComponent::GetName(wchar_t *out, uint32_t size, const wchar_t *lang) {
+  if (!out || !packageReader || !packageReader->IsLoaded()) return 0;
+  return 0;
+}
+
+int32_t CBaseComponent::GetDescription(wchar_t *out, uint32_t size, const wchar_t *lang) {
+  if (!out || !packageReader || !packageReader->IsLoaded()) return 0;
+  return 0;
+}
+
+int32_t CBaseComponent::GetPackageVersion(wchar_t *out, uint32_t size) {
+  if (!out || !packageReader || !packageReader->IsLoaded()) return 0;
+  return 0;
+}
+
+// --- properties ---
+
+int32_t CBaseComponent::GetProperty(uint32_t type, void *out, uint32_t size, const wchar_t *lang) {
+  if (!out) return 0;  // nothing to answer into: touch nothing
+  switch (type) {
+    case 1:
+      return GetName(static_cast<wchar_t *>(out), size, lang);
+    case 2:
+      return GetDescription(static_cast<wchar_t *>(out), size, lang);
+    case 3:
+      return GetInstalledVersion(static_cast<wchar_t *>(out), size);
+    case 4:
+      return GetPackageVersion(static_cast<wchar_t *>(out), size);
+    case 5:
+      return GetInstallationStatus(static_cast<InstallationStatus *>(out), size, lang);
+    case 6:
+    case 7:
+    case 8: {
+      if (static_cast<size_t>(size) * sizeof(wchar_t) < sizeof(int32_t)) return 0;
+      int32_t value = type == 6   ? QueryProperty6()
+                      : type == 7 ? QueryProperty7()
+                                  : QueryProperty8();
+      std::memcpy(out, &value, sizeof(value));
+      return 1;
+    }
+    case 9:
+      AdoptHostLog(static_cast<CCmpLog *>(out));
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+int32_t CBaseComponent::GetInstalledVersion(wchar_t *out, uint32_t size) {
+  if (!out) return 0;
+  tal::os::FileVersion version;
+  CStr path = ResolvedVersionFilePath();
+  if (path.IsEmpty() || !sys().fileVersion(path.str(), version)) return 0;
+  CStr text = CStr::Format(L"%d.%d.%d.%d", version.part[0], version.part[1], version.part[2],
+                           version.part[3]);
+  if (text.IsEmpty()) return 0;
+  return CopyWhole(out, size, text.c_str()) ? 1 : 0;
+}
+
+int32_t CBaseComponent::QueryProperty6() { return static_cast<int32_t>(silent); }
+int32_t CBaseComponent::QueryProperty7() { return static_cast<int32_t>(silent); }
+int32_t CBaseComponent::QueryProperty8() { return 1; }
+
+void CBaseComponent::AdoptHostLog(CCmpLog *hostLog) {
+  // Only the own log, and only in verbose mode, is given up for the host's.
+  if (!hostLog || hostLog == log || !ownsLog || !log || !log->IsVerbose()) return;
+  std::wstring hostFolder = hostLog->GetVerboseFolder();
+  std::wstring hostName = hostLog->GetVerboseName();
+  log->MoveVerboseLog(hostName.c_str(), hostFolder.c_str());
+  log->Close();
+  log->DeletingDestructor(1);
+  log = hostLog;
+  ownsLog = 0;
+  wchar_t name[256];
+  CStr moved = CStr::Format(L"%ls.exe.log", packageFileName);
+  CopyTruncated(name, 256, moved.c_str());
+  hostLog->MoveVerboseLog(name, hostFolder.c_str());
+}
+
+// --- pre-installation checks ---
+
+int32_t CBaseComponent::GetInstallationStatus(InstallationStatus *out, uint32_t size,
+                                              const wchar_t *lang) {
+  if (!out || size < kInstallationStatusChars) return 0;
+  SetInstallationText(out, size, L"");
+
+  log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Is operating system supported...\r\n ");
+  if (!IsOSSupported()) {
+    log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Operating System NOT Supported...\r\n\r\n");
+    SetInstallationStatus(out, STATUS_CANNOT_INSTALL);
+    SetInstallationText(out, size, DirectMessage(osNotSupported, lang));
+    return 1;
+  }
+  log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Operating System IS Supported\r\n");
+
+  log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Is necessary disk space available... \r\n");
+  if (!IsDiskSpaceAvailable(nullptr)) {
+    log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Necessary disk space available - No\r\n\r\n");
+    SetInstallationStatus(out, STATUS_CANNOT_INSTALL);
+    SetInstallationText(out, size, DirectMessage(notEnoughDiskSpace, lang));
+    return 1;
+  }
+  log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Necessary disk space IS available\r\n");
+
+  log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Is hardware present... \r\n");
+  int32_t hardware = IsHardwarePresent();
+  log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE,
+             hardware ? L"Hardware IS present\r\n" : L"Hardware NOT present\r\n");
+
+  log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Is component already installed... ");
+  int32_t installed = IsComponentInstalled();
+  log->Write(
+      LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE,
+      installed ? L"Component IS already installed\r\n" : L"Component NOT already installed\r\n");
+
+  log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Is component marked for removal... ");
+  int32_t removal = IsMarkedForRemoval();
+  log->Write(
+      LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE,
+      removal ? L"Component IS marked for removal\r\n" : L"Component NOT marked for removal\r\n");
+
+  log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Installed component version status... ");
+  int32_t version = CompareInstalledVersion();
+  static const wchar_t *const versionLines[] = {L"Component version is Older\r\n",
+                                                L"Component version is Same\r\n",
+                                                L"Component version is Newer\r\n"};
+  if (version >= 0 && version <= 2) {
+    log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, versionLines[version]);
+  }
+
+  std::vector<wchar_t> reason(4096, L'\0');
+  int32_t requirements = CheckComponentRequirements(reason.data(), 4096, lang);
+  reason[4095] = L'\0';
+
+  log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Checking dependency list... ");
+  std::vector<wchar_t> dependencyText(4096, L'\0');
+  int32_t dependencies = CheckDependencyList(dependencyText.data(), 4096);
+  dependencyText[4095] = L'\0';
+  log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE,
+             dependencies ? L"Done.\r\n\r\n" : L"Failed!\r\n\r\n");
+
+  int32_t status = STATUS_UNKNOWN_VERSION;
+  if (hardware) {
+    if (!requirements && reason[0] != L'\0') SetInstallationText(out, size, reason.data());
+    if (!requirements || removal) {
+      status = STATUS_CANNOT_INSTALL;
+      if (removal) SetInstallationText(out, size, DirectMessage(markedForRemoval, lang));
+    } else if (installed) {
+      if (version == 0) status = STATUS_OLDER;
+      if (version == 1) status = STATUS_SAME;
+      if (version == 2) status = STATUS_NEWER;
+    } else {
+      status = STATUS_NOT_INSTALLED;
+    }
+  } else {
+    status = installed ? STATUS_NO_HARDWARE_INSTALLED : STATUS_NOTHING;
+  }
+  if (!dependencies) {
+    status = STATUS_NOTHING;
+    if (dependencyText[0] != L'\0') SetInstallationText(out, size, dependencyText.data());
+  }
+  SetInstallationStatus(out, status);
+  return 1;
+}
+
+int32_t CBaseComponent::IsOSSupported() {
+  if (supportedOS.empty()) {
+    log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"\r\nIsOSSupported: Yes (empty)...\r\n");
+    return 1;
+  }
+  // The walk over the list needs the system's version, architecture and product type, which the
+  // platform does not answer yet: a list that cannot be checked is not taken as a match.
+  log->Write(LT_VERBOSE, LS_NONE, BC_HERE,
+             L"\r\nIsOSSupported: Leaving IsOSSupported - bMatch is %ls\r\n", L"FALSE");
+  return 0;
+}
+
+int32_t CBaseComponent::Is64BitOS() {
+  // A 64-bit library runs only on a 64-bit system; this build is x64 on both platforms.
+  if (sizeof(void *) == 8) {
+    log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"    - Operating system is 64-bit x64 based.\r\n");
+    return 1;
+  }
+  log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"    - Operating system is not 64-bit but 32-bit.\r\n");
+  return 0;
+}
+
+int32_t CBaseComponent::IsDiskSpaceAvailable(const wchar_t *path) {
+  if (requiredDiskSpaceKb == 0) return 1;
+  uint32_t freeKb = static_cast<uint32_t>(GetFreeDiskSpace(path) / 1024);
+  return requiredDiskSpaceKb <= freeKb ? 1 : 0;
+}
+
+uint64_t CBaseComponent::GetFreeDiskSpace(const wchar_t *path) {
+  // The platform has no free-space query yet: no need can be confirmed.
+  return 0;
+}
+
+int32_t CBaseComponent::IsHardwarePresent() {
+  if (supportedDevices.empty()) return 1;
+  for (const CStr &id : supportedDevices) {
+    if (FindPresentDevice(id.c_str(), nullptr)) return 1;
+  }
+  return 0;
+}
+
+void CBaseComponent::BuildDeviceList(bool firstIdOnly) {
+  presentDevices.clear();
+  // The PnP device list of the system is not available yet: no device is present.
+}
+
+int32_t CBaseComponent::FindPresentDevice(const wchar_t *id, PresentDevice *deviceOut) {
+  if (presentDevices.empty()) BuildDeviceList(false);
+  for (const PresentDevice &device : presentDevices) {
+    if (device.hardwareId.EqualsNoCase(id)) {
+      if (deviceOut) *deviceOut = device;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int32_t CBaseComponent::IsComponentInstalled() {
+  // Without an INF model no INF opens: the version file alone decides.
+  return !versionFilePath.IsEmpty() && sys().isRegularFile(versionFilePath.str()) ? 1 : 0;
+}
+
+int32_t CBaseComponent::IsMarkedForRemoval() {
+  // The INF names the service; without an INF model none opens, so nothing is marked.
+  return 0;
+}
+
+CStr CBaseComponent::ResolvedVersionFilePath() const {
+  if (versionFilePath.IsEmpty()) return CStr();
+  const std::wstring &path = versionFilePath.str();
+  if (path.size() >= 2 && path[1] == L':') return versionFilePath;
+  wchar_t folder[261] = {};
+  GetLibraryFolder(folder, 261);
+  CStr resolved = folder;
+  resolved += L"\\";
+  resolved += versionFilePath;
+  return resolved;
+}
+
+int32_t CBaseComponent::CompareInstalledVersion() {
+  CStr path = ResolvedVersionFilePath();
+  if (path.IsEmpty() || !sys().isRegularFile(path.str())) return 0;
+  tal::os::FileVersion installed;
+  if (!sys().fileVersion(path.str(), installed)) installed = tal::os::FileVersion{};
+  wchar_t text[255] = {};
+  if (!GetPackageVersion(text, 255)) return 0;
+  text[254] = L'\0';
+  uint16_t part[4];
+  ParseDottedVersion(text, part);
+  uint64_t package =
+      (uint64_t(part[0]) << 48) | (uint64_t(part[1]) << 32) | (uint64_t(part[2]) << 16) | part[3];
+  uint64_t current = (uint64_t(installed.part[0]) << 48) | (uint64_t(installed.part[1]) << 32) |
+                     (uint64_t(installed.part[2]) << 16) | installed.part[3];
+  if (current == package) return 1;
+  return current > package ? 2 : 0;
+}
+
+int32_t CBaseComponent::CheckComponentRequirements(wchar_t *out, uint32_t size,
+                                                   const wchar_t *lang) {
+  return 1;
+}
+
+int32_t CBaseComponent::CheckDependencyList(wchar_t *out, uint32_t size) {
+  CTalXMLReader reader;
+  bool supported = true;  // a dependency.xml that cannot be loaded passes the check
+  if (reader.LoadFile(kDependencyXml) == 0 && reader.IsLoaded()) {
+    // The platforms list is walked with the reader's lookups and the system model read through
+    // WMI; neither is available yet, and a model that cannot be compared does not match.
+    supported = false;
+  }
+  dependencyChecked = 1;
+  if (supported) {
+    systemModelSupported = 1;
+    return 1;
+  }
+  CopyTruncated(out, size, kSystemModelNotSupported);
+  systemModelSupported = 0;
+  return 0;
+}
+
+// --- installation paths ---
+
+int32_t CBaseComponent::Install(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
+                                const wchar_t *lang) {
+  log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Initiating installation... ");
+  int32_t result = 0;
+  switch (installType) {
+    case INSTALL_LEGACY:
+      log->Write(LT_MAIN, LS_NONE, BC_NOWHERE, L"\r\n");
+      log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Type=LEGACY\r\n");
+      result = InstallLegacy(a, b, resultText, d, lang);
+      break;
+    case INSTALL_PNP:
+      log->Write(LT_MAIN, LS_NONE, BC_NOWHERE, L"\r\n");
+      log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Type=PNP\r\n");
+      result = InstallPnp(a, b, resultText, d, lang);
+      break;
+    case INSTALL_VIRTUAL:
+      log->Write(LT_MAIN, LS_NONE, BC_NOWHERE, L"\r\n");
+      log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Type=LEGACY\r\n");
+      result = InstallVirtual(a, b, resultText, d, lang);
+      break;
+    default:
+      if (resultText) std::wcscpy(resultText, LookupMessage(unknownInfType, lang));
+      log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"\r\n");
+      log->Write(LT_BOTH_NOLOC, LS_ERROR, BC_NOWHERE, L"%ls\r\n", unknownInfType.text[0]);
+      result = 0;
+      break;
+  }
+  if (shellExecuteFile[0] != L'\0') {
+    log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"Executing ShellExecute command - open %ls... ",
+               shellExecuteFile);
+    // The platform offers no shell open yet: the open counts as failed.
+    if (resultText) std::wcscpy(resultText, LookupMessage(shellOpenFailed, lang));
+    log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Failed!\r\n");
+    return 0;
+  }
+  return result;
+}
+
+int32_t CBaseComponent::InstallLegacy(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
+                                      const wchar_t *lang) {
+  return 0;  // the INF does not open without an INF model
+}
+
+int32_t CBaseComponent::InstallVirtual(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
+                                       const wchar_t *lang) {
+  return 0;  // the INF does not open without an INF model
+}
+
+int32_t CBaseComponent::InstallPnp(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
+                                   const wchar_t *lang) {
+  if (supportedDevices.empty()) {
+    const wchar_t *text = LookupMessage(noSupportedDevices, lang);
+    if (resultText) std::wcscpy(resultText, text);
+    log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"%ls\r\n", text);
+    return 0;
+  }
+  // No present device can be found without the PnP device list, so the driver installation has
+  // no device to install on.
+  if (resultText) std::wcscpy(resultText, LookupMessage(noDevicesFound, lang));
+  return 0;
+}
+
+// --- setters ---
+
+void CBaseComponent::SetSilent(uint32_t value) { silent = value; }
+void CBaseComponent::SetRequiredDiskSpace(uint32_t kb) { requiredDiskSpaceKb = kb; }
+void CBaseComponent::SetRebootRequired(uint32_t value) { rebootRequired = value; }
+void CBaseComponent::SetVersionFilePath(const wchar_t *path) { versionFilePath = path; }
+
+void CBaseComponent::SetInfFile(const wchar_t *path, int32_t type) {
+  infFile = path;
+  installType = type;
+}
+
+void CBaseComponent::AddSupportedDevice(const wchar_t *id) { supportedDevices.push_back(CStr(id)); }
+void CBaseComponent::AddSupportedOS(const SupportedOS &record) { supportedOS.push_back(record); }
+CStr CBaseComponent::GetInfFile() { return infFile; }

@@ -1,0 +1,425 @@
+// The base component: initialisation with its switches and log lines, the property dispatch and
+// its buffer rules, the installation-status sequence, the message tables and the seams that
+// answer as an empty package does.
+#include "basecomp.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "log_files.h"
+
+using tal::os::FakePlatform;
+using tal::os::ScratchDir;
+
+namespace {
+
+// Opens the protected fields to the tests.
+class Probe : public CBaseComponent {
+ public:
+  using CBaseComponent::dependencyChecked;
+  using CBaseComponent::installType;
+  using CBaseComponent::is64BitOS;
+  using CBaseComponent::noOverwrite;
+  using CBaseComponent::packageFileName;
+  using CBaseComponent::presentDevices;
+  using CBaseComponent::shellExecuteFile;
+  using CBaseComponent::silent;
+  using CBaseComponent::systemModelSupported;
+};
+
+// Verbose lines with their location prefix made uniform: "<basecomp> text".
+std::string Uniform(const std::string &text) {
+  static const std::regex prefix(R"(\[12:34:56\]::basecomp\[\d+\] )");
+  return std::regex_replace(text, prefix, "<basecomp> ");
+}
+
+class BaseComponentTest : public ::testing::Test {
+ protected:
+  ScratchDir scratch;
+  FakePlatform fake;
+
+  std::string Verbose(const CBaseComponent &c) { return Uniform(test::VerboseText(*c.GetLog())); }
+  std::string Main(const CBaseComponent &c) { return test::MainText(*c.GetLog()); }
+  // A path on the scratch drive with a drive letter, as the version-file checks expect one.
+  std::wstring DrivePath(const std::wstring &name) {
+    std::wstring root = fake.expandEnvironment(L"%SYSTEMDRIVE%");
+    if (root.size() < 2 || root[1] != L':') root = L"C:";
+    return root + L"\\" + name;
+  }
+};
+
+TEST_F(BaseComponentTest, ConstructedWithTheDocumentedDefaults) {
+  Probe c;
+  EXPECT_EQ(c.dependencyChecked, 0u);
+  EXPECT_EQ(c.systemModelSupported, 1u);
+  EXPECT_EQ(c.silent, 1u);
+  EXPECT_EQ(c.installType, INSTALL_UNKNOWN);
+  EXPECT_EQ(c.OwnsLog(), 1u);
+  ASSERT_NE(c.GetLog(), nullptr);
+  EXPECT_FALSE(c.GetLog()->IsVerbose());
+  EXPECT_EQ(std::wstring(c.packageFileName), L"");
+}
+
+TEST_F(BaseComponentTest, InitializeWithoutPackageWritesItsProgress) {
+  fake.args = {L"talhost.exe", L"/verbose_log"};
+  Probe c;
+  EXPECT_EQ(c.Initialize(), 1);
+  EXPECT_EQ(c.noOverwrite, 0u);
+  EXPECT_EQ(c.is64BitOS, 1u);
+  EXPECT_EQ(Verbose(c),
+            "<basecomp> \r\n/no_overwrite ABSENT\r\n"
+            "<basecomp> Detecting if 64-bit operating system... \r\n"
+            "<basecomp>     - Operating system is 64-bit x64 based.\r\n"
+            "<basecomp> Locating package definition file ... Failed!\r\n"
+            "<basecomp> Checking for install.xml... Not found.\r\n");
+  EXPECT_EQ(Main(c), "");  // every line of Initialize goes to the verbose file
+  EXPECT_EQ(fake.consoleLines, 0);
+}
+
+TEST_F(BaseComponentTest, SwitchesAreFoundInAnyCaseAndInsideOtherArguments) {
+  fake.args = {L"talhost.exe", L"-f", L"x/No_OverWrite=1", L"/VERBOSE_log", L"/ConsoleOut"};
+  Probe c;
+  c.Initialize();
+  EXPECT_EQ(c.noOverwrite, 1u);
+  EXPECT_TRUE(c.GetLog()->IsVerbose());
+  EXPECT_EQ(fake.consoleLines, 500);
+  EXPECT_EQ(Verbose(c).substr(0, 37), "<basecomp> \r\n/no_overwrite DETECTED\r\n");
+
+  // Without switches nothing is set, and no command line at all is no switch either.
+  fake.args = {L"talhost.exe", L"verbose_log", L"-no_overwrite"};
+  Probe plain;
+  plain.Initialize();
+  EXPECT_EQ(plain.noOverwrite, 0u);
+  EXPECT_FALSE(plain.GetLog()->IsVerbose());
+  fake.commandLineAvailable = false;
+  Probe none;
+  EXPECT_EQ(none.Initialize(), 1);
+  EXPECT_EQ(none.noOverwrite, 0u);
+}
+
+TEST_F(BaseComponentTest, FilesThatCannotBeReadAreReported) {
+  // Neither file is well-formed XML: the package definition file does not qualify, and an
+  // install.xml that is there but cannot be read fails the initialisation.
+  ScratchDir::write(scratch.file("kzpackage.xml"), "<tal_package><unclosed>");
+  ScratchDir::write(scratch.file("install.xml"), "<tal_install>");
+  fake.args = {L"talhost.exe", L"/verbose_log"};
+  Probe c;
+  EXPECT_EQ(c.Initialize(), 0);
+  std::string verbose = Verbose(c);
+  EXPECT_NE(verbose.find("<basecomp> Locating package definition file ... Failed!\r\n"),
+            std::string::npos);
+  EXPECT_NE(verbose.find("<basecomp> Checking for install.xml... Found.\r\n"
+                         "<basecomp>     - Reading installer XML install.xml... Failed!\r\n"),
+            std::string::npos);
+  wchar_t name[260] = L"untouched";
+  EXPECT_EQ(c.FindPackageDefinitionFile(name, 260), 0);
+  EXPECT_EQ(std::wstring(name), L"untouched");
+}
+
+TEST_F(BaseComponentTest, ALogFolderThatCannotBeCreatedLeavesTheComponentWorking) {
+  ScratchDir::write(scratch.file("blocker"), "");
+  test::SetEnv("SYSTEMDRIVE", scratch.file("blocker"));
+  fake.args = {L"talhost.exe", L"/verbose_log"};
+  Probe c;
+  EXPECT_EQ(c.Initialize(), 1);
+  std::vector<wchar_t> record(kInstallationStatusChars, L'\0');
+  EXPECT_EQ(c.GetProperty(5, record.data(), kInstallationStatusChars, L"en"), 1);
+  EXPECT_EQ(GetInstallationStatusCode(record.data()), STATUS_NOT_INSTALLED);
+}
+
+TEST_F(BaseComponentTest, PropertyBufferRules) {
+  Probe c;
+  c.Initialize();
+  // A null buffer answers 0 for every type.
+  for (uint32_t type = 0; type <= 10; ++type) {
+    EXPECT_EQ(c.GetProperty(type, nullptr, 4096, L"en"), 0) << type;
+  }
+  // Property 5: a buffer below the record is refused untouched; the whole record is accepted.
+  std::vector<wchar_t> record(kInstallationStatusChars + 1, L'#');
+  EXPECT_EQ(c.GetProperty(5, record.data(), 0, L"en"), 0);
+  EXPECT_EQ(c.GetProperty(5, record.data(), kInstallationStatusChars - 1, L"en"), 0);
+  for (wchar_t ch : record) ASSERT_EQ(ch, L'#');
+  EXPECT_EQ(c.GetProperty(5, record.data(), kInstallationStatusChars, L"en"), 1);
+  EXPECT_EQ(GetInstallationStatusCode(record.data()), STATUS_NOT_INSTALLED);
+  EXPECT_EQ(std::wstring(GetInstallationText(record.data())), L"");
+  // The text starts at byte 4 on every platform.
+  EXPECT_EQ(reinterpret_cast<const unsigned char *>(GetInstallationText(record.data())) -
+                reinterpret_cast<const unsigned char *>(record.data()),
+            4);
+  EXPECT_EQ(record[kInstallationStatusChars], L'#');
+
+  // Properties 6 to 8 write one 32-bit word, and need the room for it.
+  int32_t word[2] = {-5, -5};
+  EXPECT_EQ(c.GetProperty(6, word, 0, L"en"), 0);
+  EXPECT_EQ(word[0], -5);
+  const uint32_t wordChars = sizeof(int32_t) / sizeof(wchar_t);
+  EXPECT_EQ(c.GetProperty(6, word, wordChars, L"en"), 1);
+  EXPECT_EQ(word[0], 1);
+  c.SetSilent(0);
+  EXPECT_EQ(c.GetProperty(7, word, wordChars, L"en"), 1);
+  EXPECT_EQ(word[0], 0);
+  EXPECT_EQ(c.GetProperty(8, word, wordChars, L"en"), 1);
+  EXPECT_EQ(word[0], 1);
+  EXPECT_EQ(word[1], -5);
+
+  // Unknown types, and the text properties without a package document.
+  wchar_t text[64] = L"keep";
+  EXPECT_EQ(c.GetProperty(0, text, 64, L"en"), 0);
+  EXPECT_EQ(c.GetProperty(10, text, 64, L"en"), 0);
+  EXPECT_EQ(c.GetProperty(1, text, 64, L"en"), 0);
+  EXPECT_EQ(c.GetProperty(2, text, 64, L"en"), 0);
+  EXPECT_EQ(c.GetProperty(4, text, 64, L"en"), 0);
+  EXPECT_EQ(c.GetProperty(3, text, 64, L"en"), 0);  // no version file
+  EXPECT_EQ(std::wstring(text), L"keep");
+}
+
+TEST_F(BaseComponentTest, InstalledVersionTextIsRefusedWhenItFillsTheBuffer) {
+  fake.executable = DrivePath(L"setup.exe");  // the fake gives this file version 1.2.3.4
+  Probe c;
+  c.SetVersionFilePath(fake.executable.c_str());
+  wchar_t text[16];
+  std::wmemset(text, L'#', 16);
+  EXPECT_EQ(c.GetProperty(3, text, 7, L"en"), 0);  // "1.2.3.4" is exactly 7 characters
+  EXPECT_EQ(text[0], L'#');
+  EXPECT_EQ(c.GetProperty(3, text, 8, L"en"), 1);
+  EXPECT_EQ(std::wstring(text), L"1.2.3.4");
+}
+
+TEST_F(BaseComponentTest, AnInstalledVersionFileMakesTheComponentInstalled) {
+  fake.executable = DrivePath(L"setup.exe");
+  ScratchDir::write(tal::os::toUtf8(fake.nativePath(fake.executable)), "binary");
+  Probe c;
+  c.Initialize();
+  c.SetVersionFilePath(fake.executable.c_str());
+  EXPECT_EQ(c.IsComponentInstalled(), 1);
+  // Without a package version the installed one counts as older.
+  EXPECT_EQ(c.CompareInstalledVersion(), 0);
+  std::vector<wchar_t> record(kInstallationStatusChars, L'\0');
+  EXPECT_EQ(c.GetProperty(5, record.data(), kInstallationStatusChars, L"en"), 1);
+  EXPECT_EQ(GetInstallationStatusCode(record.data()), STATUS_OLDER);
+
+  c.SetVersionFilePath(DrivePath(L"missing.exe").c_str());
+  EXPECT_EQ(c.IsComponentInstalled(), 0);
+}
+
+TEST_F(BaseComponentTest, EmptyDeclarationsPassTheirChecks) {
+  fake.args = {L"talhost.exe", L"/verbose_log"};
+  Probe c;
+  c.Initialize();
+  EXPECT_EQ(c.IsOSSupported(), 1);
+  EXPECT_NE(Verbose(c).find("<basecomp> \r\nIsOSSupported: Yes (empty)...\r\n"), std::string::npos);
+  EXPECT_EQ(c.IsDiskSpaceAvailable(nullptr), 1);
+  EXPECT_EQ(c.IsHardwarePresent(), 1);
+  EXPECT_EQ(c.IsComponentInstalled(), 0);
+  EXPECT_EQ(c.IsMarkedForRemoval(), 0);
+  EXPECT_EQ(c.CompareInstalledVersion(), 0);
+  wchar_t out[64] = L"keep";
+  EXPECT_EQ(c.CheckComponentRequirements(out, 64, L"en"), 1);
+  EXPECT_EQ(c.CheckDependencyList(out, 64), 1);
+  EXPECT_EQ(std::wstring(out), L"keep");
+  EXPECT_EQ(c.dependencyChecked, 1u);
+  EXPECT_EQ(c.systemModelSupported, 1u);
+  c.BuildDeviceList(false);
+  EXPECT_TRUE(c.presentDevices.empty());
+
+  // Declared devices that are not present: no hardware; a declared disk need that cannot be
+  // confirmed: no space.
+  c.AddSupportedDevice(L"PCI\\VEN_1234&DEV_5678");
+  EXPECT_EQ(c.IsHardwarePresent(), 0);
+  c.SetRequiredDiskSpace(10);
+  EXPECT_EQ(c.IsDiskSpaceAvailable(nullptr), 0);
+}
+
+TEST_F(BaseComponentTest, SettersFillTheFields) {
+  Probe c;
+  c.SetInfFile(L"driver.inf", INSTALL_PNP);
+  EXPECT_EQ(c.GetInfFile().str(), L"driver.inf");
+  EXPECT_EQ(c.installType, INSTALL_PNP);
+  c.SetRebootRequired(1);
+  SupportedOS os{};
+  std::wcscpy(os.platform, L"nt_x86-64");
+  os.major = os.minor = os.servicePack = -1;
+  os.edition = 0xFFFF;
+  c.AddSupportedOS(os);
+  // A list that the system cannot be checked against is not taken as a match.
+  EXPECT_EQ(c.IsOSSupported(), 0);
+}
+
+TEST_F(BaseComponentTest, LibraryFolderIsTheModulePathCutAtItsLastSeparator) {
+  fake.module = L"C:\\packages\\flash\\install.dll";
+  wchar_t out[64];
+  EXPECT_EQ(GetLibraryFolder(out, 64), 1);
+  EXPECT_EQ(std::wstring(out), L"C:\\packages\\flash");
+  EXPECT_EQ(GetLibraryFolder(out, 4), 1);
+  EXPECT_EQ(std::wstring(out), L"C:\\");
+}
+
+TEST_F(BaseComponentTest, BaseInstallWithAnUnknownTypeFails) {
+  fake.args = {L"talhost.exe", L"/verbose_log"};
+  Probe c;
+  c.Initialize();
+  wchar_t result[256] = L"";
+  EXPECT_EQ(c.Install(0, nullptr, result, 0, L"de"), 0);
+  EXPECT_EQ(std::wstring(result), L"Unknown INF file type -- installation will not continue.");
+  EXPECT_EQ(c.Install(0, nullptr, result, 0, L"JA"), 0);
+  EXPECT_EQ(std::wstring(result), unknownInfType.text[5]);
+  EXPECT_NE(Main(c).find("Initiating installation... \r\n**ERROR** - Unknown INF file type -- "
+                         "installation will not continue.\r\n"),
+            std::string::npos);
+  // The PNP path without supported devices says so.
+  c.SetInfFile(L"driver.inf", INSTALL_PNP);
+  EXPECT_EQ(c.Install(0, nullptr, result, 0, L"fr"), 0);
+  EXPECT_EQ(std::wstring(result), L"No supported devices were specified.");
+}
+
+TEST(MessageTables, LanguageColumns) {
+  EXPECT_EQ(LanguageIndex(L"FR"), 1);
+  EXPECT_EQ(LanguageIndex(L"it"), 2);
+  EXPECT_EQ(LanguageIndex(L"De"), 3);
+  EXPECT_EQ(LanguageIndex(L"es"), 4);
+  EXPECT_EQ(LanguageIndex(L"ja"), 5);
+  EXPECT_EQ(LanguageIndex(L"en"), 0);
+  EXPECT_EQ(LanguageIndex(L"fra"), 0);
+  EXPECT_EQ(LanguageIndex(nullptr), 0);
+  EXPECT_EQ(std::wstring(DirectMessage(osNotSupported, L"de")),
+            L"Das Betriebssystem wird nicht unterst\u00fctzt\r\n");
+  EXPECT_EQ(std::wstring(DirectMessage(osNotSupported, L"it")), L"The OS is not supported.\r\n");
+  // The installation paths' lookup: Japanese has its own column, every other language English.
+  EXPECT_EQ(std::wstring(LookupMessage(noDevicesFound, L"de")),
+            L"No devices were found to install.");
+  EXPECT_EQ(std::wstring(LookupMessage(noDevicesFound, L"ja")),
+            L"\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3059\u308b\u30c7\u30d0\u30a4\u30b9\u304c\u898b"
+            L"\u3064\u304b\u308a\u307e\u305b\u3093\u3067\u3057\u305f\u3002");
+  EXPECT_EQ(std::wstring(LookupMessage(shellOpenFailed, L"ja")),
+            L"An error occurred during the ShellExecute command.");
+  EXPECT_EQ(std::wstring(failedOnDevice.text[2]).substr(0, 30), L"Installazione non riuscita su ");
+}
+
+// A component whose checks answer as a test says, to follow the status sequence.
+class Scripted : public CBaseComponent {
+ public:
+  int32_t os = 1, disk = 1, hardware = 1, installed = 0, removal = 0, version = 0, requirements = 1,
+          dependencies = 1;
+  std::wstring reason, dependencyText;
+  int32_t IsOSSupported() override { return os; }
+  int32_t IsDiskSpaceAvailable(const wchar_t *) override { return disk; }
+  int32_t IsHardwarePresent() override { return hardware; }
+  int32_t IsComponentInstalled() override { return installed; }
+  int32_t IsMarkedForRemoval() override { return removal; }
+  int32_t CompareInstalledVersion() override { return version; }
+  int32_t CheckComponentRequirements(wchar_t *out, uint32_t size, const wchar_t *) override {
+    CopyTruncated(out, size, reason.c_str());
+    return requirements;
+  }
+  int32_t CheckDependencyList(wchar_t *out, uint32_t size) override {
+    CopyTruncated(out, size, dependencyText.c_str());
+    return dependencies;
+  }
+};
+
+class StatusTest : public BaseComponentTest {
+ protected:
+  Scripted c;
+  std::vector<wchar_t> record = std::vector<wchar_t>(kInstallationStatusChars + 8, L'#');
+  void SetUp() override {
+    fake.args = {L"talhost.exe", L"/verbose_log"};
+    c.Initialize();
+  }
+  int32_t Query(const wchar_t *lang = L"en") {
+    EXPECT_EQ(c.GetProperty(5, record.data(), kInstallationStatusChars, lang), 1);
+    return GetInstallationStatusCode(record.data());
+  }
+  std::wstring Text() { return GetInstallationText(record.data()); }
+};
+
+TEST_F(StatusTest, TheFullSequenceIsLogged) {
+  c.hardware = 1;
+  c.installed = 1;
+  c.version = 1;
+  EXPECT_EQ(Query(), STATUS_SAME);
+  EXPECT_EQ(Main(c),
+            "    - Is operating system supported...\r\n Operating System IS Supported\r\n"
+            "    - Is necessary disk space available... \r\nNecessary disk space IS available\r\n"
+            "    - Is hardware present... \r\nHardware IS present\r\n"
+            "    - Is component already installed... Component IS already installed\r\n"
+            "    - Is component marked for removal... Component NOT marked for removal\r\n"
+            "    - Installed component version status... Component version is Same\r\n"
+            "    - Checking dependency list... Done.\r\n\r\n");
+  std::string verbose = Verbose(c);
+  EXPECT_NE(verbose.find("<basecomp>     - Is hardware present... \r\nHardware IS present\r\n"),
+            std::string::npos);
+}
+
+TEST_F(StatusTest, AnUnsupportedSystemStopsAtOnceWithTheLocalText) {
+  c.os = 0;
+  EXPECT_EQ(Query(L"de"), STATUS_CANNOT_INSTALL);
+  EXPECT_EQ(Text(), L"Das Betriebssystem wird nicht unterst\u00fctzt\r\n");
+  EXPECT_EQ(Main(c),
+            "    - Is operating system supported...\r\n "
+            "Operating System NOT Supported...\r\n\r\n");
+  EXPECT_EQ(Query(L"it"), STATUS_CANNOT_INSTALL);
+  EXPECT_EQ(Text(), L"The OS is not supported.\r\n");
+}
+
+TEST_F(StatusTest, NotEnoughDiskSpace) {
+  c.disk = 0;
+  EXPECT_EQ(Query(L"fr"), STATUS_CANNOT_INSTALL);
+  EXPECT_EQ(Text(), L"Espace disque insuffisant pour l'installation du composant.\r\n");
+  EXPECT_EQ(Main(c).find("Is hardware present"), std::string::npos);
+}
+
+TEST_F(StatusTest, InstalledVersionDecidesTheCode) {
+  c.installed = 1;
+  c.version = 0;
+  EXPECT_EQ(Query(), STATUS_OLDER);
+  c.version = 2;
+  EXPECT_EQ(Query(), STATUS_NEWER);
+  c.version = 5;
+  EXPECT_EQ(Query(), STATUS_UNKNOWN_VERSION);
+  c.installed = 0;
+  EXPECT_EQ(Query(), STATUS_NOT_INSTALLED);
+  c.hardware = 0;
+  EXPECT_EQ(Query(), STATUS_NOTHING);
+  c.installed = 1;
+  EXPECT_EQ(Query(), STATUS_NO_HARDWARE_INSTALLED);
+}
+
+TEST_F(StatusTest, RequirementsAndRemovalMakeItUninstallable) {
+  c.requirements = 0;  // empty reason: status 7 with an empty text
+  EXPECT_EQ(Query(), STATUS_CANNOT_INSTALL);
+  EXPECT_EQ(Text(), L"");
+  c.reason = L"Card firmware locked.";
+  EXPECT_EQ(Query(), STATUS_CANNOT_INSTALL);
+  EXPECT_EQ(Text(), L"Card firmware locked.");
+  c.requirements = 1;
+  c.removal = 1;
+  EXPECT_EQ(Query(L"es"), STATUS_CANNOT_INSTALL);
+  EXPECT_EQ(Text(),
+            L"El componente est\u00e1 marcado para eliminarlo la pr\u00f3xima vez que reinicie.  "
+            L"La instalaci\u00f3n no puede continuar.\r\n");
+}
+
+TEST_F(StatusTest, AFailedDependencyListOverridesEverything) {
+  c.removal = 1;
+  c.dependencies = 0;
+  c.dependencyText = kSystemModelNotSupported;
+  EXPECT_EQ(Query(), STATUS_NOTHING);
+  EXPECT_EQ(Text(), L"System model not supported.");
+  EXPECT_NE(Main(c).find("    - Checking dependency list... Failed!\r\n\r\n"), std::string::npos);
+}
+
+TEST_F(StatusTest, ALongReasonStaysInsideTheRecord) {
+  c.requirements = 0;
+  c.reason = std::wstring(4000, L'r');
+  EXPECT_EQ(Query(), STATUS_CANNOT_INSTALL);
+  size_t room = (kInstallationStatusChars * sizeof(wchar_t) - 4) / sizeof(wchar_t);
+  EXPECT_EQ(Text(), std::wstring(room - 1, L'r'));
+  for (size_t i = kInstallationStatusChars; i < record.size(); ++i) EXPECT_EQ(record[i], L'#');
+}
+
+}  // namespace
