@@ -1,0 +1,69 @@
+// FlashComponent: the plug-in's one component. A CBaseComponent whose installation-state value,
+// property-3 text and installation step come from the firmware flash engine; everything else the
+// host asks is answered by the base class.
+//
+// Beside it, the plug-in boundary: the one component of the process, the logic of the three
+// exports, and process attach and detach (exports.cpp holds only the exported names and the
+// library's entry point, so that tests can drive the same logic in-process).
+#pragma once
+
+#include <cstdint>
+
+#include "basecomp.h"
+
+class FlashComponent : public CBaseComponent {
+ public:
+  explicit FlashComponent(void *module);
+  ~FlashComponent() override;
+
+  // Slot 6: flashes the marked devices and appends the result text after the buffer's contents.
+  int32_t Install(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
+                  const wchar_t *lang) override;
+  // Slot 13: the engine's list of devices to be updated, delivered once per process.
+  int32_t GetInstalledVersion(wchar_t *out, uint32_t size) override;
+  // Slot 25: the flash component has no requirements of its own.
+  int32_t CheckComponentRequirements(wchar_t *out, uint32_t size, const wchar_t *lang) override;
+
+  // The installation-state value of property 5, from the engine's state.
+  int32_t GetInstallationState();
+  // Gives the flash engine the component's current log.
+  void AttachEngineLog();
+
+  void *Module() const { return module_; }
+
+ private:
+  void *module_;
+};
+
+// The one component of the process (attach to detach).
+extern FlashComponent *g_component;
+
+// The property-3 once-flag (set at load; cleared when the update list has been delivered).
+bool UpdateListPending();
+void ResetUpdateListOnce();  // tests: back to the state at load
+// The property-3 delivery: the engine's update list (ANSI) converted into `out` whole with its
+// terminator, only while the once-flag is set; the flag is cleared when the text was delivered.
+void DeliverUpdateList(const char *list, wchar_t *out, uint32_t size);
+
+// The engine's installation-state code as the property-5 value (1, 2, 3, 6 or 7), without the
+// engine calls; and the Install result text (null: nothing appended) and result of an engine
+// flash code.
+int32_t InstallationStateFromEngine(int engineCode);
+const wchar_t *InstallResultText(int engineCode);
+int32_t InstallResultFromEngine(int engineCode);
+
+namespace tal::plugin {
+
+constexpr uint32_t kInterfaceVersion = 100;
+
+// The exports' behaviour. A null buffer returns 0 and touches nothing; no exception leaves them.
+int32_t ExportGetInterfaceVersion(uint32_t *version);
+int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang);
+int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang);
+
+// Process attach: stores the module handle, creates and initialises the component.
+void ProcessAttach(void *module);
+// Process detach: cleans up the engine, destroys the component.
+void ProcessDetach();
+
+}  // namespace tal::plugin

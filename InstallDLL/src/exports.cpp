@@ -1,0 +1,56 @@
+// The plug-in's three exports and its process entry point. The behaviour is in component.cpp.
+#include <cstdint>
+
+#include "component.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#define TAL_EXPORT  // exported by name through install.def
+#else
+#include <dlfcn.h>
+#define TAL_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" {
+
+TAL_EXPORT int32_t GetInterfaceVersion(uint32_t *version) {
+  return tal::plugin::ExportGetInterfaceVersion(version);
+}
+
+TAL_EXPORT int32_t GetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang) {
+  return tal::plugin::ExportGetProperty(type, buffer, size, lang);
+}
+
+TAL_EXPORT int32_t Install(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
+                           const wchar_t *lang) {
+  return tal::plugin::ExportInstall(a, b, resultText, d, lang);
+}
+
+}  // extern "C"
+
+#if defined(_WIN32)
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) tal::plugin::ProcessAttach(instance);
+  if (reason == DLL_PROCESS_DETACH) tal::plugin::ProcessDetach();
+  return TRUE;  // thread attach and detach: nothing
+}
+
+#else
+
+// Natively the library's load and unload play process attach and detach. The module handle is
+// the library's load address.
+namespace {
+
+__attribute__((constructor)) void OnLibraryLoad() {
+  Dl_info info{};
+  void *base = nullptr;
+  if (dladdr(reinterpret_cast<void *>(&OnLibraryLoad), &info)) base = info.dli_fbase;
+  tal::plugin::ProcessAttach(base);
+}
+
+__attribute__((destructor)) void OnLibraryUnload() { tal::plugin::ProcessDetach(); }
+
+}  // namespace
+
+#endif
