@@ -1,10 +1,356 @@
-// Placeholder until the engine driver lands: an engine with no devices.
-#include "engine.h"
+// The flash engine's driver: the options read from the process command line, the one-time
+// initialisation with the dependency check on the management processor, the installation-state
+// decision, the flash run over the device list, and the engine's entry points.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
-int getInstallState() { return ENGINE_STATE_NOTHING; }
-int flashDevices() { return ENGINE_FLASH_OK; }
-const char *getUpdateListText() { return ""; }
-void cleanupEngine() {}
-void setForceFlag(bool) {}
-void setForceFlashForAll() {}
-void resetEngine() {}
+#include "channel/smif.h"
+#include "channel/transport.h"
+#include "configinfo.h"
+#include "device.h"
+#include "discovery.h"
+#include "engine.h"
+#include "flashtask.h"
+#include "log.h"
+#include "report.h"
+#include "tal/platform.h"
+
+namespace {
+
+constexpr size_t kMaxArguments = 32;
+constexpr size_t kUpdateListSize = 1024;
+constexpr size_t kUpdateEntrySize = 250;  // an entry holds at most 249 characters
+
+// Options.
+bool g_force = false;
+bool g_downgrade = false;
+bool g_rewrite = false;
+bool g_silent = false;
+bool g_selfDiscovery = false;
+std::string g_selfDiscoveryFile;
+
+// Engine state.
+bool g_installStateAsked = false;
+bool g_engineInitialised = false;
+char g_updateListText[kUpdateListSize] = "";
+
+// The "-log_level" value: decimal as atoi reads it (leading blanks and a sign allowed, reading
+// stops at the first non-digit, no digits gives 0), saturated to the int range.
+int readLogLevel(const std::string &text) {
+  long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+void logDevice(const char *prefix, const DeviceObj *d) {
+  logMessage(LOG_VERBOSE,
+             "%sObject Name: %s Product Name: %s Version: %s Type: %d Idx: %d "
+             "SegmentIdx: 0x%02x "
+             "AddrSlv: 0x%02x flashNeeded: %d updateState: %d\n",
+             prefix, d->getObjectName().c_str(), d->getProductName().c_str(),
+             d->getVersion().c_str(), d->getType(), d->getIdx(), d->getSegmentIdx(),
+             d->getSlaveAddr(), d->getFlashNeeded() ? 1 : 0, d->getUpdateState());
+}
+
+}  // namespace
+
+// --- options ---
+
+void setForceFlag(bool on) {
+  g_force = on;
+  logMessage(LOG_VERBOSE, "force flag -f set to %d\n", on ? 1 : 0);
+}
+void setDowngradeFlag(bool on) {
+  g_downgrade = on;
+  logMessage(LOG_VERBOSE, "downgrade flag -g set to %d\n", on ? 1 : 0);
+}
+void setRewriteFlag(bool on) {
+  g_rewrite = on;
+  logMessage(LOG_VERBOSE, "rewrite flag -e set to %d\n", on ? 1 : 0);
+}
+void setSilentFlag(bool on) {
+  g_silent = on;
+  logMessage(LOG_VERBOSE, "silent flag -s set to %d\n", on ? 1 : 0);
+}
+void setSelfDiscoveryFlag(bool on) {
+  g_selfDiscovery = on;
+  logMessage(LOG_VERBOSE, "self discovery flag -d set to %d\n", on ? 1 : 0);
+}
+void setSelfDiscoveryFile(const char *name) {
+  g_selfDiscoveryFile = name ? name : "";
+  logMessage(LOG_VERBOSE, "self discovery file %s\n", g_selfDiscoveryFile.c_str());
+}
+
+bool getForceFlag() { return g_force; }
+bool getDowngradeFlag() { return g_downgrade; }
+bool getRewriteFlag() { return g_rewrite; }
+bool getSilentFlag() { return g_silent; }
+bool getSelfDiscoveryFlag() { return g_selfDiscovery; }
+std::string getSelfDiscoveryFile() { return g_selfDiscoveryFile; }
+
+int parseCommandLine() {
+  tal::os::Platform &os = tal::os::sys();
+  std::vector<std::wstring> wide;
+  if (!os.commandLineArguments(wide)) {
+    logMessage(LOG_VERBOSE, "Command line argument retrieval error\r\n");
+    return -1;
+  }
+  if (wide.size() > kMaxArguments) {
+    logMessage(LOG_VERBOSE, "Only 32 arguments supported. Extra arguments will be ignored\r\n");
+    wide.resize(kMaxArguments);
+  }
+  // Every argument, the program path included, in the ANSI code page. An argument is kept whole (it
+  // is never cut at a fixed slot size), so a long report file name is taken as given.
+  std::vector<std::string> arg;
+  arg.reserve(wide.size());
+  for (const std::wstring &w : wide) arg.push_back(os.toAnsi(w));
+
+  for (size_t i = 0; i < arg.size(); ++i) {
+    const std::string &a = arg[i];
+    const bool hasNext = i + 1 < arg.size();
+    if ((a == "-d" || a == "/d") && hasNext) {
+      setSelfDiscoveryFlag(true);
+      setSelfDiscoveryFile(arg[i + 1].c_str());
+      logMessage(LOG_VERBOSE, "self-discovery file: %s \r\n", arg[i + 1].c_str());
+    } else if (a == "-f" || a == "/f" || a == "-force" || a == "/force") {
+      setForceFlag(true);
+    } else if (a == "-s" || a == "/s" || a == "-silent" || a == "/silent") {
+      setSilentFlag(true);
+    } else if ((a == "-log_level" || a == "/log_level") && hasNext) {
+      const int level = readLogLevel(arg[i + 1]);
+      setLogLevel(level);
+      logMessage(LOG_VERBOSE, "setting verbose log level to %d\n", level);
+    } else if (a == "-e" || a == "/e") {
+      setRewriteFlag(true);
+    } else if (a == "-g" || a == "/g") {
+      setDowngradeFlag(true);
+    }
+  }
+  return 0;
+}
+
+// --- initialisation ---
+
+bool ostVersionMeetsMinimum(int generation, int major, int minor) {
+  if (generation > 4) return true;
+  if (generation < 4) return false;
+  return major > 2 || (major == 2 && minor >= 20);
+}
+
+bool checkDependency() {
+  uint8_t generation = 0, major = 0, minor = 0;
+  if (!getOstStatus(&generation, &major, &minor)) {
+    logMessage(LOG_ALL, "Failed to get Ost status.\r\n");
+    return false;
+  }
+  if (ostVersionMeetsMinimum(generation, major, minor)) return true;
+  logMessage(LOG_ALL,
+             "Check dependency failed.\r\nCurrent version: Ost%d "
+             "%d.%d.\r\nMinimum version "
+             "required: Ost%d %d.%d\r\n",
+             generation, major, minor, 4, 2, 20);
+  return false;
+}
+
+bool initEngine() {
+  if (g_engineInitialised) return checkDependency();
+  g_engineInitialised = true;
+  if (!openChannel()) {
+    logMessage(LOG_ALL, "initialize channel interface failed.\r\n");
+    return false;
+  }
+  if (!createConfigInfo("")) {
+    logMessage(LOG_ALL, "create config info failed.\r\n");
+    return false;
+  }
+  return checkDependency();
+}
+
+// --- installation state ---
+
+int getInstallState() {
+  if (g_installStateAsked) return ENGINE_STATE_NOTHING;
+  g_installStateAsked = true;
+  if (parseCommandLine() != 0) return ENGINE_NO_COMMAND_LINE;
+  if (!initEngine()) return ENGINE_STATE_NOTHING;
+  scanDeviceCorrelation();
+  printDeviceInfo();
+  if (g_selfDiscovery) {
+    generateSelfDiscoverXML();
+    return ENGINE_STATE_NOTHING;
+  }
+  bool older = false, same = false, newer = false;
+  for (DeviceObj *d : g_deviceList) {
+    switch (d->getUpdateState()) {
+      case UPDATE_DOWNGRADE:
+        newer = true;
+        break;
+      case UPDATE_REWRITE:
+        same = true;
+        break;
+      case UPDATE_UPGRADE:
+        older = true;
+        d->setFlashNeeded(true);
+        break;
+      default:
+        break;
+    }
+  }
+  if (g_force) {
+    markFlashNeededByState(UPDATE_REWRITE);
+    markFlashNeededByState(UPDATE_DOWNGRADE);
+  }
+  if (g_downgrade) markFlashNeededByState(UPDATE_DOWNGRADE);
+  if (g_rewrite) markFlashNeededByState(UPDATE_REWRITE);
+  if (older) return ENGINE_STATE_OLDER;
+  if (newer) return ENGINE_STATE_NEWER;
+  if (same) return ENGINE_STATE_SAME;
+  return ENGINE_STATE_NOTHING;
+}
+
+void markFlashNeededByState(int updateState) {
+  for (DeviceObj *d : g_deviceList) {
+    if (d->getUpdateState() == updateState) d->setFlashNeeded(true);
+  }
+}
+
+void setForceFlashForAll() {
+  if (!g_force) return;
+  logMessage(LOG_VERBOSE, "setForceFlashForAll\n");
+  for (DeviceObj *d : g_deviceList) d->setFlashNeeded(true);
+}
+
+int countFlashNeeded() {
+  int n = 0;
+  for (const DeviceObj *d : g_deviceList) n += d->getFlashNeeded() ? 1 : 0;
+  return n;
+}
+
+int countFlashSucceeded() {
+  int n = 0;
+  for (const DeviceObj *d : g_deviceList) n += d->getFlashSucceeded() ? 1 : 0;
+  return n;
+}
+
+void printDeviceInfo() {
+  logMessage(LOG_VERBOSE, "Device info:\n");
+  for (const DeviceObj *d : g_deviceList) logDevice("", d);
+}
+
+// --- flashing ---
+
+void flashVltDevices() {
+  logMessage(LOG_VERBOSE, "flash Vlt Devices starts...\n");
+  for (DeviceObj *d : g_deviceList) {
+    if (!d->getFlashNeeded()) continue;
+    logDevice("flash Vlt Devices: ", d);
+    const std::string object = d->getObjectName();
+    const std::string product = d->getProductName();
+    std::unique_ptr<FlashTaskVelto> task = createFlashTask(
+        d->getType(), d->getSegmentIdx(), d->getSlaveAddr(), d->getFwFile(), d->getIdx());
+    if (!task) {
+      logMessage(LOG_VERBOSE, "unsupported device: %s\n", product.c_str());
+      d->setFlashSucceeded(false);
+      continue;
+    }
+    logMessage(LOG_VERBOSE, "Flash started at %s\n", timeStamp());
+    logMessage(LOG_ALL,
+               "Updating '%s: %s' from %s to %s.\r\nThis may take up to 5 "
+               "minutes. Please "
+               "wait...\r\n",
+               object.c_str(), product.c_str(), d->getVersion().c_str(),
+               d->getPackageVersion().c_str());
+    const int code = task->Flash();
+    if (code != 0) {
+      logMessage(LOG_ALL, "Update failed: '%s: %s'. Error code: %d\r\n\n", object.c_str(),
+                 product.c_str(), code);
+      d->setFlashSucceeded(false);
+    } else {
+      logMessage(LOG_ALL, "Update success: '%s: %s'\r\n\n", object.c_str(), product.c_str());
+      d->setFlashSucceeded(true);
+    }
+    logMessage(LOG_VERBOSE, "Flash finished at %s\n", timeStamp());
+  }
+}
+
+int flashDevices() {
+  logMessage(LOG_VERBOSE, "Device List for installation.\n");
+  printDeviceInfo();
+  flashVltDevices();
+  const int needed = countFlashNeeded();
+  const int succeeded = countFlashSucceeded();
+  const int result = needed == succeeded ? ENGINE_FLASH_OK : ENGINE_FLASH_FAILED;
+  logMessage(LOG_VERBOSE, "attempt to flash %d devices\n", needed);
+  logMessage(LOG_VERBOSE, "flash success for %d devices\n", succeeded);
+  logMessage(LOG_VERBOSE, "flash devices status: %d\n", result);
+  return result;
+}
+
+// --- update list ---
+
+const char *getUpdateListText() {
+  // An entry that does not fit in the buffer is not cut: it and the entries after it are left out
+  // (so the list never has a gap), and the omission is logged.
+  g_updateListText[0] = '\0';
+  size_t used = 0;
+  int omitted = 0;
+  for (const DeviceObj *d : g_deviceList) {
+    if (!d->getFlashNeeded()) continue;
+    if (omitted) {
+      ++omitted;
+      continue;
+    }
+    char entry[kUpdateEntrySize + 1];
+    std::snprintf(entry, kUpdateEntrySize, "\r\n%s: %s: %s", d->getObjectName().c_str(),
+                  d->getProductName().c_str(), d->getVersion().c_str());
+    std::strcat(entry, "\n");
+    const size_t len = std::strlen(entry);
+    if (used + len >= kUpdateListSize) {
+      omitted = 1;
+      continue;
+    }
+    std::memcpy(g_updateListText + used, entry, len + 1);
+    used += len;
+  }
+  if (omitted) {
+    logMessage(LOG_VERBOSE, "update list text full: %d marked devices not listed\n", omitted);
+  }
+  return g_updateListText;
+}
+
+// --- cleanup ---
+
+void deleteDevices() {
+  for (DeviceObj *d : g_deviceList) delete d;
+  g_deviceList.clear();
+}
+
+void clearComponent() {
+  logMessage(LOG_VERBOSE, "clearComponent\n");
+  releaseConfigInfo();
+  closeChannel();
+}
+
+void cleanupEngine() {
+  deleteDevices();
+  clearComponent();
+}
+
+void resetEngine() {
+  g_force = g_downgrade = g_rewrite = g_silent = g_selfDiscovery = false;
+  g_selfDiscoveryFile.clear();
+  g_installStateAsked = false;
+  g_engineInitialised = false;
+  g_updateListText[0] = '\0';
+  deleteDevices();
+  releaseConfigInfo();
+  ConfigInfo::instance();
+  closeChannel();
+  resetEngineLog();
+}

@@ -28,6 +28,9 @@ void setForceFlashForAll();
 int parseCommandLine();
 bool initEngine();
 bool checkDependency();
+// The management processor's minimum: generation 4 with version 2.20 (major and minor compared
+// as a pair), or any later generation.
+bool ostVersionMeetsMinimum(int generation, int major, int minor);
 void flashVltDevices();
 int countFlashNeeded();
 int countFlashSucceeded();

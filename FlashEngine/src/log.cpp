@@ -1,18 +1,173 @@
-// Placeholder until the engine log lands: remembers its settings, writes nothing.
+// The flash engine's log function. Every engine message goes through logMessage, whose flags choose
+// the destinations: the component log (the CCmpLog handed over before each property query), the
+// engine's own verbose log file and the self-discovery report file. Nothing stays open between
+// calls: each destination is opened, written and closed per message.
 #include "log.h"
 
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+#include <string>
+
+#include "cmplog.h"
+#include "tal/platform.h"
+
 const char *const kEngineLogPath = "\\talsystem\\log\\Verbose.log";
+
 namespace {
-CCmpLog *g_log = nullptr;
-int g_level = 0;
-std::string g_report;
+
+constexpr size_t kReportPathMax = 511;  // characters of the report file setting
+
+CCmpLog *g_engineLog = nullptr;
+int g_logLevel = 0;
+char g_reportFile[kReportPathMax + 1] = "";
+bool g_engineLogNoticeShown = false;
+bool g_reportNoticeShown = false;
+char g_timeStampBuffer[100] = "";
+
+// The whole formatted message. Text of any length is kept: a message is never cut short.
+std::string formatMessage(const char *format, va_list args) {
+  char small[512];
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (n < 0) return std::string();
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+  std::string out(static_cast<size_t>(n) + 1, '\0');
+  va_copy(copy, args);
+  std::vsnprintf(&out[0], out.size(), format, copy);
+  va_end(copy);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+// Byte-by-byte multibyte conversion as the C runtime does it for the current locale. A byte that
+// does not start a valid sequence is taken as the character of the same value, so that no text is
+// dropped.
+std::wstring toWide(const std::string &text) {
+  std::wstring out;
+  out.reserve(text.size());
+  std::mbstate_t state{};
+  const char *p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    wchar_t wc = 0;
+    size_t used = std::mbrtowc(&wc, p, left, &state);
+    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {
+      out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
+      state = std::mbstate_t{};
+      used = 1;
+    } else if (used == 0) {
+      out.push_back(L'\0');
+      used = 1;
+    } else {
+      out.push_back(wc);
+    }
+    p += used;
+    left -= used;
+  }
+  return out;
+}
+
+void toComponentLog(int target, int line, const std::string &text) {
+  std::wstring wide = toWide(text);
+  // The text is an argument, never the format: a '%' in it reaches the log unchanged.
+  g_engineLog->Write(target, 0, L"log.cpp", line, L"%ls", wide.c_str());
+}
+
+void openFailureNotice(bool &shown, const char *path, int error) {
+  if (shown) return;
+  shown = true;
+  std::printf("Failed to open log file %s : %s\n", path, std::strerror(error));
+  std::fflush(stdout);
+}
+
+void toEngineLogFile(uint32_t flags, const std::string &text) {
+  FILE *f = tal::os::sys().openStream(kEngineLogPath, "a+");
+  if (!f) {
+    openFailureNotice(g_engineLogNoticeShown, kEngineLogPath, errno);
+    return;
+  }
+  if (!(flags & LOG_NOTIME)) {
+    char stamp[32];
+    std::time_t now = std::time(nullptr);
+    const std::tm *utc = std::gmtime(&now);
+    size_t n = utc ? std::strftime(stamp, sizeof stamp, "[%Y-%m-%dT%H:%M:%SZ] ", utc) : 0;
+    std::fwrite(stamp, 1, n, f);
+  }
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+}
+
+void toReportFile(const std::string &text) {
+  FILE *f = tal::os::sys().openStream(g_reportFile, "a+");
+  if (!f) {
+    openFailureNotice(g_reportNoticeShown, g_reportFile, errno);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+}
+
 }  // namespace
-void logMessage(uint32_t, const char *, ...) {}
-const char *timeStamp() { return ""; }
-void setLogLevel(int level) { g_level = level; }
-int getLogLevel() { return g_level; }
-void setReportFile(const char *path) { g_report = path ? path : ""; }
-std::string getReportFile() { return g_report; }
-void setEngineLog(CCmpLog *log) { g_log = log; }
-CCmpLog *getEngineLog() { return g_log; }
-void resetEngineLog() { g_log = nullptr; g_level = 0; g_report.clear(); }
+
+void logMessage(uint32_t flags, const char *format, ...) {
+  const bool cmpVerbose = (flags & (LOG_CMP_VERBOSE | LOG_ALL)) && g_engineLog;
+  const bool cmpMain = (flags & (LOG_CMP | LOG_ALL)) && g_engineLog;
+  const bool engineFile = (flags & (LOG_VERBOSE | LOG_ALL)) != 0;
+  const bool level1 = (flags & LOG_LEVEL1) && g_logLevel == 1;
+  const bool report = (flags & LOG_REPORT) != 0;
+  // Nothing to write: return before formatting (the I2C traces call this on every transaction).
+  if (!(cmpVerbose || cmpMain || engineFile || level1 || report) || !format) return;
+
+  va_list args;
+  va_start(args, format);
+  const std::string text = formatMessage(format, args);
+  va_end(args);
+
+  if (cmpVerbose) toComponentLog(1, __LINE__, text);
+  if (cmpMain) toComponentLog(0, __LINE__, text);
+  if (engineFile) toEngineLogFile(flags, text);
+  if (level1) toEngineLogFile(flags, text);
+  if (report) toReportFile(text);
+}
+
+const char *timeStamp() {
+  std::time_t now = std::time(nullptr);
+  const std::tm *local = std::localtime(&now);
+  if (!local ||
+      std::strftime(g_timeStampBuffer, sizeof g_timeStampBuffer, "%d %b %Y - %X", local) == 0) {
+    g_timeStampBuffer[0] = '\0';
+  }
+  return g_timeStampBuffer;
+}
+
+void setLogLevel(int level) { g_logLevel = level; }
+int getLogLevel() { return g_logLevel; }
+
+void setReportFile(const char *path) {
+  // A name that does not fit is refused whole (the setting becomes empty, so the report is not
+  // written): a shortened name would send the report to another file.
+  if (!path || std::strlen(path) > kReportPathMax) {
+    g_reportFile[0] = '\0';
+    return;
+  }
+  std::memcpy(g_reportFile, path, std::strlen(path) + 1);
+}
+
+std::string getReportFile() { return g_reportFile; }
+
+void setEngineLog(CCmpLog *log) { g_engineLog = log; }
+CCmpLog *getEngineLog() { return g_engineLog; }
+
+void resetEngineLog() {
+  g_engineLog = nullptr;
+  g_logLevel = 0;
+  g_reportFile[0] = '\0';
+  g_engineLogNoticeShown = false;
+  g_reportNoticeShown = false;
+}
