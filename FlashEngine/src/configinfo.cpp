@@ -105,11 +105,12 @@ bool createConfigInfo(const std::string &directory) {
     for (C_XMLNode *node = xml.FirstChild(devices); node; node = xml.NextSibling(node)) {
       if (node->name == "Device") {
         std::string field[4];  // type, device name, payload, version: by position
-        C_XMLNode *child = xml.FirstChild(node);
-        for (int i = 0; i < 4 && child; ++i, child = xml.NextSibling(child)) {
-          xml.GetText(child, &field[i]);
+        int count = 0;
+        for (C_XMLNode *child = xml.FirstChild(node); child && count < 4;
+             child = xml.NextSibling(child)) {
+          xml.GetText(child, &field[count++]);
         }
-        if (!directory.empty() && !field[2].empty()) field[2] = pathIn(directory, field[2]);
+        if (!directory.empty() && count >= 3) field[2] = pathIn(directory, field[2]);
         const int type = toInt(readDecimal(field[0]));
         if (type != 0 && type != 1) {
           logMessage(LOG_VERBOSE, "Config entry left out: %s invalid config type: %d\n",

@@ -1,0 +1,126 @@
+// The engine log function: which destinations each flag combination reaches, time stamps, the
+// report file, the open-failure notices and texts that must pass through unchanged.
+#include <filesystem>
+#include <regex>
+
+#include "engine_fixture.h"
+
+namespace enginetest {
+namespace {
+
+class LogTest : public EngineTest {};
+
+const std::regex kStampedLine(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] )");
+
+TEST_F(LogTest, VerboseAndAllReachEachFileOnce) {
+  RecordingLog log;
+  setEngineLog(&log);
+  logMessage(LOG_VERBOSE | LOG_ALL, "hello %d\n", 5);
+
+  ASSERT_EQ(log.entries.size(), 2u);
+  EXPECT_EQ(log.entries[0].target, 1);  // verbose file first, then the main file
+  EXPECT_EQ(log.entries[1].target, 0);
+  for (const auto &e : log.entries) {
+    EXPECT_EQ(e.severity, 0);
+    EXPECT_EQ(e.text, L"hello 5\n");
+  }
+  const std::string file = engineLog();
+  ASSERT_EQ(file.size(), 23u + 8u);
+  EXPECT_TRUE(std::regex_match(file.substr(0, 23), kStampedLine)) << file;
+  EXPECT_EQ(file.substr(23), "hello 5\n");
+}
+
+TEST_F(LogTest, LevelOneMessagesDependOnTheLevel) {
+  setLogLevel(1);
+  logMessage(LOG_VERBOSE | LOG_LEVEL1, "twice\n");
+  EXPECT_EQ(countOf(engineLog(), "Z] twice\n"), 2u);
+
+  tal::os::ScratchDir::write(scratch.file("talsystem/log/Verbose.log"), "");
+  setLogLevel(0);
+  logMessage(LOG_VERBOSE | LOG_LEVEL1, "once\n");
+  logMessage(LOG_LEVEL1, "never\n");
+  setLogLevel(2);
+  logMessage(LOG_LEVEL1, "never\n");
+  EXPECT_EQ(engineLogText(), "once\n");
+}
+
+TEST_F(LogTest, NoTimeWritesTheBareText) {
+  logMessage(LOG_VERBOSE | LOG_NOTIME, "%02x ", 0xab);
+  logMessage(LOG_VERBOSE | LOG_NOTIME, "%02x\n", 0x01);
+  EXPECT_EQ(engineLog(), "ab 01\n");
+}
+
+TEST_F(LogTest, ComponentStepsNeedAComponentLog) {
+  logMessage(LOG_CMP | LOG_CMP_VERBOSE, "nowhere\n");
+  EXPECT_FALSE(tal::os::sys().pathExists(L"\\talsystem\\log\\Verbose.log"));
+
+  RecordingLog log;
+  setEngineLog(&log);
+  logMessage(LOG_CMP, "main\n");
+  logMessage(LOG_CMP_VERBOSE, "verbose\n");
+  ASSERT_EQ(log.entries.size(), 2u);
+  EXPECT_EQ(log.entries[0].target, 0);
+  EXPECT_EQ(log.entries[1].target, 1);
+  EXPECT_EQ(engineLog(), "");  // neither reaches the engine log file
+}
+
+TEST_F(LogTest, TextReachesTheComponentLogAsAnArgumentNotAFormat) {
+  RecordingLog log;
+  setEngineLog(&log);
+  logMessage(LOG_CMP, "%s", "100% done %n %ls\n");
+  ASSERT_EQ(log.entries.size(), 1u);
+  EXPECT_EQ(log.entries[0].format, L"%ls");
+  EXPECT_EQ(log.entries[0].text, L"100% done %n %ls\n");
+}
+
+TEST_F(LogTest, LongAndNonAsciiTextIsKeptWhole) {
+  RecordingLog log;
+  setEngineLog(&log);
+  const std::string longText(3000, 'x');
+  logMessage(LOG_ALL, "%s|caf\xc3\xa9 \xff end\n", longText.c_str());
+  ASSERT_EQ(log.entries.size(), 2u);
+  const std::wstring &w = log.entries[0].text;
+  EXPECT_EQ(w.substr(0, 3000), std::wstring(3000, L'x'));
+  EXPECT_EQ(w.substr(w.size() - 5), L" end\n");
+  EXPECT_EQ(engineLogText(), longText + "|caf\xc3\xa9 \xff end\n");
+}
+
+TEST_F(LogTest, ReportLinesAreAppendedRaw) {
+  const std::string report = scratch.file("report.xml");
+  tal::os::ScratchDir::write(report, "existing\n");
+  setReportFile(report.c_str());
+  logMessage(LOG_REPORT, "<a value=\"%s\"/>\n", "1");
+  logMessage(LOG_REPORT, "<b/>\n");
+  EXPECT_EQ(tal::os::ScratchDir::read(report), "existing\n<a value=\"1\"/>\n<b/>\n");
+  EXPECT_EQ(engineLog(), "");  // the report flag alone writes nothing else
+}
+
+TEST_F(LogTest, OpenFailuresAreNoticedOncePerFile) {
+  setReportFile(scratch.file("missing/report.xml").c_str());
+  std::filesystem::remove_all(scratch.file("talsystem"));  // the log folder is not created
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 3; ++i) logMessage(LOG_VERBOSE | LOG_REPORT, "lost\n");
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(countOf(out, "Failed to open log file \\talsystem\\log\\Verbose.log : "), 1u) << out;
+  EXPECT_EQ(countOf(out, "Failed to open log file " + scratch.file("missing/report.xml") + " : "),
+            1u)
+      << out;
+  EXPECT_EQ(countOf(out, "Failed to open log file"), 2u);
+}
+
+TEST_F(LogTest, ReportFileNameLimit) {
+  const std::string fits(511, 'r');
+  setReportFile(fits.c_str());
+  EXPECT_EQ(getReportFile(), fits);
+  setReportFile((fits + "r").c_str());  // refused whole rather than shortened to another name
+  EXPECT_EQ(getReportFile(), "");
+}
+
+TEST_F(LogTest, TimeStampFormat) {
+  const std::string t = timeStamp();
+  EXPECT_TRUE(std::regex_match(t, std::regex(R"(\d{2} \w{3} \d{4} - \d{2}:\d{2}:\d{2})"))) << t;
+  EXPECT_EQ(timeStamp(), timeStamp());  // the same static buffer each time
+}
+
+}  // namespace
+}  // namespace enginetest
