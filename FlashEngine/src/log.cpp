@@ -73,10 +73,10 @@ std::wstring toWide(const std::string &text) {
   return out;
 }
 
-void toComponentLog(int target, int line, const std::string &text) {
+void toComponentLog(LogTarget target, int line, const std::string &text) {
   std::wstring wide = toWide(text);
   // The text is an argument, never the format: a '%' in it reaches the log unchanged.
-  g_engineLog->Write(target, 0, L"log.cpp", line, L"%ls", wide.c_str());
+  g_engineLog->Write(target, LS_NONE, L"log.cpp", line, L"%ls", wide.c_str());
 }
 
 void openFailureNotice(bool &shown, const char *path, int error) {
@@ -129,8 +129,8 @@ void logMessage(uint32_t flags, const char *format, ...) {
   const std::string text = formatMessage(format, args);
   va_end(args);
 
-  if (cmpVerbose) toComponentLog(1, __LINE__, text);
-  if (cmpMain) toComponentLog(0, __LINE__, text);
+  if (cmpVerbose) toComponentLog(LT_VERBOSE, __LINE__, text);
+  if (cmpMain) toComponentLog(LT_MAIN, __LINE__, text);
   if (engineFile) toEngineLogFile(flags, text);
   if (level1) toEngineLogFile(flags, text);
   if (report) toReportFile(text);

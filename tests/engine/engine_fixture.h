@@ -33,8 +33,13 @@ class RecordingLog : public CCmpLog {
     std::wstring format;
     std::wstring text;
   };
-  void Write(int target, int severity, const wchar_t *source, int line, const wchar_t *format,
-             ...) override {
+  void *DeletingDestructor(unsigned flags) override {
+    this->~RecordingLog();
+    if (flags & 1) ::operator delete(this);
+    return this;
+  }
+  void Write(LogTarget target, LogSeverity severity, const wchar_t *source, int32_t line,
+             const wchar_t *format, ...) override {
     std::vector<wchar_t> buf(8192);
     va_list args;
     va_start(args, format);
