@@ -16,22 +16,23 @@ TEST_F(ConfigInfoTest, LaterDuplicatesWin) {
   EXPECT_EQ(e->payload, "second.bin");
   EXPECT_EQ(e->version, "2.0");
   EXPECT_EQ(getPackageVersion(), "3.1");
-  EXPECT_TRUE(logHas("Config Info:\nDev Name: Dup PayLoad: second.bin Version: 2.0\n"
-                     "Dev Name: Dup PayLoad: first.bin Version: 1.0\n"));
+  EXPECT_TRUE(
+      logHas("Config Info:\nDev Name: Dup PayLoad: second.bin Version: 2.0\n"
+             "Dev Name: Dup PayLoad: first.bin Version: 1.0\n"));
   EXPECT_TRUE(logHas("Added key file: Dup\n"));
 }
 
 TEST_F(ConfigInfoTest, NamesAreTrimmedOfSpacesAndTabs) {
-  writePackage(device("1", "  \tCard A\t ", "a.bin", "1") +
-                   device("1", "\n    Card B\n  ", "b.bin", "1"),
-               "");
+  writePackage(
+      device("1", "  \tCard A\t ", "a.bin", "1") + device("1", "\n    Card B\n  ", "b.bin", "1"),
+      "");
   ASSERT_TRUE(createConfigInfo(""));
   const ConfigEntry *a = getConfigDevInfo(1, "\t\tCard A ");
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->devName, "Card A");
   EXPECT_EQ(getConfigDevInfo(1, "Card B"), nullptr);  // line breaks are not blanks
   EXPECT_EQ(getConfigDevInfo(1, "card a"), nullptr);  // names compare exactly
-  EXPECT_EQ(trimBlanks(" \t x \t "), " x ");  // spaces first, then tabs: inner spaces stay
+  EXPECT_EQ(trimBlanks(" \t x \t "), " x ");          // spaces first, then tabs: inner spaces stay
   EXPECT_EQ(trimBlanks("\t x\t"), " x");
   EXPECT_EQ(trimBlanks(" \t \t "), "");
 }
@@ -103,8 +104,9 @@ TEST_F(ConfigInfoTest, LastPackageNameWins) {
 
 TEST_F(ConfigInfoTest, Failures) {
   EXPECT_FALSE(createConfigInfo(""));
-  EXPECT_TRUE(logHas("createConfigInfo...\nConfig xml file: Config.xml\n"
-                     "Parse config xml failed: Config.xml\n"));
+  EXPECT_TRUE(
+      logHas("createConfigInfo...\nConfig xml file: Config.xml\n"
+             "Parse config xml failed: Config.xml\n"));
 
   tal::os::ScratchDir::write(scratch.file("Config.xml"), "<Other/>");
   EXPECT_FALSE(createConfigInfo(""));
@@ -113,8 +115,9 @@ TEST_F(ConfigInfoTest, Failures) {
   tal::os::ScratchDir::write(scratch.file("Config.xml"),
                              "<Devices>" + device("1", "Kept", "k.bin", "1") + "</Devices>");
   EXPECT_FALSE(createConfigInfo(""));  // no kzxml: the package path is ".xml"
-  EXPECT_TRUE(logHas("readKeyFilesFromKZXML: .xml\nXML parse failed: .xml\n"
-                     "readKeyFilesFromKZXML Failed.\n"));
+  EXPECT_TRUE(
+      logHas("readKeyFilesFromKZXML: .xml\nXML parse failed: .xml\n"
+             "readKeyFilesFromKZXML Failed.\n"));
   EXPECT_NE(getConfigDevInfo(1, "Kept"), nullptr);  // the entries read stay
   EXPECT_FALSE(ConfigInfo::instance()->created);
 }
@@ -135,7 +138,8 @@ TEST_F(ConfigInfoTest, LoadsOnce) {
 
 TEST_F(ConfigInfoTest, DirectoryIsPrefixed) {
   tal::os::ScratchDir::write(scratch.file("pkg/Config.xml"),
-                             "<Devices>" + device("1", "D", "d.bin", "1") + "<Device><t>1</t><n>E</n></Device>" +
+                             "<Devices>" + device("1", "D", "d.bin", "1") +
+                                 "<Device><t>1</t><n>E</n></Device>" +
                                  "<kzxml><n>kzp</n></kzxml></Devices>");
   tal::os::ScratchDir::write(scratch.file("pkg/kzp.xml"), "<tal_package/>");
   ASSERT_TRUE(createConfigInfo("pkg"));

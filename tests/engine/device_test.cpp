@@ -55,7 +55,9 @@ TEST_F(DeviceTest, ListedDevicesCarryThePackageDecision) {
   struct Case {
     std::string version;
     int state;
-  } cases[] = {{"2.05", UPDATE_UPGRADE}, {"-1", UPDATE_UPGRADE}, {"2.5", UPDATE_REWRITE},
+  } cases[] = {{"2.05", UPDATE_UPGRADE},
+               {"-1", UPDATE_UPGRADE},
+               {"2.5", UPDATE_REWRITE},
                {"2.50", UPDATE_DOWNGRADE}};
   for (const Case &c : cases) addDevice(card(c.version));
   ASSERT_EQ(g_deviceList.size(), 4u);
@@ -71,8 +73,9 @@ TEST_F(DeviceTest, DiscardedDevices) {
   DeviceObj *unknown = new VltiObj;
   unknown->setProductName("XY-1");
   addDevice(unknown);
-  EXPECT_TRUE(logHas("Device not present in keyFileList: XY-1 type: 2\n"
-                     "Device not applicable: XY-1 type: 2\n"));
+  EXPECT_TRUE(
+      logHas("Device not present in keyFileList: XY-1 type: 2\n"
+             "Device not applicable: XY-1 type: 2\n"));
 
   DeviceObj *odd = card("1.0");
   odd->setType(3);

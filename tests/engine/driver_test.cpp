@@ -31,17 +31,18 @@ TEST_F(DriverTest, DependencyCheckOverTheChannel) {
   struct Case {
     uint8_t generation, major, minor;
     bool ok;
-  } cases[] = {{4, 3, 5, true}, {4, 2, 20, true}, {5, 0, 0, true}, {4, 2, 19, false},
-               {3, 2, 20, false}};
+  } cases[] = {
+      {4, 3, 5, true}, {4, 2, 20, true}, {5, 0, 0, true}, {4, 2, 19, false}, {3, 2, 20, false}};
   for (const Case &c : cases) {
     ost.generation = c.generation;
     ost.major = c.major;
     ost.minor = c.minor;
-    EXPECT_EQ(checkDependency(), c.ok) << int(c.generation) << " " << int(c.major) << "."
-                                       << int(c.minor);
+    EXPECT_EQ(checkDependency(), c.ok)
+        << int(c.generation) << " " << int(c.major) << "." << int(c.minor);
   }
-  EXPECT_TRUE(logHas("Check dependency failed.\r\nCurrent version: Ost4 2.19.\r\n"
-                     "Minimum version required: Ost4 2.20\r\n"));
+  EXPECT_TRUE(
+      logHas("Check dependency failed.\r\nCurrent version: Ost4 2.19.\r\n"
+             "Minimum version required: Ost4 2.20\r\n"));
   EXPECT_TRUE(logHas("Current version: Ost3 2.20.\r\n"));
   EXPECT_EQ(countOf(engineLogText(), "Check dependency failed."), 2u);
 }
@@ -74,9 +75,10 @@ TEST_F(DriverTest, SecondCallAnswersNothing) {
   EXPECT_TRUE(older->getFlashNeeded());
   EXPECT_FALSE(newer->getFlashNeeded());
   EXPECT_EQ(ost.statusQueries, 1);
-  EXPECT_TRUE(logHas("Device info:\nObject Name: Controller card 1 Product Name: Card Version: "
-                     "1.00 Type: 1 Idx: 0 SegmentIdx: 0xff AddrSlv: 0x82 flashNeeded: 0 "
-                     "updateState: 2\n"));
+  EXPECT_TRUE(
+      logHas("Device info:\nObject Name: Controller card 1 Product Name: Card Version: "
+             "1.00 Type: 1 Idx: 0 SegmentIdx: 0xff AddrSlv: 0x82 flashNeeded: 0 "
+             "updateState: 2\n"));
 
   const std::string before = engineLog();
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
@@ -120,16 +122,18 @@ TEST_F(DriverTest, SelfDiscoveryReportsAndMarksNothing) {
   listed(DEVICE_VELTO_E, "Card", "1.00", UPDATE_UPGRADE);
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
   EXPECT_EQ(countFlashNeeded(), 0);
-  EXPECT_NE(tal::os::ScratchDir::read(scratch.file("report.xml")).find("<action value=\"upgrade\"/>"),
-            std::string::npos);
+  EXPECT_NE(
+      tal::os::ScratchDir::read(scratch.file("report.xml")).find("<action value=\"upgrade\"/>"),
+      std::string::npos);
   EXPECT_EQ(flashDevices(), ENGINE_FLASH_OK);
 }
 
 TEST_F(DriverTest, FlashWithNothingMarked) {
   listed(DEVICE_VELTO_E, "Card", "1.00", UPDATE_UPGRADE);
   EXPECT_EQ(flashDevices(), ENGINE_FLASH_OK);
-  EXPECT_TRUE(logHas("attempt to flash 0 devices\nflash success for 0 devices\n"
-                     "flash devices status: 1\n"));
+  EXPECT_TRUE(
+      logHas("attempt to flash 0 devices\nflash success for 0 devices\n"
+             "flash devices status: 1\n"));
   EXPECT_TRUE(logHas("Device List for installation.\nDevice info:\n"));
 }
 
@@ -146,14 +150,16 @@ TEST_F(DriverTest, FailedAndUnsupportedDevicesCountAsNotFlashed) {
   EXPECT_EQ(flashDevices(), ENGINE_FLASH_FAILED);
   EXPECT_FALSE(card->getFlashSucceeded());
   EXPECT_FALSE(odd->getFlashSucceeded());
-  EXPECT_TRUE(logHas("Updating 'Controller card 1: Card' from 1.00 to 2.20.\r\n"
-                     "This may take up to 5 minutes. Please wait...\r\n"));
+  EXPECT_TRUE(
+      logHas("Updating 'Controller card 1: Card' from 1.00 to 2.20.\r\n"
+             "This may take up to 5 minutes. Please wait...\r\n"));
   EXPECT_TRUE(logHas("Update failed: 'Controller card 1: Card'. Error code: "));
   EXPECT_TRUE(logHas("unsupported device: Odd\n"));
   EXPECT_FALSE(logHas("'Controller card 1: Odd' from"));
   EXPECT_FALSE(logHas("flash Vlt Devices: Object Name: Controller card 1 Product Name: Idle"));
-  EXPECT_TRUE(logHas("attempt to flash 2 devices\nflash success for 0 devices\n"
-                     "flash devices status: 7\n"));
+  EXPECT_TRUE(
+      logHas("attempt to flash 2 devices\nflash success for 0 devices\n"
+             "flash devices status: 7\n"));
   (void)idle;
 }
 

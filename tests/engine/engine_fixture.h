@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -99,20 +100,42 @@ class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     resetEngine();
-    tal::os::ScratchDir::write(scratch.file("talsystem/log/.keep"), "");
+    std::filesystem::create_directories(logDir());
+    std::filesystem::remove(logDir() + "/Verbose.log");
   }
   void TearDown() override {
     resetEngine();
     g_smifSeq = 0;
   }
-  std::string engineLog() const {
-    return tal::os::ScratchDir::read(scratch.file("talsystem/log/Verbose.log"));
+  // The engine log folder: the root of the current drive, which the platform maps to the scratch
+  // folder natively (SYSTEMDRIVE); on Windows it is the real root of the current drive.
+  std::string logDir() const {
+#ifdef _WIN32
+    return "\\talsystem\\log";
+#else
+    return scratch.file("talsystem/log");
+#endif
   }
+  // A file the engine wrote through the C runtime's text mode, with the line ends as written.
+  static std::string readText(const std::string &path) {
+    std::string text = tal::os::ScratchDir::read(path);
+#ifdef _WIN32
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+      out += text[i];
+    }
+    text = out;
+#endif
+    return text;
+  }
+  std::string engineLog() const { return readText(logDir() + "/Verbose.log"); }
   // The engine log without its time stamps.
   std::string engineLogText() const {
     std::string log = engineLog(), out;
     for (size_t i = 0; i < log.size();) {
-      if (log.compare(i, 1, "[") == 0 && i + 23 <= log.size() && log.compare(i + 20, 3, "Z] ") == 0) {
+      if (log.compare(i, 1, "[") == 0 && i + 23 <= log.size() &&
+          log.compare(i + 20, 3, "Z] ") == 0) {
         i += 23;
         continue;
       }
@@ -133,8 +156,9 @@ class EngineTest : public ::testing::Test {
   // Config.xml and a package file kzpkg.xml in the current directory (the scratch folder).
   void writePackage(const std::string &devices, const std::string &keys,
                     const std::string &version = "2.20") {
-    tal::os::ScratchDir::write(scratch.file("Config.xml"),
-                               "<Devices>" + devices + "<kzxml><name>kzpkg</name></kzxml></Devices>");
+    tal::os::ScratchDir::write(
+        scratch.file("Config.xml"),
+        "<Devices>" + devices + "<kzxml><name>kzpkg</name></kzxml></Devices>");
     tal::os::ScratchDir::write(scratch.file("kzpkg.xml"),
                                "<tal_package><version value=\"" + version +
                                    "\"/><sw_keys><sw_keys_and>" + keys +

@@ -35,7 +35,7 @@ TEST_F(LogTest, LevelOneMessagesDependOnTheLevel) {
   logMessage(LOG_VERBOSE | LOG_LEVEL1, "twice\n");
   EXPECT_EQ(countOf(engineLog(), "Z] twice\n"), 2u);
 
-  tal::os::ScratchDir::write(scratch.file("talsystem/log/Verbose.log"), "");
+  std::filesystem::remove(logDir() + "/Verbose.log");
   setLogLevel(0);
   logMessage(LOG_VERBOSE | LOG_LEVEL1, "once\n");
   logMessage(LOG_LEVEL1, "never\n");
@@ -91,13 +91,13 @@ TEST_F(LogTest, ReportLinesAreAppendedRaw) {
   setReportFile(report.c_str());
   logMessage(LOG_REPORT, "<a value=\"%s\"/>\n", "1");
   logMessage(LOG_REPORT, "<b/>\n");
-  EXPECT_EQ(tal::os::ScratchDir::read(report), "existing\n<a value=\"1\"/>\n<b/>\n");
+  EXPECT_EQ(readText(report), "existing\n<a value=\"1\"/>\n<b/>\n");
   EXPECT_EQ(engineLog(), "");  // the report flag alone writes nothing else
 }
 
 TEST_F(LogTest, OpenFailuresAreNoticedOncePerFile) {
   setReportFile(scratch.file("missing/report.xml").c_str());
-  std::filesystem::remove_all(scratch.file("talsystem"));  // the log folder is not created
+  std::filesystem::remove_all(logDir());  // the log folder is not created
   testing::internal::CaptureStdout();
   for (int i = 0; i < 3; ++i) logMessage(LOG_VERBOSE | LOG_REPORT, "lost\n");
   const std::string out = testing::internal::GetCapturedStdout();

@@ -46,8 +46,9 @@ TEST_F(OptionsTest, SelfDiscoveryTakesTheNextArgument) {
   ASSERT_EQ(parseCommandLine(), 0);
   EXPECT_TRUE(getSelfDiscoveryFlag());
   EXPECT_EQ(getSelfDiscoveryFile(), "out file.xml");
-  EXPECT_TRUE(logHas("self discovery flag -d set to 1\nself discovery file out file.xml\n"
-                     "self-discovery file: out file.xml \r\n"));
+  EXPECT_TRUE(
+      logHas("self discovery flag -d set to 1\nself discovery file out file.xml\n"
+             "self-discovery file: out file.xml \r\n"));
 
   // The file name is examined like any other argument afterwards.
   resetEngine();
@@ -130,7 +131,7 @@ TEST_F(OptionsTest, NoCommandLine) {
   EXPECT_EQ(engineLogText(), "Command line argument retrieval error\r\n");
 
   resetEngine();
-  tal::os::ScratchDir::write(scratch.file("talsystem/log/Verbose.log"), "");
+  std::filesystem::remove(logDir() + "/Verbose.log");
   EXPECT_EQ(getInstallState(), ENGINE_NO_COMMAND_LINE);
   EXPECT_EQ(engineLogText(), "Command line argument retrieval error\r\n");  // nothing else done
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);

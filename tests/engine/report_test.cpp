@@ -1,7 +1,8 @@
 // The self-discovery report: the exact document, escaping of values read from devices and the
 // package, devices missing from the configuration, and appending to an existing report.
-#include "engine_fixture.h"
 #include "report.h"
+
+#include "engine_fixture.h"
 
 namespace enginetest {
 namespace {
@@ -22,8 +23,8 @@ std::string header(const std::string &version) {
   return h;
 }
 
-std::string block(const std::string &product, const std::string &offered,
-                  const std::string &active, const std::string &action) {
+std::string block(const std::string &product, const std::string &offered, const std::string &active,
+                  const std::string &action) {
   return "<device>\n\t<device_id value=\"" + product + "\"/>\n\t<product_id value=\"" + product +
          "\"/>\n\t<fw_item>\n\t<type value=\"Controller ROM\"/>\n\t<version value=\"" + offered +
          "\"/>\n\t<active_version value=\"" + active + "\"/>\n\t<action value=\"" + action +
@@ -32,7 +33,7 @@ std::string block(const std::string &product, const std::string &offered,
 
 class ReportTest : public EngineTest {
  protected:
-  std::string report() const { return tal::os::ScratchDir::read(scratch.file("r.xml")); }
+  std::string report() const { return readText(scratch.file("r.xml")); }
   void name() { setSelfDiscoveryFile(scratch.file("r.xml").c_str()); }
 };
 
@@ -61,8 +62,9 @@ TEST_F(ReportTest, DevicesInListOrderWithTheirActions) {
   EXPECT_EQ(report(), header("7.0") + block("Card", "2.9", "2.10", "upgrade") +
                           block("Plane", "1.05", "1.05", "rewrite") +
                           block("Plane", "1.05", "1.5", "downgrade") + kFooter);
-  EXPECT_TRUE(logHas("generateSelfDiscoverXML: Device not present in Config Info Table: Gone "
-                     "type: 2\n"));
+  EXPECT_TRUE(
+      logHas("generateSelfDiscoverXML: Device not present in Config Info Table: Gone "
+             "type: 2\n"));
 }
 
 TEST_F(ReportTest, ValuesAreEscaped) {
