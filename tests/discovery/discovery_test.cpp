@@ -1,0 +1,352 @@
+// Discovery over the simulated boards: which cards and backplanes are listed, how they are
+// numbered, what is read from them, and what the log says about the SMBIOS records on the way.
+#include <cstdio>
+
+#include "discovery_fixture.h"
+
+namespace disc {
+namespace {
+
+using nlohmann::json;
+using V = std::vector<uint8_t>;
+
+std::string pointerText(uintptr_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%p", reinterpret_cast<void *>(value));
+  return text;
+}
+
+TEST_F(DiscoveryTest, SampleMachineListsCardsThenTheirBackplanes) {
+  build({{"smbios", {{"system_name", "TS-900"}}},
+         {"segments",
+          {segment(1, card("1.12", {backplane("2.05"), backplane("2.05"), backplane("2.05")})),
+           segment(3, card("1.05", {backplane("2.05")}))}}});
+  scan();
+
+  EXPECT_EQ(listed(), (std::vector<std::string>{
+                          "Controller card 1|Orvo Varibay 6 HDD Switch Card|1.12|0|1",
+                          "Backplane 1|Orvo Varibay 6 HDD Backplane|2.05|0|1",
+                          "Backplane 2|Orvo Varibay 6 HDD Backplane|2.05|1|1",
+                          "Backplane 3|Orvo Varibay 6 HDD Backplane|2.05|2|1",
+                          "Controller card 2|Orvo Varibay 6 HDD Switch Card|1.05|1|3",
+                          "Backplane 1|Orvo Varibay 6 HDD Backplane|2.05|0|3",
+                      }));
+  ASSERT_EQ(g_deviceList.size(), 6u);
+  EXPECT_EQ(g_deviceList[0]->getType(), DEVICE_VELTO_E);
+  EXPECT_EQ(g_deviceList[0]->getSlaveAddr(), 0x82);
+  EXPECT_EQ(g_deviceList[0]->getUpdateState(), UPDATE_REWRITE);
+  EXPECT_EQ(g_deviceList[4]->getUpdateState(), UPDATE_UPGRADE);
+  EXPECT_EQ(g_deviceList[4]->getFwFile(), "vlte_card.bin");
+  auto *bp = dynamic_cast<VltiObj *>(g_deviceList[5]);
+  ASSERT_NE(bp, nullptr);
+  EXPECT_EQ(bp->getType(), DEVICE_VELTO_I);
+  EXPECT_EQ(bp->getSlaveAddr(), 0x80);
+  EXPECT_EQ(bp->getCardIdx(), 1);
+  EXPECT_EQ(bp->getFwFile(), "vlti_backplane.bin");
+
+  for (const char *line :
+       {"success - load smbios", "system name = TS-900",
+        "Rec # 0 Vendor ID = 10b5 Device ID = 8749", "Rec # 1 Vendor ID = 10b5 Device ID = 8749",
+        "Vendor ID = 10b5 ", "Device ID = 8749 ", "Segment = 3 ", "Scanning 3...",
+        "discover vlte: 1:Orvo Varibay 6 HDD Switch Card",
+        "FOUND Velto-E: Orvo Varibay 6 HDD Switch Card idxSeg:3 version: 1.05",
+        "VeltoI value at 11h : 220 Product length: 28"}) {
+    EXPECT_TRUE(logged(line)) << line;
+  }
+  EXPECT_EQ(loggedCount("Found Card..."), 2);
+  // The third port of the second card is empty: its name record does not answer, length 0.
+  EXPECT_EQ(loggedCount("VeltoI value at 11h : 0 Product length: -192"), 2);
+
+  // Every access carried the tag for "not locked", and the boards are left as found.
+  for (const sim::Transaction &t : machine.transactions) EXPECT_FALSE(t.lockedTag);
+  for (const auto &c : cards) {
+    EXPECT_FALSE(c->handshakeHeld());
+    EXPECT_EQ(c->controller->handshakeTakes, 3);
+    EXPECT_EQ(c->controller->handshakeReleases, 4);  // the version read's and one per backplane
+  }
+}
+
+TEST_F(DiscoveryTest, OneBackplaneReadTakesTheseTransactions) {
+  build({{"segments", {segment(2, card("1.12", {backplane("2.05")}))}}});
+  scan();
+
+  // The card: its name, then the version (release first, then the two registers).
+  EXPECT_EQ(writesTo(2, 0xAE), (std::vector<V>{{0x00, 0x12}}));
+  std::vector<V> ctrl = writesTo(2, 0xEC);
+  ASSERT_GE(ctrl.size(), 5u);
+  EXPECT_EQ(std::vector<V>(ctrl.begin(), ctrl.begin() + 5),
+            (std::vector<V>{{0x66, 0x00}, {0x51}, {0x50}, {0x66, 0x01}, {0x66, 0x00}}));
+  EXPECT_EQ(writesTo(2, 0xE4), (std::vector<V>{{0x00, 0x01}, {0x00, 0x02}, {0x00, 0x04}}));
+  EXPECT_EQ(writesTo(2, 0xEE), (std::vector<V>{{0x0C}, {0x0C}, {0x0C}}));
+  // 28 name bytes: one read of 32 at 0x0012, none at 0x0032.
+  std::vector<V> name = writesTo(2, 0xAA);
+  EXPECT_EQ(name, (std::vector<V>{{0x00, 0x11}, {0x00, 0x12}, {0x00, 0x11}, {0x00, 0x11}}));
+  EXPECT_EQ(machine.transactionsOn(2, 0xAA)[1].readLength, 32u);
+  EXPECT_EQ(machine.transactionsOn(2, 0xAE)[0].readLength, 32u);
+  EXPECT_EQ(listed().size(), 2u);
+}
+
+TEST_F(DiscoveryTest, CardsAreNumberedInTheOrderFound) {
+  // 1, 0 and 3 backplanes: with a list length divided by 4 the second and the third card would
+  // both be card 1 (two devices, then three).
+  build({{"segments",
+          {segment(1, card("1.12", {backplane("2.05")})), segment(2, card("1.12")),
+           segment(3, card("1.12", {backplane("2.05"), backplane("2.05"), backplane("2.05")}))}}});
+  scan();
+  EXPECT_EQ(listed(), (std::vector<std::string>{
+                          "Controller card 1|Orvo Varibay 6 HDD Switch Card|1.12|0|1",
+                          "Backplane 1|Orvo Varibay 6 HDD Backplane|2.05|0|1",
+                          "Controller card 2|Orvo Varibay 6 HDD Switch Card|1.12|1|2",
+                          "Controller card 3|Orvo Varibay 6 HDD Switch Card|1.12|2|3",
+                          "Backplane 1|Orvo Varibay 6 HDD Backplane|2.05|0|3",
+                          "Backplane 2|Orvo Varibay 6 HDD Backplane|2.05|1|3",
+                          "Backplane 3|Orvo Varibay 6 HDD Backplane|2.05|2|3",
+                      }));
+  for (size_t i = 4; i < 7; ++i)
+    EXPECT_EQ(dynamic_cast<VltiObj *>(g_deviceList[i])->getCardIdx(), 2);
+
+  // A card the package does not know still takes its number.
+  resetEngine();
+  SetUp();
+  ConfigInfo::instance()->keyFileList = {kBackplane};
+  build({{"segments",
+          {segment(4, card("1.12", {backplane("2.05")})),
+           segment(5, card("1.12", {backplane("2.05")}))}}});
+  scan();
+  ASSERT_EQ(g_deviceList.size(), 2u);
+  EXPECT_EQ(dynamic_cast<VltiObj *>(g_deviceList[0])->getCardIdx(), 0);
+  EXPECT_EQ(dynamic_cast<VltiObj *>(g_deviceList[1])->getCardIdx(), 1);
+}
+
+TEST_F(DiscoveryTest, BackplaneNameLengthByte) {
+  const std::string name39 = "Orvo Varibay 6 HDD Backplane, 39 chars!";
+  const std::string name32 = "Orvo Varibay 6 HDD Backplane 32c";
+  ASSERT_EQ(name39.size(), 39u);
+  ASSERT_EQ(name32.size(), 32u);
+  build({{"segments",
+          {segment(1, card("1.12", {backplane("2.05", "O"), backplane("2.05", name32),
+                                    backplane("2.05", name39)})),
+           segment(2, card("1.12", {backplane("2.05"), backplane("2.05")}))}}});
+  ConfigInfo::instance()->keyFileList.push_back("O");
+  for (const std::string &n : {std::string("O"), name32, name39}) {
+    addConfigEntry(1, "vlti_backplane.bin", "2.05", n);
+  }
+  cards[1]->backplanes[0]->setLengthByte(0xC0);  // length 0
+  cards[1]->backplanes[1]->setLengthByte(0xE8);  // length 40
+  scan();
+
+  EXPECT_EQ(listed(), (std::vector<std::string>{
+                          "Controller card 1|Orvo Varibay 6 HDD Switch Card|1.12|0|1",
+                          "Backplane 1|O|2.05|0|1",
+                          "Backplane 2|" + name32 + "|2.05|1|1",
+                          "Backplane 3|" + name39 + "|2.05|2|1",
+                          "Controller card 2|Orvo Varibay 6 HDD Switch Card|1.12|1|2",
+                      }));
+  EXPECT_TRUE(logged("VeltoI value at 11h : 193 Product length: 1"));
+  EXPECT_TRUE(logged("VeltoI value at 11h : 224 Product length: 32"));
+  EXPECT_TRUE(logged("VeltoI value at 11h : 231 Product length: 39"));
+  EXPECT_TRUE(logged("VeltoI value at 11h : 192 Product length: 0"));
+  EXPECT_TRUE(logged("VeltoI value at 11h : 232 Product length: 40"));
+
+  // 39 bytes: 32 at 0x0012, then 7 at 0x0032; 32 bytes: no second read; 0 and 40: no name read.
+  std::vector<sim::Transaction> seg1 = machine.transactionsOn(1, 0xAA);
+  std::vector<std::pair<V, size_t>> reads;
+  for (const auto &t : seg1) reads.push_back({t.write, t.readLength});
+  EXPECT_EQ(reads, (std::vector<std::pair<V, size_t>>{{{0x00, 0x11}, 1},
+                                                      {{0x00, 0x12}, 32},
+                                                      {{0x00, 0x11}, 1},
+                                                      {{0x00, 0x12}, 32},
+                                                      {{0x00, 0x11}, 1},
+                                                      {{0x00, 0x12}, 32},
+                                                      {{0x00, 0x32}, 7}}));
+  std::vector<V> seg2 = writesTo(2, 0xAA);
+  EXPECT_EQ(seg2, (std::vector<V>{{0x00, 0x11}, {0x00, 0x11}, {0x00, 0x11}}));
+  EXPECT_FALSE(cards[1]->handshakeHeld());
+}
+
+TEST_F(DiscoveryTest, BackplaneNameReadFailingLeavesItOut) {
+  build({{"segments", {segment(1, card("1.12", {backplane("2.05")}))}}});
+  ConfigInfo::instance()->keyFileList.push_back("");  // every name is applicable
+  // A name record whose length byte reads but whose name does not.
+  struct NameUnreadable : sim::I2cDevice {
+    std::shared_ptr<sim::RegisterDevice> inner;
+    bool transact(const sim::I2cRequest &r, uint8_t *read) override {
+      return r.readLength <= 1 && inner->transact(r, read);
+    }
+  };
+  auto c = cards[0];
+  auto broken = std::make_shared<NameUnreadable>();
+  broken->inner = c->backplanes[0]->nameRecord;
+  machine.bus.clear();
+  machine.bus.attach(1, 0xAE, c->fru);
+  machine.bus.attach(1, 0xEC, c->controller);
+  machine.bus.attach(1, 0xE4, c->selector);
+  machine.bus.addRouter(1, [c, broken](uint8_t a) -> sim::I2cDevice * {
+    return a == 0xAA && c->reachableBackplane() ? broken.get() : c->route(a);
+  });
+  scan();
+  // Handed to addDevice with an empty name: the empty key file matches it, no entry does.
+  EXPECT_TRUE(logged("VeltoI value at 11h : 220 Product length: 28"));
+  EXPECT_TRUE(logged("Device not present in Config Info Table:  type: 2"));
+  EXPECT_EQ(listed().size(), 1u);
+  EXPECT_FALSE(c->handshakeHeld());
+}
+
+TEST_F(DiscoveryTest, HandshakeOrPortSelectionFailing) {
+  build({{"segments",
+          {segment(1, card("1.12", {backplane("2.05"), backplane("2.05")})),
+           segment(2, card("1.12", {backplane("2.05"), backplane("2.05")}))}}});
+  cards[0]->controller->takeFails = true;
+  cards[1]->selector->selectFails = true;
+  scan();
+  // Both cards are listed with their versions, no backplane.
+  EXPECT_EQ(listed(), (std::vector<std::string>{
+                          "Controller card 1|Orvo Varibay 6 HDD Switch Card|1.12|0|1",
+                          "Controller card 2|Orvo Varibay 6 HDD Switch Card|1.12|1|2",
+                      }));
+  // A failed take is not followed by a release nor a port selection.
+  EXPECT_EQ(
+      writesTo(1, 0xEC),
+      (std::vector<V>{{0x66, 0x00}, {0x51}, {0x50}, {0x66, 0x01}, {0x66, 0x01}, {0x66, 0x01}}));
+  EXPECT_TRUE(writesTo(1, 0xE4).empty());
+  // A failed selection releases the handshake at once.
+  EXPECT_EQ(cards[1]->controller->handshakeTakes, 3);
+  EXPECT_EQ(cards[1]->controller->handshakeReleases, 4);
+  EXPECT_FALSE(cards[1]->handshakeHeld());
+  EXPECT_TRUE(writesTo(2, 0xEE).empty());
+  EXPECT_TRUE(writesTo(2, 0xAA).empty());
+}
+
+TEST_F(DiscoveryTest, CardVersionUnreadable) {
+  build({{"segments", {segment(1, card("1.12")), segment(2, card("1.12"))}}});
+  cards[0]->controller->versionUnreadable = true;  // both registers: 0.00
+  cards[1]->controller->releaseFails = true;       // the first write fails: 0.00, no read
+  scan();
+  EXPECT_EQ(listed(), (std::vector<std::string>{
+                          "Controller card 1|Orvo Varibay 6 HDD Switch Card|0.00|0|1",
+                          "Controller card 2|Orvo Varibay 6 HDD Switch Card|0.00|1|2",
+                      }));
+  EXPECT_EQ(g_deviceList[0]->getUpdateState(), UPDATE_UPGRADE);
+  std::vector<V> ctrl2 = writesTo(2, 0xEC);
+  ASSERT_FALSE(ctrl2.empty());
+  EXPECT_EQ(ctrl2[0], (V{0x66, 0x00}));
+  EXPECT_NE(ctrl2[1], (V{0x51}));
+}
+
+TEST_F(DiscoveryTest, CardNameDecidesWhetherASegmentHoldsACard) {
+  build({{"segments",
+          {segment(1, card("1.12", {backplane("2.05")})),
+           segment(2, card("1.12", {backplane("2.05")}, std::string(kCard) + " 2")),
+           segment(3, card("1.12", {backplane("2.05")}, "Orvo Varibay 6 HDD Switch")),
+           segment(4, card("1.05", {backplane("2.05")}))}}});
+  cards[0]->fru->nak = true;  // unreadable: the segment is skipped without a word
+  scan();
+  EXPECT_EQ(listed(), (std::vector<std::string>{
+                          "Controller card 1|Orvo Varibay 6 HDD Switch Card|1.05|0|4",
+                          "Backplane 1|Orvo Varibay 6 HDD Backplane|2.05|0|4",
+                      }));
+  EXPECT_TRUE(logged("Scanning 1..."));
+  for (const std::string &l : logLines()) EXPECT_NE(l.rfind("discover vlte: 1:", 0), 0u) << l;
+  EXPECT_TRUE(logged("discover vlte: 2:Orvo Varibay 6 HDD Switch Card 2"));
+  EXPECT_TRUE(logged("discover vlte: 3:Orvo Varibay 6 HDD Switch"));
+  // Nothing else was asked of the segments that hold no switch card.
+  EXPECT_EQ(machine.transactionsOn(2, 0xEC).size(), 0u);
+  EXPECT_EQ(machine.transactionsOn(1, 0xEC).size(), 0u);
+}
+
+TEST_F(DiscoveryTest, CardNameFillsTheWholeRead) {
+  // 32 bytes without a zero: the name is the 32 bytes.
+  build({{"segments", {segment(1, card("1.12", {}, std::string(32, 'X')))}}});
+  scan();
+  EXPECT_TRUE(logged("discover vlte: 1:" + std::string(32, 'X')));
+  EXPECT_TRUE(g_deviceList.empty());
+}
+
+TEST_F(DiscoveryTest, CorrelationRecordsThatNameNoNewCard) {
+  build({{"segments", {segment(1, card("1.12", {backplane("2.05")}))}},
+         {"smbios",
+          {{"records",
+            {{{"vendor", "0x10B5"}, {"device", "0x1234"}, {"segment", 2}},
+             {{"vendor", "0x8086"}, {"device", "0x8749"}, {"segment", 3}},
+             {{"map_handle", "0x7777"}},
+             {{"segment", 1}}}}}}});
+  cards.push_back(std::make_shared<sim::SwitchCard>(2, kCard, 1, 0x12));
+  sim::attachCard(machine.bus, cards.back());  // a card on segment 2, named by a foreign record
+  scan();
+
+  EXPECT_EQ(listed().size(), 2u);
+  EXPECT_EQ(loggedCount("Found Card..."), 3);
+  EXPECT_TRUE(logged("Rec # 1 Vendor ID = 10b5 Device ID = 1234"));
+  EXPECT_TRUE(logged("Rec # 2 Vendor ID = 8086 Device ID = 8749"));
+  EXPECT_EQ(loggedCount("Scanning 2..."), 0);
+  EXPECT_TRUE(logged("ERROR: Failed to read I2C Map for 10b5 8749 " + pointerText(0x7777)));
+  EXPECT_EQ(loggedCount("Scanning 1..."), 2);
+  EXPECT_TRUE(logged("VeltoE Segment 1 already exists"));
+  EXPECT_EQ(machine.transactionsOn(1, 0xAE).size(), 1u);
+  EXPECT_TRUE(machine.transactionsOn(2, 0xAE).empty());
+}
+
+TEST_F(DiscoveryTest, ShortRecordsAreSkippedAndTheScanGoesOn) {
+  build({{"segments", {segment(5, card("1.12"))}}});
+  sim::SmbiosBuilder b;
+  b.systemInfo("S")
+      .record(203, 0x0200, {0, 0, 0x01, 0x03, 0xB5, 0x10, 0x49})  // 11 bytes: no device ID
+      .correlation(0x0201, 0x10B5, 0x8749, 0x0301)
+      .correlation(0x0202, 0x10B5, 0x8749, 0x0302)
+      .record(204, 0x0301, {})  // 4 bytes: no segment byte
+      .i2cMap(0x0302, 5)
+      .end();
+  fake.smbios = b.rsmb();
+  scan();
+  EXPECT_TRUE(logged("Rec # 0: DEVICE CORRELATION record too short (11 bytes), skipped"));
+  EXPECT_TRUE(logged("ERROR: I2C Map record 301 too short (4 bytes), skipped"));
+  EXPECT_TRUE(logged("Rec # 2 Vendor ID = 10b5 Device ID = 8749"));
+  EXPECT_EQ(
+      listed(),
+      (std::vector<std::string>{"Controller card 1|Orvo Varibay 6 HDD Switch Card|1.12|0|5"}));
+}
+
+TEST_F(DiscoveryTest, NoTableOrNoCorrelationRecord) {
+  build({{"segments", {segment(1, card("1.12"))}}});
+  fake.smbios.clear();
+  scan();
+  EXPECT_TRUE(logged("Failed to load smbios"));
+  EXPECT_FALSE(logged("success - load smbios"));
+
+  sim::SmbiosBuilder b;
+  b.systemInfo("Plain server").end();
+  fake.smbios = b.rsmb();
+  scan();
+  EXPECT_TRUE(logged("system name = Plain server"));
+  EXPECT_TRUE(logged("Failed to get DEVICE CORRELATION record #1"));
+  EXPECT_TRUE(g_deviceList.empty());
+  EXPECT_TRUE(machine.transactions.empty());
+}
+
+TEST_F(DiscoveryTest, ReadVltiInfoNeedsTheHandshakeAndThePort) {
+  build(
+      {{"segments", {segment(1, card("1.12", {backplane("3.1a"), nullptr, backplane("2.05")}))}}});
+  std::string name, version;
+  EXPECT_TRUE(readVltiInfo(0, 1, name, version, false));
+  EXPECT_EQ(name, kBackplane);
+  EXPECT_EQ(version, "3.1a");
+  EXPECT_FALSE(readVltiInfo(1, 1, name, version, false));  // an empty port
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(version, "");
+  EXPECT_FALSE(readVltiInfo(3, 1, name, version, false));  // no such port: mask 0
+  EXPECT_EQ(cards[0]->selector->mask, 0);
+  EXPECT_TRUE(readVltiInfo(2, 1, name, version, false));
+  EXPECT_EQ(cards[0]->selector->mask, 4);
+  EXPECT_FALSE(cards[0]->handshakeHeld());
+
+  cards[0]->backplanes[2]->versionRegs->nak = true;
+  EXPECT_TRUE(readVltiInfo(2, 1, name, version, false));
+  EXPECT_EQ(name, kBackplane);
+  EXPECT_EQ(version, "");
+
+  EXPECT_EQ(readVlteVersion(1, false), "1.12");
+  EXPECT_EQ(readVlteVersion(9, false), "0.00");  // nothing on segment 9
+}
+
+}  // namespace
+}  // namespace disc
