@@ -82,6 +82,15 @@ void SimulatorOnly(benchmark::State &state) {
 }
 BENCHMARK(SimulatorOnly);
 
+// One level-1 trace call while the level is 0: what each skipped trace line costs.
+void Level1LineAtLevel0(benchmark::State &state) {
+  Rig rig;
+  setLogLevel(0);
+  for (auto _ : state) logMessage(LOG_LEVEL1 | LOG_NOTIME, "0x%02x ", 0x5A);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+BENCHMARK(Level1LineAtLevel0);
+
 }  // namespace
 
 BENCHMARK_MAIN();
