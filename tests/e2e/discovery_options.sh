@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The options choose what is marked besides the older devices: "-e" the devices with the
+# package's version, "-g" the newer ones, "-f" all of them. Numbering: a card behind a card with
+# fewer than three backplanes is still the next card.
+source "$TAL_E2E_DIR/discovery_lib.sh"
+disc_setup
+
+# Card 1 older, its backplanes same, newer, same; card 2 newer, its backplane older.
+disc_machine mixed <<JSON
+{"segments": [{"segment": 1, "card": $(card 1.05 2.05 2.10 2.05)},
+              {"segment": 3, "card": $(card 1.20 2.01)}]}
+JSON
+c1="\\r\\nController card 1: $CARD: 1.05\\n"
+b11="\\r\\nBackplane 1: $BACKPLANE: 2.05\\n"
+b12="\\r\\nBackplane 2: $BACKPLANE: 2.10\\n"
+b13="\\r\\nBackplane 3: $BACKPLANE: 2.05\\n"
+c2="\\r\\nController card 2: $CARD: 1.20\\n"
+b21="\\r\\nBackplane 1: $BACKPLANE: 2.01\\n"
+
+check() {
+  local expected=$1
+  shift
+  local out
+  out=$(disc_run mixed "$@")
+  expect_line "$out" 'property 5: result=1 status=2 text=""'
+  expect_line "$out" "property 3: result=1 text=\"$expected\""
+}
+check "$c1$b21"
+check "$c1$b11$b13$b21" -e
+check "$c1$b12$c2$b21" -g
+check "$c1$b11$b12$b13$c2$b21" -f
+check "$c1$b11$b12$b13$c2$b21" -e -g
+# Options are exact: these mark nothing more.
+check "$c1$b21" -E -force2 /G
+echo "discovery options: ok"
