@@ -95,7 +95,7 @@ CCmpLog::~CCmpLog() {
 }
 
 void *CCmpLog::DeletingDestructor(unsigned flags) {
-  this->~CCmpLog();
+  this->CCmpLog::~CCmpLog();
   if (flags & 1) ::operator delete(this);
   return this;
 }

@@ -26,7 +26,7 @@
 namespace enginetest {
 
 // A component log that keeps every Write instead of writing files.
-class RecordingLog : public CCmpLog {
+class RecordingLog final : public CCmpLog {
  public:
   struct Entry {
     int target;
