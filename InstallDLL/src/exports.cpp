@@ -39,7 +39,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 #else
 
 // Natively the library's load and unload play process attach and detach. The module handle is
-// the library's load address.
+// the library's load address. The load constructor may run before the dynamic initialisers of
+// the static libraries linked after this file, so attach touches only the framework and the
+// platform (whose globals are constant-initialised or function-local); the unload destructor runs
+// before the library's static objects are destroyed, so detach may clean up the engine.
 namespace {
 
 __attribute__((constructor)) void OnLibraryLoad() {
