@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -48,7 +49,8 @@ class DiscoveryTest : public ::testing::Test {
   void SetUp() override {
     resetEngine();
     resetDiscovery();
-    tal::os::ScratchDir::write(scratch.file("talsystem/log/.keep"), "");
+    std::filesystem::create_directories(logDir());
+    std::filesystem::remove(logDir() + "/Verbose.log");
     fake.channel = &channel;
     ASSERT_TRUE(openChannel());
     ConfigInfo *info = ConfigInfo::instance();
@@ -72,13 +74,25 @@ class DiscoveryTest : public ::testing::Test {
     scanDeviceCorrelation();
   }
 
-  // The engine log, each line without its time stamp.
+  // The engine log folder: the root of the current drive, which the platform maps to the scratch
+  // folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.
+  std::string logDir() const {
+#ifdef _WIN32
+    return "\\talsystem\\log";
+#else
+    return scratch.file("talsystem/log");
+#endif
+  }
+
+  // The engine log, each line without its time stamp (and without the carriage return the
+  // Windows runtime's text mode adds).
   std::vector<std::string> logLines() const {
-    std::string text = tal::os::ScratchDir::read(scratch.file("talsystem/log/Verbose.log"));
+    std::string text = tal::os::ScratchDir::read(logDir() + "/Verbose.log");
     std::vector<std::string> lines;
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.size() >= 23 && line[0] == '[' && line[21] == ']') line = line.substr(23);
       lines.push_back(line);
     }
