@@ -132,6 +132,11 @@ bool MachXO2::command(const I2cRequest &request, const uint8_t *bytes, size_t le
     for (int i = 0; i < 4; ++i) read[i] = static_cast<uint8_t>(w >> (8 * (3 - i)));
     random.maybeFlip(read, 4);
     if (busyLeft > 0) --busyLeft;
+  } else if (c == CpldCommand::Close) {
+    // Closing is always taken (an interface that is not open stays closed).
+    enabled = false;
+    closed = true;
+    closeByte = bytes[3];
   } else if (c == CpldCommand::Enable) {
     enabled = true;
     erased = false;
@@ -139,7 +144,7 @@ bool MachXO2::command(const I2cRequest &request, const uint8_t *bytes, size_t le
     cfgAddress = ufmAddress = -1;
   } else if (!enabled) {
     violation(name + " before enable");
-  } else if (busy && c != CpldCommand::Close) {
+  } else if (busy) {
     violation(name + " while busy");
   } else {
     switch (c) {
@@ -159,11 +164,6 @@ bool MachXO2::command(const I2cRequest &request, const uint8_t *bytes, size_t le
         if (programPage(c == CpldCommand::CfgPage, bytes + 4)) busyLeft = pagePolls;
         break;
       case CpldCommand::Done: done = true; break;
-      case CpldCommand::Close:
-        enabled = false;
-        closed = true;
-        closeByte = bytes[3];
-        break;
       default: break;
     }
   }

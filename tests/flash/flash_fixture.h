@@ -1,0 +1,165 @@
+// Shared pieces of the flash tests: the fake platform (its clock records every sleep), a scratch
+// folder (the engine log lands in <scratch>/talsystem/log/Verbose.log), the in-process simulated
+// management processor with a switch card on segment 1 whose loader and backplane CPLD are the
+// flash target models, and image-file helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "channel/smif.h"
+#include "channel/transport.h"
+#include "engine.h"
+#include "fake_platform.h"
+#include "flashtask.h"
+#include "fwheader.h"
+#include "log.h"
+#include "sim/board.h"
+#include "sim/loader.h"
+#include "sim/machine.h"
+#include "sim/machxo2.h"
+#include "sim/simchannel.h"
+#include "veltoe.h"
+#include "veltoi.h"
+
+namespace flashtest {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kSegment = 1;
+constexpr uint8_t kLoaderAddr = 0x82;
+constexpr uint8_t kCpldAddr = 0x80;
+
+// A payload of n bytes from a seed (no two neighbouring blocks alike).
+inline Bytes makePayload(size_t n, uint32_t seed = 7) {
+  Bytes p(n);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto &b : p) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x >> 24);
+  }
+  return p;
+}
+
+// A whole image file: a 40-byte header for the type and chip (ISP text = the chip's name) and
+// the payload.
+inline std::string imageBytes(int type, int chip, const Bytes &payload, int major = 1,
+                              int minor = 5) {
+  uint8_t h[fwimg::kHeaderSize];
+  fwimg::encodeHeader(h, 1, type, major, minor, chip, fwimg::chipText(chip));
+  std::string s(reinterpret_cast<char *>(h), sizeof h);
+  s.append(payload.begin(), payload.end());
+  return s;
+}
+
+// The fake platform, also noting whether each sleep ran with precise sleeps on.
+class SleepRecordingPlatform : public tal::os::FakePlatform {
+ public:
+  void sleepMs(uint32_t ms) override {
+    preciseAtSleep.push_back(preciseDepth > 0);
+    FakePlatform::sleepMs(ms);
+  }
+  std::vector<bool> preciseAtSleep;
+};
+
+class FlashFixture : public ::testing::Test {
+ protected:
+  FlashFixture() : channel(machine) {}
+
+  void SetUp() override {
+    resetEngine();
+    fake.channel = &channel;
+    card = std::make_shared<sim::SwitchCard>(kSegment, "Orvo Varibay 6 HDD Switch Card", 1, 5);
+    loader = std::make_shared<sim::VlteLoader>();
+    card->loader = loader;
+    for (int b = 0; b < 3; ++b) {
+      auto bp = card->addBackplane("Orvo Varibay 6 HDD Backplane", 2, 4);
+      cplds.push_back(std::make_shared<sim::MachXO2>());
+      cplds.back()->erasePolls = 2;
+      bp->cpld = cplds.back();
+    }
+    sim::attachCard(machine.bus, card);
+    ASSERT_TRUE(openChannel());
+    fake.sleeps.clear();
+    fake.preciseAtSleep.clear();
+    machine.transactions.clear();
+    machine.accessLog.clear();
+  }
+
+  void TearDown() override {
+    closeChannel();
+    resetEngine();
+  }
+
+  // Back to a quiet machine between the rows of a table: no faults, no locks, empty records,
+  // an empty engine log.
+  void freshRun() {
+    machine.faults = sim::Faults{};
+    machine.setLocked(kSegment, kLoaderAddr, false);
+    machine.setLocked(kSegment, kCpldAddr, false);
+    machine.transactions.clear();
+    machine.accessLog.clear();
+    fake.sleeps.clear();
+    fake.preciseAtSleep.clear();
+    tal::os::ScratchDir::write(scratch.file("talsystem/log/Verbose.log"), "");
+  }
+
+  // The engine log without its time stamps.
+  std::string log() const {
+    static const std::regex stamp(R"(\[[0-9T:\-]+Z\] )");
+    return std::regex_replace(tal::os::ScratchDir::read(scratch.file("talsystem/log/Verbose.log")),
+                              stamp, "");
+  }
+  // Each text appears in the log, in this order.
+  void expectInOrder(const std::vector<std::string> &texts) const {
+    const std::string text = log();
+    size_t pos = 0;
+    for (const std::string &t : texts) {
+      size_t at = text.find(t, pos);
+      ASSERT_NE(at, std::string::npos) << "missing (in order): [" << t << "]\nlog:\n" << text;
+      pos = at + t.size();
+    }
+  }
+  bool logHas(const std::string &t) const { return log().find(t) != std::string::npos; }
+
+  std::string writeImage(const std::string &name, const std::string &bytes) {
+    tal::os::ScratchDir::write(scratch.file(name), bytes);
+    return name;  // relative: the scratch folder is the current directory
+  }
+
+  // Writes sent to a device, as byte strings.
+  std::vector<Bytes> writesTo(uint8_t address) const {
+    std::vector<Bytes> out;
+    for (const auto &t : machine.transactionsOn(kSegment, address)) out.push_back(t.write);
+    return out;
+  }
+  int countWrites(uint8_t address, const Bytes &bytes) const {
+    int n = 0;
+    for (const auto &w : writesTo(address)) n += w == bytes;
+    return n;
+  }
+  int accessActions(uint16_t action) const {
+    int n = 0;
+    for (const auto &a : machine.accessLog) n += a.action == action;
+    return n;
+  }
+  bool anyLocked() const {
+    return machine.isLocked(kSegment, kLoaderAddr) || machine.isLocked(kSegment, kCpldAddr);
+  }
+
+  tal::os::ScratchDir scratch;
+  SleepRecordingPlatform fake;
+  sim::Machine machine;
+  sim::SimChannel channel;
+  std::shared_ptr<sim::SwitchCard> card;
+  std::shared_ptr<sim::VlteLoader> loader;
+  std::vector<std::shared_ptr<sim::MachXO2>> cplds;
+};
+
+}  // namespace flashtest
