@@ -1,5 +1,6 @@
-// The Velto-E procedure over the simulated processor and loader: block layout, pauses, the
-// failure table with its log lines, and the lock released on every path.
+// The Velto-E procedure over the simulated processor and loader: block layout,
+// pauses, the failure table with its log lines, and the lock released on every
+// path.
 #include <functional>
 
 #include "flash_fixture.h"
@@ -8,20 +9,23 @@ namespace flashtest {
 namespace {
 
 class VeltoE : public FlashFixture {
- protected:
+protected:
   int flash(const Bytes &payload, int type = 1) {
     task = std::make_unique<FlashTaskVeltoE>(
-        kSegment, kLoaderAddr, writeImage("vlte.bin", imageBytes(1, 1, payload)), 0, type);
+        kSegment, kLoaderAddr,
+        writeImage("vlte.bin", imageBytes(1, 1, payload)), 0, type);
     return task->Flash();
   }
-  // The blocks as sent: the block bytes of every data write after the unlock, cut in 261s.
+  // The blocks as sent: the block bytes of every data write after the unlock,
+  // cut in 261s.
   std::vector<Bytes> blocksSent() const {
     Bytes stream;
     bool first = true;
     for (const auto &t : machine.transactionsOn(kSegment, kLoaderAddr)) {
-      if (t.readLength || t.write.size() <= 2) continue;
+      if (t.readLength || t.write.size() <= 2)
+        continue;
       if (first) {
-        first = false;  // the unlock
+        first = false; // the unlock
         continue;
       }
       stream.insert(stream.end(), t.write.begin() + 1, t.write.end());
@@ -33,7 +37,9 @@ class VeltoE : public FlashFixture {
     EXPECT_EQ(stream.size() % 261, 0u);
     return blocks;
   }
-  static Bytes dataOf(const Bytes &block) { return Bytes(block.begin() + 3, block.end() - 2); }
+  static Bytes dataOf(const Bytes &block) {
+    return Bytes(block.begin() + 3, block.end() - 2);
+  }
   int cans() const { return countWrites(kLoaderAddr, {0x00, 0x18}); }
 
   std::unique_ptr<FlashTaskVeltoE> task;
@@ -67,7 +73,7 @@ TEST_F(VeltoE, BlocksOfAShortLastBlock) {
       ++pieces;
     }
   }
-  EXPECT_EQ(pieces, 2 * 8);  // plus the two 14-byte last pieces
+  EXPECT_EQ(pieces, 2 * 8); // plus the two 14-byte last pieces
   const auto writes = writesTo(kLoaderAddr);
   EXPECT_EQ(writes.back(), (Bytes{0x00, 0x04})) << "the transfer ends with EOT";
   EXPECT_TRUE(loader->ended);
@@ -77,10 +83,13 @@ TEST_F(VeltoE, BlocksOfAShortLastBlock) {
   const auto &t0 = machine.transactions.front();
   EXPECT_EQ(t0.address, 0xEC);
   EXPECT_FALSE(machine.transactionsOn(kSegment, 0xEC).front().lockedTag);
-  EXPECT_EQ(machine.transactionsOn(kSegment, 0xEC).front().write, (Bytes{0x66, 0x00}));
-  expectInOrder({"FlashTaskVeltoE::Flash starts...\n", "lockDeviceAccess: success\n",
+  EXPECT_EQ(machine.transactionsOn(kSegment, 0xEC).front().write,
+            (Bytes{0x66, 0x00}));
+  expectInOrder({"FlashTaskVeltoE::Flash starts...\n",
+                 "lockDeviceAccess: success\n",
                  "Flash Velto-e process start...\n", "flashVlte in C case...\n",
-                 "\nEnd of flashing.\n", "flashVlt-E success\n", "unlockDeviceAccess: success\n"});
+                 "\nEnd of flashing.\n", "flashVlt-E success\n",
+                 "unlockDeviceAccess: success\n"});
   EXPECT_FALSE(anyLocked());
 }
 
@@ -96,7 +105,7 @@ TEST_F(VeltoE, FullLastBlockAndEmptyPayloadSendAMarkerBlock) {
 
   machine.transactions.clear();
   loader = std::make_shared<sim::VlteLoader>();
-  loader->faults.firstAnswer = 0x15;  // NAK: ready as well
+  loader->faults.firstAnswer = 0x15; // NAK: ready as well
   card->loader = loader;
   ASSERT_EQ(flash({}), 0);
   blocks = blocksSent();
@@ -122,9 +131,11 @@ TEST_F(VeltoE, NumbersWrapAndPausesFallOn64KiBBoundaries) {
   ASSERT_EQ(loader->blockTimes.size(), 274u);
   for (size_t i = 1; i < loader->blockTimes.size(); ++i) {
     const uint64_t gap = loader->blockTimes[i] - loader->blockTimes[i - 1];
-    EXPECT_EQ(gap, (i == 1 || i == 257) ? 1000u : 0u) << "before block " << i + 1;
+    EXPECT_EQ(gap, (i == 1 || i == 257) ? 1000u : 0u)
+        << "before block " << i + 1;
   }
-  for (bool precise : fake.preciseAtSleep) EXPECT_TRUE(precise);
+  for (bool precise : fake.preciseAtSleep)
+    EXPECT_TRUE(precise);
   EXPECT_EQ(fake.preciseDepth, 0);
 }
 
@@ -140,48 +151,90 @@ struct Row {
 TEST_F(VeltoE, FailureTable) {
   const std::string xmit = "XMIT Error terminating FW update.\n";
   const Row rows[] = {
-      {"lock fails", [](VeltoE &t) { t.machine.faults.lockIgnored = -1; }, -1,
-       {"lockDeviceAccess: failed: -1\n", "Trying to unlock it before returning.\n"}, 0,
+      {"lock fails",
+       [](VeltoE &t) { t.machine.faults.lockIgnored = -1; },
+       -1,
+       {"lockDeviceAccess: failed: -1\n",
+        "Trying to unlock it before returning.\n"},
+       0,
        {"Flash Velto-e process start"}},
-      {"unlock write fails", [](VeltoE &t) { t.loader->faults.unlockFails = true; }, -1,
-       {"flashVlte: Error: Unlocking failed: 42\n", "unlockDeviceAccess: success\n"}, 0, {}},
-      {"first query fails", [](VeltoE &t) { t.loader->faults.firstQueryFails = true; }, -1,
-       {"#Checking CRC failed terminating FW update.\n"}, 3, {}},
-      {"first answer CAN", [](VeltoE &t) { t.loader->faults.firstAnswer = 0x18; }, -1,
-       {"Error: flashVlte cancelled by remote...\n", "unlockDeviceAccess: success\n"}, 0,
+      {"unlock write fails",
+       [](VeltoE &t) { t.loader->faults.unlockFails = true; },
+       -1,
+       {"flashVlte: Error: Unlocking failed: 42\n",
+        "unlockDeviceAccess: success\n"},
+       0,
+       {}},
+      {"first query fails",
+       [](VeltoE &t) { t.loader->faults.firstQueryFails = true; },
+       -1,
+       {"#Checking CRC failed terminating FW update.\n"},
+       3,
+       {}},
+      {"first answer CAN",
+       [](VeltoE &t) { t.loader->faults.firstAnswer = 0x18; },
+       -1,
+       {"Error: flashVlte cancelled by remote...\n",
+        "unlockDeviceAccess: success\n"},
+       0,
        {"terminating"}},
-      {"first answer other", [](VeltoE &t) { t.loader->faults.firstAnswer = 0x41; }, -1,
-       {"queryVlteResp [78]: 41 \n", "Checking CRC failed terminating FW update.\n"}, 3, {}},
-      {"block write fails", [](VeltoE &t) { t.loader->faults.writeFailsAtBlock = 2; }, -1,
-       {"sendFWPktToVlte Error: Writing firmware failed.\n", "sendFWPktToVlte Error\n"}, 0,
+      {"first answer other",
+       [](VeltoE &t) { t.loader->faults.firstAnswer = 0x41; },
+       -1,
+       {"queryVlteResp [78]: 41 \n",
+        "Checking CRC failed terminating FW update.\n"},
+       3,
+       {}},
+      {"block write fails",
+       [](VeltoE &t) { t.loader->faults.writeFailsAtBlock = 2; },
+       -1,
+       {"sendFWPktToVlte Error: Writing firmware failed.\n",
+        "sendFWPktToVlte Error\n"},
+       0,
        {"terminating"}},
-      {"answer query fails", [](VeltoE &t) { t.loader->faults.queryFailsAtBlock = 1; }, -1,
-       {"flashVlte Error: Querying response.\n", xmit}, 3, {}},
+      {"answer query fails",
+       [](VeltoE &t) { t.loader->faults.queryFailsAtBlock = 1; },
+       -1,
+       {"flashVlte Error: Querying response.\n", xmit},
+       3,
+       {}},
       {"NAK after a block",
        [](VeltoE &t) {
          t.loader->faults.answerAtBlock = 2;
          t.loader->faults.answer = 0x15;
        },
-       -1, {"flashVlte Error: NACK response.\n", xmit}, 3, {}},
+       -1,
+       {"flashVlte Error: NACK response.\n", xmit},
+       3,
+       {}},
       {"CAN after a block, confirmed",
        [](VeltoE &t) {
          t.loader->faults.answerAtBlock = 2;
          t.loader->faults.answer = 0x18;
        },
-       -1, {"flashVlte: Error: Canceled by remote.\n", xmit}, 3, {}},
+       -1,
+       {"flashVlte: Error: Canceled by remote.\n", xmit},
+       3,
+       {}},
       {"CAN after a block, then other",
        [](VeltoE &t) {
          t.loader->faults.answerAtBlock = 2;
          t.loader->faults.answer = 0x18;
          t.loader->faults.repeatAnswer = 0x06;
        },
-       -1, {xmit}, 3, {"Canceled by remote"}},
+       -1,
+       {xmit},
+       3,
+       {"Canceled by remote"}},
       {"unknown answer",
        [](VeltoE &t) {
          t.loader->faults.answerAtBlock = 3;
          t.loader->faults.answer = 0x07;
        },
-       -1, {"flashVlte Error: Unknown response:7\n", xmit}, 3, {}},
+       -1,
+       {"flashVlte Error: Unknown response:7\n", xmit},
+       3,
+       {}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -191,7 +244,8 @@ TEST_F(VeltoE, FailureTable) {
     row.setup(*this);
     EXPECT_EQ(flash(makePayload(600)), row.result);
     expectInOrder(row.lines);
-    for (const auto &a : row.absent) EXPECT_FALSE(logHas(a)) << a;
+    for (const auto &a : row.absent)
+      EXPECT_FALSE(logHas(a)) << a;
     EXPECT_EQ(cans(), row.cans);
     EXPECT_FALSE(logHas("flashVlt-E success"));
     EXPECT_FALSE(anyLocked());
@@ -212,11 +266,12 @@ TEST_F(VeltoE, LockStatesAndTypeRefusal) {
   machine.setLocked(kSegment, kLoaderAddr, false);
   machine.accessLog.clear();
   machine.transactions.clear();
-  auto other = std::make_unique<FlashTaskVeltoE>(kSegment, kLoaderAddr, "x.bin", 0, 2);
+  auto other =
+      std::make_unique<FlashTaskVeltoE>(kSegment, kLoaderAddr, "x.bin", 0, 2);
   EXPECT_EQ(other->startFlashing(), -1);
   EXPECT_TRUE(machine.accessLog.empty());
   EXPECT_TRUE(machine.transactions.empty());
 }
 
-}  // namespace
-}  // namespace flashtest
+} // namespace
+} // namespace flashtest

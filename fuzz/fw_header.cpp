@@ -1,0 +1,67 @@
+// Fuzz target: firmware image files. The header decoder on arbitrary bytes
+// (also told of a file longer or shorter than the bytes it sees), then the
+// whole file through both flash tasks' image loading (header check, payload,
+// Velto-I region setup). No device is reached: initFlashing stops before any
+// device access.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "flashtask.h"
+#include "fwheader.h"
+#include "veltoi.h"
+
+namespace {
+
+std::string ScratchFile() {
+  return (std::filesystem::temp_directory_path() /
+          ("tal_fuzz_fw_header_" + std::to_string(getpid()) + ".bin"))
+      .string();
+}
+
+void CheckHeader(const fwimg::Header &h, fwimg::Decode d) {
+  if (h.strIsp.size() > fwimg::kIspMax)
+    __builtin_trap();
+  if (d != fwimg::Decode::kOk && !(h.strFwName.empty() && h.strIsp.empty()))
+    __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  fwimg::Header h;
+  CheckHeader(h, fwimg::decodeHeader(data, size, size, h));
+  const size_t seen = size < fwimg::kHeaderSize ? size : fwimg::kHeaderSize;
+  CheckHeader(h,
+              fwimg::decodeHeader(data, seen, size + (size ? data[0] : 0), h));
+  CheckHeader(h, fwimg::decodeHeader(data, seen, size / 2, h));
+
+  static const std::string path = ScratchFile();
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (!f)
+    return 0;
+  if (size)
+    std::fwrite(data, 1, size, f);
+  std::fclose(f);
+  for (int type = 1; type <= 2; ++type) {
+    auto task = createFlashTask(type, 1, type == 1 ? 0x82 : 0x80, path,
+                                size ? data[0] % 4 : 0);
+    if (!task->initFlashing())
+      continue;
+    // Loaded: the payload is exactly the bytes after the header.
+    const size_t headerLen = data[0];
+    if (headerLen > size || task->payloadSize() != size - headerLen)
+      __builtin_trap();
+    if (task->payloadSize() &&
+        std::memcmp(task->payload(), data + headerLen, size - headerLen))
+      __builtin_trap();
+    if (type == 2 && task->payloadSize() > vlti::kMaxPayload)
+      __builtin_trap();
+  }
+  return 0;
+}
