@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# A full update of the sample machine (two cards, four backplanes): every image verified byte for
+# byte against its payload, every lock, handshake and port released, the fixed waits asked for.
+source "$TAL_E2E_DIR/common.sh"
+source "$TAL_E2E_DIR/flash_common.sh"
+
+flash_setup
+run_host
+[ "$rc" = 0 ] || fail "talhost exited with $rc: $out"
+expect_contains "$out" 'install: result=2 text="'
+expect_contains "$out" 'Installation completed successfully.\r\n'
+expect_contains "$out" 'Power cycle is required after installation for updates to take effect.\r\n'
+expect_card_flashed 1
+expect_card_flashed 3
+for port in 0 1 2; do expect_backplane_flashed 1 "$port"; done
+expect_backplane_flashed 3 0
+expect_released
+log=$(engine_log)
+expect_contains "$log" "Update success: 'Controller card 1: Orvo Varibay 6 HDD Switch Card'"
+expect_contains "$log" "Update success: 'Backplane 3: Orvo Varibay 6 HDD Backplane'"
+expect_contains "$log" "flash success for 6 devices"
+# Fixed waits: per card a lock and an unlock (2 s each) and two 64 KiB pauses (1 s each); per
+# backplane a lock and an unlock, the erase (5 s) and 6,527 page pauses (1 ms each).
+slept=$(cat "$dir/slept.txt")
+[ "$slept" -ge $((2 * 6000 + 4 * 15527)) ] || fail "waits asked for: $slept ms"
+echo "flash update: 6 devices verified, waits $slept ms"
