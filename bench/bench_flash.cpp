@@ -38,12 +38,11 @@ namespace {
 std::atomic<size_t> g_heapNow{0}, g_heapPeak{0}, g_allocs{0};
 struct Block {
   size_t size;
-  size_t pad; // keeps the payload 16-byte aligned
+  size_t pad;  // keeps the payload 16-byte aligned
 };
 void *countedAlloc(size_t n) {
   Block *b = static_cast<Block *>(std::malloc(sizeof(Block) + n));
-  if (!b)
-    throw std::bad_alloc();
+  if (!b) throw std::bad_alloc();
   b->size = n;
   size_t now = g_heapNow += n;
   size_t peak = g_heapPeak.load();
@@ -53,13 +52,12 @@ void *countedAlloc(size_t n) {
   return b + 1;
 }
 void countedFree(void *p) {
-  if (!p)
-    return;
+  if (!p) return;
   Block *b = static_cast<Block *>(p) - 1;
   g_heapNow -= b->size;
   std::free(b);
 }
-} // namespace
+}  // namespace
 
 void *operator new(size_t n) { return countedAlloc(n); }
 void *operator new[](size_t n) { return countedAlloc(n); }
@@ -88,7 +86,7 @@ constexpr uint8_t kSeg = 1;
 
 // The fake platform with real sleeps and a real clock (b).
 class RealSleepPlatform : public tal::os::FakePlatform {
-public:
+ public:
   void sleepMs(uint32_t ms) override {
     asked += ms;
     tal::os::defaultPlatform().sleepMs(ms);
@@ -111,8 +109,7 @@ std::string image(int type, int chip, size_t size) {
 // A segment with a loader at 0x82, a CPLD at 0x80 and plain registers for the
 // card's switch controller and port selector; the channel opened.
 struct Rig {
-  explicit Rig(tal::os::FakePlatform &fake, uint32_t latency = 0)
-      : channel(machine) {
+  explicit Rig(tal::os::FakePlatform &fake, uint32_t latency = 0) : channel(machine) {
     machine.recordTransactions = false;
     machine.latencyMs = latency;
     loader = std::make_shared<sim::VlteLoader>();
@@ -122,8 +119,7 @@ struct Rig {
     machine.bus.attach(kSeg, 0xEC, std::make_shared<sim::RegisterDevice>());
     machine.bus.attach(kSeg, 0xE4, std::make_shared<sim::RegisterDevice>());
     fake.channel = &channel;
-    if (!openChannel())
-      std::abort();
+    if (!openChannel()) std::abort();
   }
   ~Rig() { closeChannel(); }
   sim::Machine machine;
@@ -148,8 +144,7 @@ void BM_VeltoE_CpuPerKiB(benchmark::State &state) {
     rig->loader->reserve(size + 256);
     FlashTaskVeltoE task(kSeg, 0x82, "e.bin", 0, 1);
     state.ResumeTiming();
-    if (task.Flash() != 0)
-      state.SkipWithError("flash failed");
+    if (task.Flash() != 0) state.SkipWithError("flash failed");
     state.PauseTiming();
     rig.reset();
     state.ResumeTiming();
@@ -157,13 +152,9 @@ void BM_VeltoE_CpuPerKiB(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
   state.counters["us_per_KiB"] = benchmark::Counter(
       static_cast<double>(state.iterations() * (size >> 10)),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
-      benchmark::Counter::kIs1000);
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
 }
-BENCHMARK(BM_VeltoE_CpuPerKiB)
-    ->Arg(64)
-    ->Arg(1024)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VeltoE_CpuPerKiB)->Arg(64)->Arg(1024)->Unit(benchmark::kMillisecond);
 
 // (a) Velto-I: one full programming (both regions, 6,527 pages).
 void BM_VeltoI_CpuPerKiB(benchmark::State &state) {
@@ -176,8 +167,7 @@ void BM_VeltoI_CpuPerKiB(benchmark::State &state) {
     auto rig = std::make_unique<Rig>(fake);
     FlashTaskVeltoI task(kSeg, 0x80, "i.bin", 0, 2);
     state.ResumeTiming();
-    if (task.Flash() != 0)
-      state.SkipWithError("flash failed");
+    if (task.Flash() != 0) state.SkipWithError("flash failed");
     state.PauseTiming();
     rig.reset();
     state.ResumeTiming();
@@ -185,17 +175,16 @@ void BM_VeltoI_CpuPerKiB(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
   state.counters["us_per_KiB"] = benchmark::Counter(
       static_cast<double>(state.iterations() * size) / 1024.0,
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
-      benchmark::Counter::kIs1000);
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
 }
 BENCHMARK(BM_VeltoI_CpuPerKiB)->Unit(benchmark::kMillisecond);
 
 // (b) wall time against the model minimum, 1 ms per exchange, real sleeps.
-template <int Type> void BM_WallVsModel(benchmark::State &state) {
+template <int Type>
+void BM_WallVsModel(benchmark::State &state) {
   tal::os::ScratchDir scratch;
   RealSleepPlatform fake;
-  const size_t size =
-      Type == 1 ? static_cast<size_t>(state.range(0)) << 10 : vlti::kMaxPayload;
+  const size_t size = Type == 1 ? static_cast<size_t>(state.range(0)) << 10 : vlti::kMaxPayload;
   writeFile(scratch.file("w.bin"), image(Type, Type, size));
   double ratio = 0, wall = 0, minimum = 0, exchanges = 0;
   for (auto _ : state) {
@@ -208,8 +197,7 @@ template <int Type> void BM_WallVsModel(benchmark::State &state) {
         createFlashTask(Type, kSeg, Type == 1 ? 0x82 : 0x80, "w.bin", 0);
     state.ResumeTiming();
     auto t0 = std::chrono::steady_clock::now();
-    if (task->Flash() != 0)
-      state.SkipWithError("flash failed");
+    if (task->Flash() != 0) state.SkipWithError("flash failed");
     auto t1 = std::chrono::steady_clock::now();
     state.PauseTiming();
     wall = std::chrono::duration<double, std::milli>(t1 - t0).count();
@@ -224,13 +212,8 @@ template <int Type> void BM_WallVsModel(benchmark::State &state) {
   state.counters["exchanges"] = exchanges;
   state.counters["ratio"] = ratio;
 }
-BENCHMARK_TEMPLATE(BM_WallVsModel, 1)
-    ->Arg(64)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_WallVsModel, 2)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_WallVsModel, 1)->Arg(64)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_WallVsModel, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // (c) peak heap and allocations per block of a 1 MiB Velto-E flash.
 void BM_VeltoE_PeakMemory1MiB(benchmark::State &state) {
@@ -248,8 +231,7 @@ void BM_VeltoE_PeakMemory1MiB(benchmark::State &state) {
       FlashTaskVeltoE task(kSeg, 0x82, path, 0, 1);
       const size_t base = g_heapNow.load(), a0 = g_allocs.load();
       g_heapPeak = base;
-      if (task.Flash() != 0)
-        state.SkipWithError("flash failed");
+      if (task.Flash() != 0) state.SkipWithError("flash failed");
       allocs = g_allocs.load() - a0;
       return g_heapPeak.load() - base;
     };
@@ -258,17 +240,14 @@ void BM_VeltoE_PeakMemory1MiB(benchmark::State &state) {
     const size_t peak = measure("m.bin", size, allocsBig);
     peakKiB = static_cast<double>(peak) / 1024.0;
     // The 1 MiB flash sends 3,841 more blocks than the 64 KiB one.
-    perBlock =
-        (static_cast<double>(allocsBig) - static_cast<double>(allocsSmall)) /
-        static_cast<double>((size - (64u << 10)) / 256);
+    perBlock = (static_cast<double>(allocsBig) - static_cast<double>(allocsSmall)) /
+               static_cast<double>((size - (64u << 10)) / 256);
   }
   state.counters["peak_KiB"] = peakKiB;
   state.counters["allocs_per_block"] = perBlock;
 }
-BENCHMARK(BM_VeltoE_PeakMemory1MiB)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VeltoE_PeakMemory1MiB)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -77,8 +77,8 @@ FwHeaderInfo FlashTaskVelto::parseFwFile() {
     return info;
   }
   uint8_t bytes[fwimg::kHeaderSize] = {};
-  size_t want = size < static_cast<long long>(sizeof bytes) ? static_cast<size_t>(size)
-                                                             : sizeof bytes;
+  size_t want =
+      size < static_cast<long long>(sizeof bytes) ? static_cast<size_t>(size) : sizeof bytes;
   size_t got = std::fread(bytes, 1, want, f.get());
   f.reset();
   logMessage(LOG_VERBOSE, "parseFwFile: %s size:%u\n", fwPath_.c_str(),

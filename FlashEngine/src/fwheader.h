@@ -27,22 +27,33 @@ constexpr size_t kIspMax = 21;
 
 inline const char *deviceTypeText(int code) {
   switch (code) {
-    case 1: return "VeltoE";
-    case 2: return "VeltoI";
-    case 3: return "TBD-Oru";
-    case 4: return "TBD-Marvet";
-    case 5: return "TBD-Pobo";
-    case 6: return "TBD";
-    default: return "Invalid";
+    case 1:
+      return "VeltoE";
+    case 2:
+      return "VeltoI";
+    case 3:
+      return "TBD-Oru";
+    case 4:
+      return "TBD-Marvet";
+    case 5:
+      return "TBD-Pobo";
+    case 6:
+      return "TBD";
+    default:
+      return "Invalid";
   }
 }
 
 inline const char *chipText(int code) {
   switch (code) {
-    case 1: return "EP4CGX15BF14C6N";
-    case 2: return "LCMXO2-4000HC-4MG132C";
-    case 3: return "ATSAMD20J18A";
-    default: return "Invalid";
+    case 1:
+      return "EP4CGX15BF14C6N";
+    case 2:
+      return "LCMXO2-4000HC-4MG132C";
+    case 3:
+      return "ATSAMD20J18A";
+    default:
+      return "Invalid";
   }
 }
 
@@ -57,10 +68,10 @@ struct Header {
 };
 
 enum class Decode {
-  kOk,          // all fields filled
-  kNoHeader,    // byte 0 is 0 or 255: only headerLen filled
-  kTruncated,   // fewer than kHeaderSize bytes, or headerLen beyond the file: only headerLen
-  kEmpty,       // not even byte 0: nothing filled
+  kOk,         // all fields filled
+  kNoHeader,   // byte 0 is 0 or 255: only headerLen filled
+  kTruncated,  // fewer than kHeaderSize bytes, or headerLen beyond the file: only headerLen
+  kEmpty,      // not even byte 0: nothing filled
 };
 
 // Decodes the first bytes of a file of fileSize bytes (avail of them given in bytes, at most

@@ -69,7 +69,8 @@ bool FlashTaskVeltoI::setupFwPages() {
   }
   const uint32_t inCfg = payloadSize_ < static_cast<uint32_t>(cfgSize_) ? payloadSize_ : cfgSize_;
   if (inCfg) std::memcpy(cfgBuf_.get(), payload_.get(), inCfg);
-  if (payloadSize_ > inCfg) std::memcpy(ufmBuf_.get(), payload_.get() + inCfg, payloadSize_ - inCfg);
+  if (payloadSize_ > inCfg)
+    std::memcpy(ufmBuf_.get(), payload_.get() + inCfg, payloadSize_ - inCfg);
   return true;
 }
 

@@ -14,9 +14,9 @@ namespace vlti {
 enum Region : int { REGION_CFG = 0, REGION_UFM = 1 };
 
 constexpr int kPageSize = 16;
-constexpr int kCfgPages = 5760, kUfmPages = 767;  // MachXO2-4000
-constexpr int kCfgSize = kCfgPages * kPageSize;   // 92160
-constexpr int kUfmSize = kUfmPages * kPageSize;   // 12272 (0x2FF0)
+constexpr int kCfgPages = 5760, kUfmPages = 767;       // MachXO2-4000
+constexpr int kCfgSize = kCfgPages * kPageSize;        // 92160
+constexpr int kUfmSize = kUfmPages * kPageSize;        // 12272 (0x2FF0)
 constexpr uint32_t kMaxPayload = kCfgSize + kUfmSize;  // 104432
 
 // Status word (4 bytes, most significant first): byte 2 carries busy and fail.

@@ -13,8 +13,7 @@ using nlohmann::json;
   throw std::invalid_argument(what + ": " + why);
 }
 
-long long integer(const json &v, const std::string &what, long long lo,
-                  long long hi) {
+long long integer(const json &v, const std::string &what, long long lo, long long hi) {
   long long n = 0;
   if (v.is_number_integer()) {
     n = v.get<long long>();
@@ -26,28 +25,23 @@ long long integer(const json &v, const std::string &what, long long lo,
     } catch (const std::exception &) {
       used = 0;
     }
-    if (t.empty() || used != t.size())
-      bad(what, "\"" + t + "\" is not a number");
+    if (t.empty() || used != t.size()) bad(what, "\"" + t + "\" is not a number");
   } else {
     bad(what, "expected a number");
   }
-  if (n < lo || n > hi)
-    bad(what, std::to_string(n) + " is out of range");
+  if (n < lo || n > hi) bad(what, std::to_string(n) + " is out of range");
   return n;
 }
 
 bool flag(const json &v, const std::string &what) {
-  if (!v.is_boolean())
-    bad(what, "expected true or false");
+  if (!v.is_boolean()) bad(what, "expected true or false");
   return v.get<bool>();
 }
 
 double chance(const json &v, const std::string &what) {
-  if (!v.is_number())
-    bad(what, "expected a number from 0 to 1");
+  if (!v.is_number()) bad(what, "expected a number from 0 to 1");
   double d = v.get<double>();
-  if (!(d >= 0 && d <= 1))
-    bad(what, "expected a number from 0 to 1");
+  if (!(d >= 0 && d <= 1)) bad(what, "expected a number from 0 to 1");
   return d;
 }
 
@@ -55,29 +49,22 @@ double chance(const json &v, const std::string &what) {
 int answer(const json &v, const std::string &what) {
   if (v.is_string()) {
     const std::string t = v.get<std::string>();
-    if (t == "C")
-      return 'C';
-    if (t == "ACK")
-      return 0x06;
-    if (t == "NAK")
-      return 0x15;
-    if (t == "CAN")
-      return 0x18;
-    if (t == "EOT")
-      return 0x04;
+    if (t == "C") return 'C';
+    if (t == "ACK") return 0x06;
+    if (t == "NAK") return 0x15;
+    if (t == "CAN") return 0x18;
+    if (t == "EOT") return 0x04;
   }
   return static_cast<int>(integer(v, what, 0, 255));
 }
 
 void requireObject(const json &spec, const std::string &what) {
-  if (!spec.is_object())
-    bad(what, "expected an object");
+  if (!spec.is_object()) bad(what, "expected an object");
 }
 
-} // namespace
+}  // namespace
 
-void configureLoader(VlteLoader &loader, const json &spec,
-                     const std::string &what) {
+void configureLoader(VlteLoader &loader, const json &spec, const std::string &what) {
   requireObject(spec, what);
   LoaderFaults &f = loader.faults;
   for (auto it = spec.begin(); it != spec.end(); ++it) {
@@ -116,22 +103,19 @@ void configureCpld(MachXO2 &cpld, const json &spec, const std::string &what) {
     } else if (k == "preset") {
       cpld.preset(static_cast<uint8_t>(integer(v, w, 0, 255)));
     } else if (k == "faults") {
-      if (!v.is_array())
-        bad(w, "expected a list");
+      if (!v.is_array()) bad(w, "expected a list");
       for (size_t i = 0; i < v.size(); ++i) {
         const std::string fw = w + "[" + std::to_string(i) + "]";
         const json &f = v[i];
         requireObject(f, fw);
         CpldFault fault;
         if (!f.contains("command") || !f["command"].is_string() ||
-            !cpldCommandByName(f["command"].get<std::string>(),
-                               fault.command)) {
+            !cpldCommandByName(f["command"].get<std::string>(), fault.command)) {
           bad(fw + ".command",
               "expected enable, erase, status, reset_cfg, reset_ufm, cfg_page, "
               "ufm_page, done or close");
         }
-        if (f.contains("at"))
-          fault.at = static_cast<int>(integer(f["at"], fw + ".at", 1, 1 << 30));
+        if (f.contains("at")) fault.at = static_cast<int>(integer(f["at"], fw + ".at", 1, 1 << 30));
         const std::string effect = f.value("effect", std::string("nak"));
         if (effect == "nak")
           fault.effect = CpldFault::Nak;
@@ -142,8 +126,7 @@ void configureCpld(MachXO2 &cpld, const json &spec, const std::string &what) {
         else
           bad(fw + ".effect", "expected nak, busy or fail");
         for (auto k2 = f.begin(); k2 != f.end(); ++k2) {
-          if (k2.key() != "command" && k2.key() != "at" &&
-              k2.key() != "effect") {
+          if (k2.key() != "command" && k2.key() != "at" && k2.key() != "effect") {
             bad(fw + "." + k2.key(), "unknown key");
           }
         }
@@ -185,7 +168,7 @@ json randomRecord(const RandomFaults &r) {
           {"flips", r.flips},
           {"checked_failure", r.checkedFailure}};
 }
-} // namespace
+}  // namespace
 
 json loaderRecord(const VlteLoader &l) {
   return {{"unlocked", l.unlocked},
@@ -215,4 +198,4 @@ json cpldRecord(const MachXO2 &c) {
           {"random", randomRecord(c.random)}};
 }
 
-} // namespace sim
+}  // namespace sim

@@ -8,30 +8,41 @@ namespace sim {
 namespace {
 
 constexpr size_t kMaxViolations = 64;
-const char *const kNames[kCpldCommandCount] = {"enable",   "erase",    "status", "reset_cfg",
+const char *const kNames[kCpldCommandCount] = {"enable",    "erase",    "status",   "reset_cfg",
                                                "reset_ufm", "cfg_page", "ufm_page", "done",
-                                               "close",    "unknown"};
+                                               "close",     "unknown"};
 
 CpldCommand classify(const uint8_t *bytes, size_t length) {
   if (length == 0) return CpldCommand::Unknown;
   switch (bytes[0]) {
-    case 0x74: return CpldCommand::Enable;
-    case 0x0E: return CpldCommand::Erase;
-    case 0x3C: return CpldCommand::Status;
-    case 0x46: return CpldCommand::ResetCfg;
-    case 0x47: return CpldCommand::ResetUfm;
-    case 0x70: return CpldCommand::CfgPage;
-    case 0xC9: return CpldCommand::UfmPage;
-    case 0x5E: return CpldCommand::Done;
-    case 0x26: return CpldCommand::Close;
-    default: return CpldCommand::Unknown;
+    case 0x74:
+      return CpldCommand::Enable;
+    case 0x0E:
+      return CpldCommand::Erase;
+    case 0x3C:
+      return CpldCommand::Status;
+    case 0x46:
+      return CpldCommand::ResetCfg;
+    case 0x47:
+      return CpldCommand::ResetUfm;
+    case 0x70:
+      return CpldCommand::CfgPage;
+    case 0xC9:
+      return CpldCommand::UfmPage;
+    case 0x5E:
+      return CpldCommand::Done;
+    case 0x26:
+      return CpldCommand::Close;
+    default:
+      return CpldCommand::Unknown;
   }
 }
 
 // The operand bytes each command must carry (after the opcode), and its whole length.
 bool wellFormed(CpldCommand c, const uint8_t *b, size_t n, size_t readLength) {
   switch (c) {
-    case CpldCommand::Enable: return n == 3 && b[1] == 0x08 && b[2] == 0x00 && readLength == 0;
+    case CpldCommand::Enable:
+      return n == 3 && b[1] == 0x08 && b[2] == 0x00 && readLength == 0;
     case CpldCommand::Erase:
       return n == 4 && b[1] == 0x0C && b[2] == 0 && b[3] == 0 && readLength == 0;
     case CpldCommand::Status:
@@ -39,12 +50,14 @@ bool wellFormed(CpldCommand c, const uint8_t *b, size_t n, size_t readLength) {
     case CpldCommand::CfgPage:
     case CpldCommand::UfmPage:
       return n == 20 && b[1] == 0 && b[2] == 0 && b[3] == 0x01 && readLength == 0;
-    case CpldCommand::Close: return n == 4 && b[1] == 0 && b[2] == 0 && readLength == 0;
+    case CpldCommand::Close:
+      return n == 4 && b[1] == 0 && b[2] == 0 && readLength == 0;
     case CpldCommand::ResetCfg:
     case CpldCommand::ResetUfm:
     case CpldCommand::Done:
       return n == 4 && b[1] == 0 && b[2] == 0 && b[3] == 0 && readLength == 0;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -157,14 +170,21 @@ bool MachXO2::command(const I2cRequest &request, const uint8_t *bytes, size_t le
         cfgPagesProgrammed = ufmPagesProgrammed = 0;
         busyLeft = erasePolls;
         break;
-      case CpldCommand::ResetCfg: cfgAddress = 0; break;
-      case CpldCommand::ResetUfm: ufmAddress = 0; break;
+      case CpldCommand::ResetCfg:
+        cfgAddress = 0;
+        break;
+      case CpldCommand::ResetUfm:
+        ufmAddress = 0;
+        break;
       case CpldCommand::CfgPage:
       case CpldCommand::UfmPage:
         if (programPage(c == CpldCommand::CfgPage, bytes + 4)) busyLeft = pagePolls;
         break;
-      case CpldCommand::Done: done = true; break;
-      default: break;
+      case CpldCommand::Done:
+        done = true;
+        break;
+      default:
+        break;
     }
   }
   if (makeBusy) busyForever = true;

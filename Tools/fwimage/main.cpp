@@ -137,7 +137,8 @@ int make(int argc, char **argv) {
     size_t colon = generate.find(':');
     unsigned long size = 0, seed = 1;
     if (!parseNumber(generate.substr(0, colon), 64ul << 20, size) ||
-        (colon != std::string::npos && !parseNumber(generate.substr(colon + 1), 0xFFFFFFFFul, seed))) {
+        (colon != std::string::npos &&
+         !parseNumber(generate.substr(colon + 1), 0xFFFFFFFFul, seed))) {
       std::fprintf(stderr, "fwimage: bad -g SIZE[:SEED]\n");
       return 1;
     }
@@ -159,8 +160,9 @@ int make(int argc, char **argv) {
     std::fprintf(stderr, "fwimage: cannot create %s\n", out.c_str());
     return 2;
   }
-  bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header &&
-            (payload.empty() || std::fwrite(payload.data(), 1, payload.size(), f) == payload.size());
+  bool ok =
+      std::fwrite(header, 1, sizeof header, f) == sizeof header &&
+      (payload.empty() || std::fwrite(payload.data(), 1, payload.size(), f) == payload.size());
   ok = (std::fclose(f) == 0) && ok;
   if (!ok) {
     std::fprintf(stderr, "fwimage: cannot write %s\n", out.c_str());

@@ -50,8 +50,8 @@ inline Bytes makePayload(size_t n, uint32_t seed = 7) {
 
 // A whole image file: a 40-byte header for the type and chip (ISP text = the
 // chip's name) and the payload.
-inline std::string imageBytes(int type, int chip, const Bytes &payload,
-                              int major = 1, int minor = 5) {
+inline std::string imageBytes(int type, int chip, const Bytes &payload, int major = 1,
+                              int minor = 5) {
   uint8_t h[fwimg::kHeaderSize];
   fwimg::encodeHeader(h, 1, type, major, minor, chip, fwimg::chipText(chip));
   std::string s(reinterpret_cast<char *>(h), sizeof h);
@@ -61,7 +61,7 @@ inline std::string imageBytes(int type, int chip, const Bytes &payload,
 
 // The fake platform, also noting whether each sleep ran with precise sleeps on.
 class SleepRecordingPlatform : public tal::os::FakePlatform {
-public:
+ public:
   void sleepMs(uint32_t ms) override {
     preciseAtSleep.push_back(preciseDepth > 0);
     FakePlatform::sleepMs(ms);
@@ -70,14 +70,14 @@ public:
 };
 
 class FlashFixture : public ::testing::Test {
-protected:
+ public:
   FlashFixture() : channel(machine) {}
 
   void SetUp() override {
     resetEngine();
+    tal::os::ScratchDir::write(scratch.file("talsystem/log/Verbose.log"), "");
     fake.channel = &channel;
-    card = std::make_shared<sim::SwitchCard>(
-        kSegment, "Orvo Varibay 6 HDD Switch Card", 1, 5);
+    card = std::make_shared<sim::SwitchCard>(kSegment, "Orvo Varibay 6 HDD Switch Card", 1, 5);
     loader = std::make_shared<sim::VlteLoader>();
     card->loader = loader;
     for (int b = 0; b < 3; ++b) {
@@ -115,9 +115,8 @@ protected:
   // The engine log without its time stamps.
   std::string log() const {
     static const std::regex stamp(R"(\[[0-9T:\-]+Z\] )");
-    return std::regex_replace(
-        tal::os::ScratchDir::read(scratch.file("talsystem/log/Verbose.log")),
-        stamp, "");
+    return std::regex_replace(tal::os::ScratchDir::read(scratch.file("talsystem/log/Verbose.log")),
+                              stamp, "");
   }
   // Each text appears in the log, in this order.
   void expectInOrder(const std::vector<std::string> &texts) const {
@@ -125,43 +124,35 @@ protected:
     size_t pos = 0;
     for (const std::string &t : texts) {
       size_t at = text.find(t, pos);
-      ASSERT_NE(at, std::string::npos)
-          << "missing (in order): [" << t << "]\nlog:\n"
-          << text;
+      ASSERT_NE(at, std::string::npos) << "missing (in order): [" << t << "]\nlog:\n" << text;
       pos = at + t.size();
     }
   }
-  bool logHas(const std::string &t) const {
-    return log().find(t) != std::string::npos;
-  }
+  bool logHas(const std::string &t) const { return log().find(t) != std::string::npos; }
 
   std::string writeImage(const std::string &name, const std::string &bytes) {
     tal::os::ScratchDir::write(scratch.file(name), bytes);
-    return name; // relative: the scratch folder is the current directory
+    return name;  // relative: the scratch folder is the current directory
   }
 
   // Writes sent to a device, as byte strings.
   std::vector<Bytes> writesTo(uint8_t address) const {
     std::vector<Bytes> out;
-    for (const auto &t : machine.transactionsOn(kSegment, address))
-      out.push_back(t.write);
+    for (const auto &t : machine.transactionsOn(kSegment, address)) out.push_back(t.write);
     return out;
   }
   int countWrites(uint8_t address, const Bytes &bytes) const {
     int n = 0;
-    for (const auto &w : writesTo(address))
-      n += w == bytes;
+    for (const auto &w : writesTo(address)) n += w == bytes;
     return n;
   }
   int accessActions(uint16_t action) const {
     int n = 0;
-    for (const auto &a : machine.accessLog)
-      n += a.action == action;
+    for (const auto &a : machine.accessLog) n += a.action == action;
     return n;
   }
   bool anyLocked() const {
-    return machine.isLocked(kSegment, kLoaderAddr) ||
-           machine.isLocked(kSegment, kCpldAddr);
+    return machine.isLocked(kSegment, kLoaderAddr) || machine.isLocked(kSegment, kCpldAddr);
   }
 
   tal::os::ScratchDir scratch;
@@ -173,4 +164,4 @@ protected:
   std::vector<std::shared_ptr<sim::MachXO2>> cplds;
 };
 
-} // namespace flashtest
+}  // namespace flashtest

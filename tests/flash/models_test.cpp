@@ -38,8 +38,7 @@ uint16_t crc(const uint8_t *d, size_t n) {
   uint16_t c = 0;
   for (size_t i = 0; i < n; ++i) {
     c ^= static_cast<uint16_t>(d[i] << 8);
-    for (int b = 0; b < 8; ++b)
-      c = (c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1;
+    for (int b = 0; b < 8; ++b) c = (c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1;
   }
   return c;
 }
@@ -48,8 +47,7 @@ Bytes block(uint8_t number, const Bytes &data) {
   Bytes b{0x01, number, static_cast<uint8_t>(~number)};
   Bytes d(256, 0);
   std::copy(data.begin(), data.end(), d.begin());
-  if (data.size() < 256)
-    d[data.size()] = 0x1A;
+  if (data.size() < 256) d[data.size()] = 0x1A;
   b.insert(b.end(), d.begin(), d.end());
   uint16_t c = crc(d.data(), 256);
   b.push_back(static_cast<uint8_t>(c >> 8));
@@ -70,10 +68,8 @@ struct LoaderDriver : Driver {
   bool send(const Bytes &blk) {
     for (size_t p = 0; p < blk.size(); p += 31) {
       Bytes w{0x00};
-      w.insert(w.end(), blk.begin() + p,
-               blk.begin() + std::min(blk.size(), p + 31));
-      if (!write(w))
-        return false;
+      w.insert(w.end(), blk.begin() + p, blk.begin() + std::min(blk.size(), p + 31));
+      if (!write(w)) return false;
     }
     return true;
   }
@@ -85,10 +81,8 @@ TEST(LoaderModel, AcceptsATransferAndKeepsTheImageUpToTheMarker) {
   EXPECT_EQ(d.query(), -1) << "a locked loader answers nothing";
   ASSERT_TRUE(d.unlock());
   EXPECT_EQ(d.query(), 'C');
-  Bytes first(256),
-      second{1, 2, 0x1A, 0, 0x1A}; // payload bytes that look like markers
-  for (int i = 0; i < 256; ++i)
-    first[i] = static_cast<uint8_t>(i);
+  Bytes first(256), second{1, 2, 0x1A, 0, 0x1A};  // payload bytes that look like markers
+  for (int i = 0; i < 256; ++i) first[i] = static_cast<uint8_t>(i);
   ASSERT_TRUE(d.send(block(1, first)));
   EXPECT_EQ(d.query(), 0x06);
   ASSERT_TRUE(d.send(block(2, second)));
@@ -108,16 +102,16 @@ TEST(LoaderModel, RefusesBadBlocks) {
   ASSERT_TRUE(d.unlock());
   ASSERT_EQ(d.query(), 'C');
   Bytes bad = block(1, {7});
-  bad[100] ^= 0x01; // CRC no longer matches
+  bad[100] ^= 0x01;  // CRC no longer matches
   ASSERT_TRUE(d.send(bad));
   EXPECT_EQ(d.query(), 0x15);
   bad = block(1, {7});
-  bad[2] = 0; // complement wrong
+  bad[2] = 0;  // complement wrong
   ASSERT_TRUE(d.send(bad));
   EXPECT_EQ(d.query(), 0x15);
-  ASSERT_TRUE(d.write({0x00, 0x01, 0x01})); // an incomplete block
+  ASSERT_TRUE(d.write({0x00, 0x01, 0x01}));  // an incomplete block
   EXPECT_EQ(d.query(), 0x15);
-  ASSERT_TRUE(d.send(block(5, {7}))); // out of sequence
+  ASSERT_TRUE(d.send(block(5, {7})));  // out of sequence
   EXPECT_EQ(d.query(), 0x18);
   EXPECT_TRUE(loader.cancelled);
   EXPECT_EQ(loader.blocksAccepted, 0);
@@ -176,8 +170,7 @@ struct CpldDriver : Driver {
   explicit CpldDriver(sim::MachXO2 &m) : Driver{m} {}
   int status() {
     uint8_t s[4] = {};
-    if (!read({0x3C, 0, 0, 0}, s, 4))
-      return -1;
+    if (!read({0x3C, 0, 0, 0}, s, 4)) return -1;
     return s[0] << 24 | s[1] << 16 | s[2] << 8 | s[3];
   }
   bool page(uint8_t op, uint8_t fill) {
@@ -228,22 +221,22 @@ TEST(MachXO2Model, ProgramsBothRegionsInOrder) {
 TEST(MachXO2Model, RefusesCommandsOutOfOrder) {
   sim::MachXO2 cpld;
   CpldDriver d(cpld);
-  EXPECT_TRUE(d.write({0x0E, 0x0C, 0, 0})); // acknowledged, but ignored
+  EXPECT_TRUE(d.write({0x0E, 0x0C, 0, 0}));  // acknowledged, but ignored
   EXPECT_EQ(cpld.erases, 0);
   ASSERT_TRUE(d.write({0x74, 0x08, 0x00}));
-  EXPECT_TRUE(d.page(0x70, 0xFF)); // before erase
+  EXPECT_TRUE(d.page(0x70, 0xFF));  // before erase
   ASSERT_TRUE(d.write({0x0E, 0x0C, 0, 0}));
-  EXPECT_TRUE(d.write({0x46, 0, 0, 0})); // while busy
+  EXPECT_TRUE(d.write({0x46, 0, 0, 0}));  // while busy
   d.waitIdle();
-  EXPECT_TRUE(d.page(0x70, 0xFF)); // before the address reset
+  EXPECT_TRUE(d.page(0x70, 0xFF));  // before the address reset
   ASSERT_TRUE(d.write({0x47, 0, 0, 0}));
   for (int p = 0; p < sim::MachXO2::kUfmPages; ++p) {
     ASSERT_TRUE(d.page(0xC9, 0x0F));
     d.waitIdle();
   }
-  EXPECT_TRUE(d.page(0xC9, 0x0F)); // past the region
+  EXPECT_TRUE(d.page(0xC9, 0x0F));  // past the region
   ASSERT_TRUE(d.write({0x47, 0, 0, 0}));
-  ASSERT_TRUE(d.page(0xC9, 0xF0)); // bits only set: 0x0F | 0xF0
+  ASSERT_TRUE(d.page(0xC9, 0xF0));  // bits only set: 0x0F | 0xF0
   EXPECT_EQ(cpld.ufm[0], 0xFF);
   EXPECT_EQ(cpld.cfgPagesProgrammed, 0);
   ASSERT_EQ(cpld.violations.size(), 5u);
@@ -257,10 +250,8 @@ TEST(MachXO2Model, RefusesCommandsOutOfOrder) {
 TEST(MachXO2Model, FailureSwitchesAndTheLock) {
   sim::MachXO2 cpld;
   cpld.faults.push_back({sim::CpldCommand::CfgPage, 2, sim::CpldFault::Nak});
-  cpld.faults.push_back(
-      {sim::CpldCommand::CfgPage, 3, sim::CpldFault::FailBit});
-  cpld.faults.push_back(
-      {sim::CpldCommand::UfmPage, 1, sim::CpldFault::BusyForever});
+  cpld.faults.push_back({sim::CpldCommand::CfgPage, 3, sim::CpldFault::FailBit});
+  cpld.faults.push_back({sim::CpldCommand::UfmPage, 1, sim::CpldFault::BusyForever});
   cpld.erasePolls = 0;
   cpld.pagePolls = 0;
   CpldDriver d(cpld);
@@ -280,4 +271,4 @@ TEST(MachXO2Model, FailureSwitchesAndTheLock) {
   EXPECT_EQ(cpld.violations.back(), "close without the device-access lock");
 }
 
-} // namespace
+}  // namespace

@@ -15,7 +15,7 @@ TEST_F(Soak, RandomFaultsNeverEndInAFalseSuccess) {
   writeImage("e.bin", imageBytes(1, 1, vltePayload));
   writeImage("i.bin", imageBytes(2, 2, vltiPayload));
   int eOk = 0, eFail = 0, iOk = 0, iFail = 0;
-  for (uint64_t seed = 1; seed <= 60; ++seed) {
+  for (uint64_t seed = 1; seed <= 40; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     freshRun();
     loader = std::make_shared<sim::VlteLoader>();
@@ -34,7 +34,9 @@ TEST_F(Soak, RandomFaultsNeverEndInAFalseSuccess) {
 
     FlashTaskVeltoE e(kSegment, kLoaderAddr, "e.bin", 0, 1);
     const int re = e.Flash();
-    if (loader->random.checkedFailure) EXPECT_NE(re, 0);
+    if (loader->random.checkedFailure) {
+      EXPECT_NE(re, 0);
+    }
     if (re == 0) {
       EXPECT_EQ(loader->image(), vltePayload);
       ++eOk;
@@ -45,7 +47,9 @@ TEST_F(Soak, RandomFaultsNeverEndInAFalseSuccess) {
 
     FlashTaskVeltoI i(kSegment, kCpldAddr, "i.bin", 0, 2);
     const int ri = i.Flash();
-    if (cplds[0]->random.checkedFailure) EXPECT_NE(ri, 0);
+    if (cplds[0]->random.checkedFailure) {
+      EXPECT_NE(ri, 0);
+    }
     ri == 0 ? ++iOk : ++iFail;
     EXPECT_FALSE(anyLocked());
     EXPECT_FALSE(card->handshakeHeld());

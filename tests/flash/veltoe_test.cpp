@@ -9,11 +9,10 @@ namespace flashtest {
 namespace {
 
 class VeltoE : public FlashFixture {
-protected:
+ public:
   int flash(const Bytes &payload, int type = 1) {
     task = std::make_unique<FlashTaskVeltoE>(
-        kSegment, kLoaderAddr,
-        writeImage("vlte.bin", imageBytes(1, 1, payload)), 0, type);
+        kSegment, kLoaderAddr, writeImage("vlte.bin", imageBytes(1, 1, payload)), 0, type);
     return task->Flash();
   }
   // The blocks as sent: the block bytes of every data write after the unlock,
@@ -22,10 +21,9 @@ protected:
     Bytes stream;
     bool first = true;
     for (const auto &t : machine.transactionsOn(kSegment, kLoaderAddr)) {
-      if (t.readLength || t.write.size() <= 2)
-        continue;
+      if (t.readLength || t.write.size() <= 2) continue;
       if (first) {
-        first = false; // the unlock
+        first = false;  // the unlock
         continue;
       }
       stream.insert(stream.end(), t.write.begin() + 1, t.write.end());
@@ -37,9 +35,7 @@ protected:
     EXPECT_EQ(stream.size() % 261, 0u);
     return blocks;
   }
-  static Bytes dataOf(const Bytes &block) {
-    return Bytes(block.begin() + 3, block.end() - 2);
-  }
+  static Bytes dataOf(const Bytes &block) { return Bytes(block.begin() + 3, block.end() - 2); }
   int cans() const { return countWrites(kLoaderAddr, {0x00, 0x18}); }
 
   std::unique_ptr<FlashTaskVeltoE> task;
@@ -60,20 +56,20 @@ TEST_F(VeltoE, BlocksOfAShortLastBlock) {
     EXPECT_EQ(b[259], crc >> 8);
     EXPECT_EQ(b[260], crc & 0xFF);
   }
-  Bytes last = dataOf(blocks[1]);
-  EXPECT_TRUE(std::equal(p.begin() + 256, p.end(), last.begin()));
-  EXPECT_EQ(last[44], 0x1A);
-  EXPECT_EQ(std::count(last.begin() + 45, last.end(), 0), 211);
+  Bytes tail = dataOf(blocks[1]);
+  EXPECT_TRUE(std::equal(p.begin() + 256, p.end(), tail.begin()));
+  EXPECT_EQ(tail[44], 0x1A);
+  EXPECT_EQ(std::count(tail.begin() + 45, tail.end(), 0), 211);
   // Pieces: the register byte and at most 31 block bytes; nine per block.
-  int pieces = 0;
+  int full = 0, last = 0;
   for (const auto &w : writesTo(kLoaderAddr)) {
-    if (w.size() > 5) {
-      EXPECT_LE(w.size(), 32u);
-      EXPECT_EQ(w[0], 0x00);
-      ++pieces;
-    }
+    EXPECT_LE(w.size(), 32u);
+    EXPECT_EQ(w[0], 0x00);
+    full += w.size() == 32;
+    last += w.size() == 14;
   }
-  EXPECT_EQ(pieces, 2 * 8); // plus the two 14-byte last pieces
+  EXPECT_EQ(full, 2 * 8);
+  EXPECT_EQ(last, 2);
   const auto writes = writesTo(kLoaderAddr);
   EXPECT_EQ(writes.back(), (Bytes{0x00, 0x04})) << "the transfer ends with EOT";
   EXPECT_TRUE(loader->ended);
@@ -83,13 +79,10 @@ TEST_F(VeltoE, BlocksOfAShortLastBlock) {
   const auto &t0 = machine.transactions.front();
   EXPECT_EQ(t0.address, 0xEC);
   EXPECT_FALSE(machine.transactionsOn(kSegment, 0xEC).front().lockedTag);
-  EXPECT_EQ(machine.transactionsOn(kSegment, 0xEC).front().write,
-            (Bytes{0x66, 0x00}));
-  expectInOrder({"FlashTaskVeltoE::Flash starts...\n",
-                 "lockDeviceAccess: success\n",
+  EXPECT_EQ(machine.transactionsOn(kSegment, 0xEC).front().write, (Bytes{0x66, 0x00}));
+  expectInOrder({"FlashTaskVeltoE::Flash starts...\n", "lockDeviceAccess: success\n",
                  "Flash Velto-e process start...\n", "flashVlte in C case...\n",
-                 "\nEnd of flashing.\n", "flashVlt-E success\n",
-                 "unlockDeviceAccess: success\n"});
+                 "\nEnd of flashing.\n", "flashVlt-E success\n", "unlockDeviceAccess: success\n"});
   EXPECT_FALSE(anyLocked());
 }
 
@@ -105,7 +98,7 @@ TEST_F(VeltoE, FullLastBlockAndEmptyPayloadSendAMarkerBlock) {
 
   machine.transactions.clear();
   loader = std::make_shared<sim::VlteLoader>();
-  loader->faults.firstAnswer = 0x15; // NAK: ready as well
+  loader->faults.firstAnswer = 0x15;  // NAK: ready as well
   card->loader = loader;
   ASSERT_EQ(flash({}), 0);
   blocks = blocksSent();
@@ -131,11 +124,9 @@ TEST_F(VeltoE, NumbersWrapAndPausesFallOn64KiBBoundaries) {
   ASSERT_EQ(loader->blockTimes.size(), 274u);
   for (size_t i = 1; i < loader->blockTimes.size(); ++i) {
     const uint64_t gap = loader->blockTimes[i] - loader->blockTimes[i - 1];
-    EXPECT_EQ(gap, (i == 1 || i == 257) ? 1000u : 0u)
-        << "before block " << i + 1;
+    EXPECT_EQ(gap, (i == 1 || i == 257) ? 1000u : 0u) << "before block " << i + 1;
   }
-  for (bool precise : fake.preciseAtSleep)
-    EXPECT_TRUE(precise);
+  for (bool precise : fake.preciseAtSleep) EXPECT_TRUE(precise);
   EXPECT_EQ(fake.preciseDepth, 0);
 }
 
@@ -154,15 +145,13 @@ TEST_F(VeltoE, FailureTable) {
       {"lock fails",
        [](VeltoE &t) { t.machine.faults.lockIgnored = -1; },
        -1,
-       {"lockDeviceAccess: failed: -1\n",
-        "Trying to unlock it before returning.\n"},
+       {"lockDeviceAccess: failed: -1\n", "Trying to unlock it before returning.\n"},
        0,
        {"Flash Velto-e process start"}},
       {"unlock write fails",
        [](VeltoE &t) { t.loader->faults.unlockFails = true; },
        -1,
-       {"flashVlte: Error: Unlocking failed: 42\n",
-        "unlockDeviceAccess: success\n"},
+       {"flashVlte: Error: Unlocking failed: 42\n", "unlockDeviceAccess: success\n"},
        0,
        {}},
       {"first query fails",
@@ -174,22 +163,19 @@ TEST_F(VeltoE, FailureTable) {
       {"first answer CAN",
        [](VeltoE &t) { t.loader->faults.firstAnswer = 0x18; },
        -1,
-       {"Error: flashVlte cancelled by remote...\n",
-        "unlockDeviceAccess: success\n"},
+       {"Error: flashVlte cancelled by remote...\n", "unlockDeviceAccess: success\n"},
        0,
        {"terminating"}},
       {"first answer other",
        [](VeltoE &t) { t.loader->faults.firstAnswer = 0x41; },
        -1,
-       {"queryVlteResp [78]: 41 \n",
-        "Checking CRC failed terminating FW update.\n"},
+       {"queryVlteResp [78]: 41 \n", "Checking CRC failed terminating FW update.\n"},
        3,
        {}},
       {"block write fails",
        [](VeltoE &t) { t.loader->faults.writeFailsAtBlock = 2; },
        -1,
-       {"sendFWPktToVlte Error: Writing firmware failed.\n",
-        "sendFWPktToVlte Error\n"},
+       {"sendFWPktToVlte Error: Writing firmware failed.\n", "sendFWPktToVlte Error\n"},
        0,
        {"terminating"}},
       {"answer query fails",
@@ -244,8 +230,7 @@ TEST_F(VeltoE, FailureTable) {
     row.setup(*this);
     EXPECT_EQ(flash(makePayload(600)), row.result);
     expectInOrder(row.lines);
-    for (const auto &a : row.absent)
-      EXPECT_FALSE(logHas(a)) << a;
+    for (const auto &a : row.absent) EXPECT_FALSE(logHas(a)) << a;
     EXPECT_EQ(cans(), row.cans);
     EXPECT_FALSE(logHas("flashVlt-E success"));
     EXPECT_FALSE(anyLocked());
@@ -266,12 +251,11 @@ TEST_F(VeltoE, LockStatesAndTypeRefusal) {
   machine.setLocked(kSegment, kLoaderAddr, false);
   machine.accessLog.clear();
   machine.transactions.clear();
-  auto other =
-      std::make_unique<FlashTaskVeltoE>(kSegment, kLoaderAddr, "x.bin", 0, 2);
+  auto other = std::make_unique<FlashTaskVeltoE>(kSegment, kLoaderAddr, "x.bin", 0, 2);
   EXPECT_EQ(other->startFlashing(), -1);
   EXPECT_TRUE(machine.accessLog.empty());
   EXPECT_TRUE(machine.transactions.empty());
 }
 
-} // namespace
-} // namespace flashtest
+}  // namespace
+}  // namespace flashtest

@@ -10,11 +10,10 @@ namespace flashtest {
 namespace {
 
 class VeltoI : public FlashFixture {
-protected:
+ public:
   int flash(const Bytes &payload, int index = 0) {
     task = std::make_unique<FlashTaskVeltoI>(
-        kSegment, kCpldAddr, writeImage("vlti.bin", imageBytes(2, 2, payload)),
-        index, 2);
+        kSegment, kCpldAddr, writeImage("vlti.bin", imageBytes(2, 2, payload)), index, 2);
     return task->Flash();
   }
   void expectReleased() {
@@ -25,31 +24,28 @@ protected:
   std::vector<sim::Transaction> on(uint8_t address) const {
     return machine.transactionsOn(kSegment, address);
   }
-  int closes() const {
-    return countWrites(kCpldAddr, {0x26, 0x00, 0x00, 0x00});
-  }
+  int closes() const { return countWrites(kCpldAddr, {0x26, 0x00, 0x00, 0x00}); }
 
   std::unique_ptr<FlashTaskVeltoI> task;
 };
 
 TEST_F(VeltoI, FullProgrammingByteForByte) {
-  cplds[1]->preset(0xA5); // the old image: erase must clear it
+  cplds[1]->preset(0xA5);  // the old image: erase must clear it
   Bytes p = makePayload(100000);
   ASSERT_EQ(flash(p, 1), 0);
   const sim::MachXO2 &c = *cplds[1];
   EXPECT_TRUE(c.violations.empty()) << c.violations.front();
   EXPECT_TRUE(std::equal(p.begin(), p.begin() + 92160, c.cfg.begin()));
   EXPECT_TRUE(std::equal(p.begin() + 92160, p.end(), c.ufm.begin()));
-  EXPECT_TRUE(std::all_of(c.ufm.begin() + (100000 - 92160), c.ufm.end(),
-                          [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(
+      std::all_of(c.ufm.begin() + (100000 - 92160), c.ufm.end(), [](uint8_t b) { return b == 0; }));
   EXPECT_EQ(c.cfgPagesProgrammed, 5760);
   EXPECT_EQ(c.ufmPagesProgrammed, 767);
   EXPECT_EQ(c.erases, 1);
   EXPECT_TRUE(c.done);
   EXPECT_TRUE(c.closed);
   EXPECT_EQ(c.closeByte, 0x00);
-  EXPECT_EQ(cplds[0]->transactions + cplds[2]->transactions, 0)
-      << "only port 1 was reached";
+  EXPECT_EQ(cplds[0]->transactions + cplds[2]->transactions, 0) << "only port 1 was reached";
   // Lock verification, erase, one pause per page, unlock verification; all
   // precise.
   ASSERT_EQ(fake.sleeps.size(), 3u + 6527u);
@@ -57,8 +53,7 @@ TEST_F(VeltoI, FullProgrammingByteForByte) {
   EXPECT_EQ(fake.sleeps[1], 5000u);
   EXPECT_EQ(std::count(fake.sleeps.begin(), fake.sleeps.end(), 1u), 6527);
   EXPECT_EQ(fake.sleeps.back(), 2000u);
-  for (bool precise : fake.preciseAtSleep)
-    EXPECT_TRUE(precise);
+  for (bool precise : fake.preciseAtSleep) EXPECT_TRUE(precise);
   EXPECT_EQ(fake.preciseDepth, 0);
   // Board writes: handshake taken, port 1 (mask 2) selected, both released, all
   // without the locked tag; every CPLD command with it.
@@ -69,15 +64,11 @@ TEST_F(VeltoI, FullProgrammingByteForByte) {
   ASSERT_EQ(e4.size(), 2u);
   EXPECT_EQ(e4[0].write, (Bytes{0x00, 0x02}));
   EXPECT_EQ(e4[1].write, (Bytes{0x00, 0x00}));
-  for (const auto &t : ec)
-    EXPECT_FALSE(t.lockedTag);
-  for (const auto &t : e4)
-    EXPECT_FALSE(t.lockedTag);
-  for (const auto &t : on(kCpldAddr))
-    EXPECT_TRUE(t.lockedTag && t.lockHeld);
-  expectInOrder({"FlashTaskVeltoI::Flash starts...\n",
-                 "payload image size:100000\n", "lockDeviceAccess: success\n",
-                 "velto-I Flashing started.\n", "\nFlashing done.\n",
+  for (const auto &t : ec) EXPECT_FALSE(t.lockedTag);
+  for (const auto &t : e4) EXPECT_FALSE(t.lockedTag);
+  for (const auto &t : on(kCpldAddr)) EXPECT_TRUE(t.lockedTag && t.lockHeld);
+  expectInOrder({"FlashTaskVeltoI::Flash starts...\n", "payload image size:100000\n",
+                 "lockDeviceAccess: success\n", "velto-I Flashing started.\n", "\nFlashing done.\n",
                  "unlockDeviceAccess: success\n"});
   expectReleased();
 }
@@ -86,15 +77,14 @@ TEST_F(VeltoI, PortFromTheDeviceIndex) {
   ASSERT_EQ(flash(makePayload(92160), 2), 0);
   EXPECT_EQ(on(0xE4).front().write, (Bytes{0x00, 0x04}));
   EXPECT_EQ(cplds[2]->ufmPagesProgrammed, 767);
-  EXPECT_TRUE(std::all_of(cplds[2]->ufm.begin(), cplds[2]->ufm.end(),
-                          [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(
+      std::all_of(cplds[2]->ufm.begin(), cplds[2]->ufm.end(), [](uint8_t b) { return b == 0; }));
 
   // Index 5 selects no port: the sequence runs and finds no CPLD.
   freshRun();
   EXPECT_EQ(flash(makePayload(64), 5), 42);
   EXPECT_EQ(on(0xE4).front().write, (Bytes{0x00, 0x00}));
-  expectInOrder(
-      {"Error: Opening configure failed.\n", "startFlashingVlti failed: 42\n"});
+  expectInOrder({"Error: Opening configure failed.\n", "startFlashingVlti failed: 42\n"});
   expectReleased();
 }
 
@@ -131,8 +121,7 @@ TEST_F(VeltoI, FailureTable) {
       {"lock fails",
        [](VeltoI &t) { t.machine.faults.lockIgnored = -1; },
        -1,
-       {"lockDeviceAccess: failed: -1\n",
-        "Trying to unlock it before returning.\n"},
+       {"lockDeviceAccess: failed: -1\n", "Trying to unlock it before returning.\n"},
        false,
        {"velto-I Flashing started"}},
       {"open fails",
@@ -144,24 +133,17 @@ TEST_F(VeltoI, FailureTable) {
       {"status after open fails",
        cpldFault(C::Status, 1, E::Nak),
        42,
-       {"Error: wait status busy failed after open cfg.\n",
-        "startFlashingVlti failed: 42\n"},
+       {"Error: wait status busy failed after open cfg.\n", "startFlashingVlti failed: 42\n"},
        true,
        {}},
       {"fail bit after open",
        cpldFault(C::Enable, 1, E::FailBit),
        -1,
        {"Error: wait status busy: FAIL bit is set.\n",
-        "Error: wait status busy failed after open cfg.\n",
-        "startFlashingVlti failed: -1\n"},
+        "Error: wait status busy failed after open cfg.\n", "startFlashingVlti failed: -1\n"},
        true,
        {}},
-      {"erase fails",
-       cpldFault(C::Erase, 1, E::Nak),
-       42,
-       {"Error: Erasing failed.\n"},
-       true,
-       {}},
+      {"erase fails", cpldFault(C::Erase, 1, E::Nak), 42, {"Error: Erasing failed.\n"}, true, {}},
       {"busy for ever after erase",
        cpldFault(C::Erase, 1, E::BusyForever),
        -1,
@@ -183,8 +165,8 @@ TEST_F(VeltoI, FailureTable) {
       {"fail bit at a cfg page",
        cpldFault(C::CfgPage, 7, E::FailBit),
        -1,
-       {"Error: wait status busy: FAIL bit is set.\n",
-        "Error: Writing failed cfg.\n", "programRegion failed #1.\n"},
+       {"Error: wait status busy: FAIL bit is set.\n", "Error: Writing failed cfg.\n",
+        "programRegion failed #1.\n"},
        true,
        {}},
       {"busy for ever after a ufm page",
@@ -216,16 +198,14 @@ TEST_F(VeltoI, FailureTable) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     freshRun();
-    for (auto &c : cplds)
-      *c = sim::MachXO2();
+    for (auto &c : cplds) *c = sim::MachXO2();
     cplds[0]->erasePolls = 2;
     card->controller->takeFails = false;
     card->selector->selectFails = false;
     row.setup(*this);
     EXPECT_EQ(flash(makePayload(100000)), row.result);
     expectInOrder(row.lines);
-    for (const auto &a : row.absent)
-      EXPECT_FALSE(logHas(a)) << a;
+    for (const auto &a : row.absent) EXPECT_FALSE(logHas(a)) << a;
     EXPECT_FALSE(logHas("Flashing done"));
     card->controller->takeFails = false;
     card->selector->selectFails = false;
@@ -236,8 +216,7 @@ TEST_F(VeltoI, FailureTable) {
       continue;
     }
     if (std::string(row.name) != "close fails") {
-      EXPECT_FALSE(cplds[0]->enabled)
-          << "the configuration interface is closed";
+      EXPECT_FALSE(cplds[0]->enabled) << "the configuration interface is closed";
       EXPECT_EQ(closes(), 1);
     }
     // After a failed step the handshake is released with the locked tag, then
@@ -251,11 +230,9 @@ TEST_F(VeltoI, FailureTable) {
 }
 
 TEST_F(VeltoI, BusyPollLimitAndFailedUnlock) {
-  cplds[0]->faults.push_back(
-      {sim::CpldCommand::Erase, 1, sim::CpldFault::BusyForever});
+  cplds[0]->faults.push_back({sim::CpldCommand::Erase, 1, sim::CpldFault::BusyForever});
   EXPECT_EQ(flash(makePayload(16)), -1);
-  EXPECT_EQ(cplds[0]->statusReads, 1 + 10000)
-      << "one poll after open, then the limit";
+  EXPECT_EQ(cplds[0]->statusReads, 1 + 10000) << "one poll after open, then the limit";
 
   // A failed unlock keeps the result, and the releases carry the locked tag.
   freshRun();
@@ -270,5 +247,5 @@ TEST_F(VeltoI, BusyPollLimitAndFailedUnlock) {
   EXPECT_EQ(cplds[0]->ufm[0], 0);
 }
 
-} // namespace
-} // namespace flashtest
+}  // namespace
+}  // namespace flashtest

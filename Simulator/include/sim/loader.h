@@ -40,21 +40,18 @@ constexpr uint8_t kLoaderUnlockCode[4] = {0x5A, 0xA5, 0x3C, 0xC3};
 // Failure switches of the loader. Blocks are counted in the order they arrive,
 // from 1 (block 256 is the 256th block, whatever its wrapped number).
 struct LoaderFaults {
-  bool unlockFails = false;     // the unlock write is not acknowledged
-  bool firstQueryFails = false; // the first query is not acknowledged
-  int firstAnswer =
-      'C'; // the answer to the first query ('C', NAK, CAN, anything)
-  int answerAtBlock =
-      0; // the query after block k answers `answer` instead (0: never)
+  bool unlockFails = false;      // the unlock write is not acknowledged
+  bool firstQueryFails = false;  // the first query is not acknowledged
+  int firstAnswer = 'C';         // the answer to the first query ('C', NAK, CAN, anything)
+  int answerAtBlock = 0;         // the query after block k answers `answer` instead (0: never)
   int answer = 0x15;
-  int repeatAnswer =
-      -1; // the next query after that one answers this (-1: the same)
-  int writeFailsAtBlock = 0; // the first write of block k is not acknowledged
-  int queryFailsAtBlock = 0; // the query after block k is not acknowledged
+  int repeatAnswer = -1;      // the next query after that one answers this (-1: the same)
+  int writeFailsAtBlock = 0;  // the first write of block k is not acknowledged
+  int queryFailsAtBlock = 0;  // the query after block k is not acknowledged
 };
 
 class VlteLoader : public I2cDevice {
-public:
+ public:
   VlteLoader();
   bool transact(const I2cRequest &request, uint8_t *read) override;
 
@@ -62,11 +59,11 @@ public:
   RandomFaults random;
 
   // --- what happened ---
-  bool unlocked = false;  // the right unlock code was written
-  bool ready = false;     // the first query was answered with 'C' or NAK
-  bool ended = false;     // EOT received after the ready answer
-  bool cancelled = false; // the transfer was cancelled (by either side)
-  int cansReceived = 0;   // CAN writes received
+  bool unlocked = false;   // the right unlock code was written
+  bool ready = false;      // the first query was answered with 'C' or NAK
+  bool ended = false;      // EOT received after the ready answer
+  bool cancelled = false;  // the transfer was cancelled (by either side)
+  int cansReceived = 0;    // CAN writes received
   int blocksAccepted = 0;
   int blocksRefused = 0;
   int transactions = 0;
@@ -86,23 +83,21 @@ public:
     blockTimes.reserve(bytes / 256 + 2);
   }
 
-private:
+ private:
   bool onWrite(const I2cRequest &request, const uint8_t *bytes, size_t length);
   bool onQuery(const I2cRequest &request, uint8_t *read);
   void finishBlock();
   void violation(const std::string &what);
 
-  int blockCount_ = 0; // blocks completed (accepted or not)
+  int blockCount_ = 0;  // blocks completed (accepted or not)
   uint8_t expectedNumber_ = 1;
-  int lastAnswer_ =
-      -1; // the answer of the last query, repeated when nothing new arrived
-  int pendingAnswer_ = -1; // the answer to the block just completed
-  bool repeatArmed_ =
-      false; // the next repeat query answers faults.repeatAnswer
+  int lastAnswer_ = -1;       // the answer of the last query, repeated when nothing new arrived
+  int pendingAnswer_ = -1;    // the answer to the block just completed
+  bool repeatArmed_ = false;  // the next repeat query answers faults.repeatAnswer
   bool firstQueryDone_ = false;
   uint8_t block_[261];
   size_t fill_ = 0;
   std::vector<uint8_t> received_;
 };
 
-} // namespace sim
+}  // namespace sim

@@ -54,34 +54,34 @@ struct CpldFault {
 };
 
 class MachXO2 : public I2cDevice {
-public:
+ public:
   static constexpr int kPage = 16;
   static constexpr int kCfgPages = 5760, kUfmPages = 767;
-  static constexpr uint32_t kBusyBit = 0x1000, kFailBit = 0x2000,
-                            kDoneBit = 0x0100, kEnabledBit = 0x0200;
+  static constexpr uint32_t kBusyBit = 0x1000, kFailBit = 0x2000, kDoneBit = 0x0100,
+                            kEnabledBit = 0x0200;
 
   MachXO2();
   bool transact(const I2cRequest &request, uint8_t *read) override;
 
   std::vector<CpldFault> faults;
-  int erasePolls = 3; // status reads that answer busy after an erase
-  int pagePolls = 1;  // ... after a page
+  int erasePolls = 3;  // status reads that answer busy after an erase
+  int pagePolls = 1;   // ... after a page
   // Random faults: failed writes and reads, flips only on status words in
   // transit (the page commands carry no check of their own).
   RandomFaults random;
 
   // --- state and record ---
-  std::vector<uint8_t> cfg; // 5,760 pages of 16 bytes
-  std::vector<uint8_t> ufm; // 767 pages
+  std::vector<uint8_t> cfg;  // 5,760 pages of 16 bytes
+  std::vector<uint8_t> ufm;  // 767 pages
   bool enabled = false;
-  bool erased = false; // erased since the interface was enabled
+  bool erased = false;  // erased since the interface was enabled
   bool done = false;
-  bool closed = false; // the last configuration session was closed
-  int cfgAddress = -1; // page address; -1 until reset
+  bool closed = false;  // the last configuration session was closed
+  int cfgAddress = -1;  // page address; -1 until reset
   int ufmAddress = -1;
   int cfgPagesProgrammed = 0, ufmPagesProgrammed = 0;
   int erases = 0, statusReads = 0, transactions = 0;
-  int closeByte = -1; // fourth byte of the last close
+  int closeByte = -1;  // fourth byte of the last close
   bool busyForever = false, failBit = false;
   int busyLeft = 0;
   int counts[kCpldCommandCount] = {};
@@ -90,12 +90,11 @@ public:
   // Fills both regions as if programmed (the state before an update).
   void preset(uint8_t value);
 
-private:
-  bool command(const I2cRequest &request, const uint8_t *bytes, size_t length,
-               uint8_t *read);
+ private:
+  bool command(const I2cRequest &request, const uint8_t *bytes, size_t length, uint8_t *read);
   bool programPage(bool cfgRegion, const uint8_t *data);
   void violation(const std::string &what);
   uint32_t statusWord() const;
 };
 
-} // namespace sim
+}  // namespace sim
