@@ -8,19 +8,21 @@
 #include <stdlib.h>
 #include <time.h>
 
+#define SHIM_API __attribute__((visibility("default")))
+
 static unsigned long long asked_ns;
 
 static void add(const struct timespec *t) {
   if (t) asked_ns += (unsigned long long)t->tv_sec * 1000000000ull + (unsigned long long)t->tv_nsec;
 }
 
-int nanosleep(const struct timespec *req, struct timespec *rem) {
+SHIM_API int nanosleep(const struct timespec *req, struct timespec *rem) {
   add(req);
   if (rem) rem->tv_sec = rem->tv_nsec = 0;
   return 0;
 }
 
-int clock_nanosleep(clockid_t clock, int flags, const struct timespec *req, struct timespec *rem) {
+SHIM_API int clock_nanosleep(clockid_t clock, int flags, const struct timespec *req, struct timespec *rem) {
   (void)clock;
   if (!(flags & TIMER_ABSTIME)) add(req);
   if (rem) rem->tv_sec = rem->tv_nsec = 0;

@@ -6,14 +6,18 @@ pkg_build=$TAL_BUILD_DIR/samples/package
 vlte_image=$pkg_build/vlte_card.bin
 vlti_image=$pkg_build/vlti_backplane.bin
 
+# Every device of the sample machine older than the package (card 1.12, backplane 2.05).
+all_older='.segments[].card.version = "1.05" | .segments[].card.backplanes[].version = "2.04"'
+
 # flash_setup [JQ_FILTER]: a fresh scratch folder ($dir) with package/, drive/, machine.json
-# (the sample machine through the filter, recording to record.json) and smbios.bin.
+# (the sample machine, every device older than the package, through the filter, recording to
+# record.json) and smbios.bin.
 flash_setup() {
   dir=$(fresh_scratch)
   mkdir -p "$dir/drive"
   cp -r "$TAL_SAMPLES/package" "$dir/package"
   cp -r "$pkg_build/." "$dir/package/"
-  jq --arg rec "$dir/record.json" "${1:-.} | .flash_record = \$rec" \
+  jq --arg rec "$dir/record.json" "$all_older | ${1:-.} | .flash_record = \$rec" \
     "$TAL_SAMPLES/machine.json" >"$dir/machine.json" || fail "bad machine filter: ${1:-.}"
   tal_run "$TAL_BIN_DIR/talsim$TAL_EXE" smbios "$dir/machine.json" "$dir/smbios.bin" >/dev/null ||
     fail "talsim smbios failed"
@@ -65,10 +69,13 @@ expect_backplane_untouched() {
         .cpld.erases")" = 0 ] || fail "backplane $1/$2 was programmed"
 }
 
-# No lock, handshake or port left behind, and no model saw a protocol violation.
+# No lock, handshake or port left behind, and no model saw a protocol violation. With "noports"
+# the port selection is not checked: discovery leaves the last backplane's port selected on a
+# card whose backplanes are then not flashed.
 expect_released() {
   [ "$(rec '[.cards[] | .handshake_held] | any')" = false ] || fail "a handshake is held"
-  [ "$(rec '[.cards[] | .port_mask] | add')" = 0 ] || fail "a port stays selected"
+  [ "${1:-}" = noports ] || [ "$(rec '[.cards[] | .port_mask] | add')" = 0 ] ||
+    fail "a port stays selected"
   [ "$(rec '[.cards[] | .loader.locked, (.backplanes[] | .cpld.locked)] | any')" = false ] ||
     fail "a device is left locked"
   local v

@@ -17,7 +17,7 @@ expect_backplane_flashed 3 0
 expect_card_untouched 1
 expect_card_untouched 3
 for port in 0 1 2; do expect_backplane_untouched 1 "$port"; done
-expect_released
+expect_released noports
 echo "flash options: older only: ok"
 
 flash_setup "$mixed"
@@ -42,7 +42,7 @@ expect_card_flashed 1
 expect_card_flashed 3
 for port in 0 1 2; do expect_backplane_flashed 1 "$port"; done
 expect_backplane_flashed 3 0
-expect_released
+expect_released noports
 echo "flash options: -f: ok"
 
 # State 3: everything at the package's version; property 5 answers 1 and forces all.
@@ -64,5 +64,5 @@ expect_contains "$out" 'property 5: result=1 status=3'
 expect_card_flashed 1
 expect_card_flashed 3
 expect_backplane_flashed 3 0
-expect_released
+expect_released noports
 echo "flash options: state 4 forces all: ok"

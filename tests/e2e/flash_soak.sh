@@ -9,10 +9,10 @@ card="Controller card 1: Orvo Varibay 6 HDD Switch Card"
 bp="Backplane 1: Orvo Varibay 6 HDD Backplane"
 ok=0
 failed=0
-for seed in 1 2 3 4 5 6; do
+for seed in 1 2 3 4 5 6 7 8; do
   flash_setup ".segments = [.segments[0]] | .segments[0].card.backplanes = [.segments[0].card.backplanes[0]]
-               | .flash_random = {\"seed\": $seed, \"write_fail\": 0.0004, \"read_fail\": 0.0004,
-                                  \"flip\": 0.0004}"
+               | .flash_random = {\"seed\": $seed, \"write_fail\": 0.00005, \"read_fail\": 0.00005,
+                                  \"flip\": 0.00005}"
   run_host
   log=$(engine_log)
   if grep -qF "Update success: '$card'" <<<"$log"; then
