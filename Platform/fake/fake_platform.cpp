@@ -152,6 +152,16 @@ uint64_t FakePlatform::monotonicMs() { return nowMs; }
 void FakePlatform::beginPreciseSleeps() { ++preciseDepth; }
 void FakePlatform::endPreciseSleeps() { --preciseDepth; }
 void FakePlatform::attachConsole(int lines) { consoleLines = lines; }
+bool FakePlatform::systemIdentity(SystemIdentity &out) {
+  if (identityAvailable) out = identity;
+  return identityAvailable;
+}
+bool FakePlatform::freeDiskBytes(const std::wstring &path, uint64_t &out) {
+  if (freeDisk == -1) return real_.freeDiskBytes(path, out);
+  if (freeDisk < 0) return false;
+  out = static_cast<uint64_t>(freeDisk);
+  return true;
+}
 std::vector<uint8_t> FakePlatform::rawSmbiosTable() { return smbios; }
 bool FakePlatform::channelLibraryPresent() { return channelPresent; }
 ChannelLibrary &FakePlatform::channelLibrary() { return channel ? *channel : g_absentChannel; }

@@ -28,15 +28,18 @@ class FakePlatform : public Platform {
   // makes both command-line queries fail.
   std::vector<std::wstring> args{L"talhost.exe"};
   bool commandLineAvailable = true;
-  std::vector<uint8_t> smbios;             // returned by rawSmbiosTable()
-  ChannelLibrary *channel = nullptr;       // returned by channelLibrary() when set
-  bool channelPresent = true;              // answer of channelLibraryPresent()
-  std::wstring module = L"";               // modulePath(); empty: the real one
-  std::wstring executable = L"";           // executablePath(); empty: the real one
-  std::wstring timeText = L"12:34:56";     // localTimeText()
-  std::wstring dateText = L"12/08/2026";   // localShortDateText()
-  bool hasExeVersion = true;               // fileVersion() of the executable path
+  std::vector<uint8_t> smbios;            // returned by rawSmbiosTable()
+  ChannelLibrary *channel = nullptr;      // returned by channelLibrary() when set
+  bool channelPresent = true;             // answer of channelLibraryPresent()
+  std::wstring module = L"";              // modulePath(); empty: the real one
+  std::wstring executable = L"";          // executablePath(); empty: the real one
+  std::wstring timeText = L"12:34:56";    // localTimeText()
+  std::wstring dateText = L"12/08/2026";  // localShortDateText()
+  bool hasExeVersion = true;              // fileVersion() of the executable path
   FileVersion exeVersion{{1, 2, 3, 4}};
+  SystemIdentity identity;        // systemIdentity()
+  bool identityAvailable = true;  // false: systemIdentity() fails
+  int64_t freeDisk = -1;          // freeDiskBytes(); -1: the real answer, -2: failure
 
   // --- what the test reads ---
   std::vector<uint32_t> sleeps;  // every sleepMs argument, in order
@@ -79,6 +82,8 @@ class FakePlatform : public Platform {
   void beginPreciseSleeps() override;
   void endPreciseSleeps() override;
   void attachConsole(int lines) override;
+  bool systemIdentity(SystemIdentity &out) override;
+  bool freeDiskBytes(const std::wstring &path, uint64_t &out) override;
   std::vector<uint8_t> rawSmbiosTable() override;
   bool channelLibraryPresent() override;
   ChannelLibrary &channelLibrary() override;

@@ -60,6 +60,8 @@ class NativePlatform : public Platform {
   void beginPreciseSleeps() override;
   void endPreciseSleeps() override;
   void attachConsole(int lines) override;
+  bool systemIdentity(SystemIdentity &out) override;
+  bool freeDiskBytes(const std::wstring &path, uint64_t &out) override;
   std::vector<uint8_t> rawSmbiosTable() override;
   bool channelLibraryPresent() override;
   ChannelLibrary &channelLibrary() override;

@@ -329,6 +329,65 @@ class Win32Platform : public Platform {
     std::wcin.clear();
   }
 
+  // --- system information ---
+  bool systemIdentity(SystemIdentity &out) override {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    const std::wstring kernelPath = std::wstring(folder) + L"\\kernel32.dll";
+    HMODULE kernel = LoadLibraryW(kernelPath.c_str());
+    if (!kernel) return false;
+    SystemIdentity identity;
+    // The true version: RtlGetNtVersionNumbers is not shimmed by compatibility settings.
+    using NtVersionFn = void(WINAPI *)(DWORD *, DWORD *, DWORD *);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    FARPROC ntVersion = ntdll ? GetProcAddress(ntdll, "RtlGetNtVersionNumbers") : nullptr;
+    if (ntVersion) {
+      DWORD major = 0, minor = 0, build = 0;
+      reinterpret_cast<NtVersionFn>(reinterpret_cast<void (*)()>(ntVersion))(&major, &minor,
+                                                                             &build);
+      identity.major = major;
+      identity.minor = minor;
+      identity.build = build & 0xFFFF;  // the high bits flag a checked or free build
+    } else {
+      const DWORD version = GetVersion();
+      identity.major = LOBYTE(LOWORD(version));
+      identity.minor = HIBYTE(LOWORD(version));
+      identity.build = version < 0x80000000 ? HIWORD(version) : 0;
+    }
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    identity.platformId = GetVersionExW(&info) ? info.dwPlatformId : 0;
+    SYSTEM_INFO system = {};
+    using SystemInfoFn = void(WINAPI *)(SYSTEM_INFO *);
+    if (FARPROC native = GetProcAddress(kernel, "GetNativeSystemInfo")) {
+      reinterpret_cast<SystemInfoFn>(reinterpret_cast<void (*)()>(native))(&system);
+    } else {
+      GetSystemInfo(&system);
+    }
+    identity.architecture = system.wProcessorArchitecture;
+    identity.productType = 0;
+    using ProductInfoFn = BOOL(WINAPI *)(DWORD, DWORD, DWORD, DWORD, DWORD *);
+    if (identity.major > 5) {
+      if (FARPROC product = GetProcAddress(kernel, "GetProductInfo")) {
+        DWORD type = 0;
+        if (reinterpret_cast<ProductInfoFn>(reinterpret_cast<void (*)()>(product))(
+                identity.major, identity.minor, 0, 0, &type))
+          identity.productType = type;
+      }
+    }
+    identity.serverR2 = GetSystemMetrics(SM_SERVERR2) != 0;
+    FreeLibrary(kernel);
+    out = identity;
+    return true;
+  }
+  bool freeDiskBytes(const std::wstring &path, uint64_t &out) override {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
+    out = available.QuadPart;
+    return true;
+  }
+
   // --- firmware tables ---
   std::vector<uint8_t> rawSmbiosTable() override {
     const UINT size = GetSystemFirmwareTable(kRawSmbiosProvider, 0, nullptr, 0);

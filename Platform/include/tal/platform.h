@@ -52,6 +52,19 @@ struct FileVersion {
   uint16_t part[4] = {0, 0, 0, 0};
 };
 
+// The running system as the operating-system check asks about it. The defaults are what the
+// native host is without a machine description: a plain 64-bit Windows Server (NT platform,
+// AMD64, version 10.0, standard server).
+struct SystemIdentity {
+  uint32_t platformId = 2;    // dwPlatformId of GetVersionExW (2: NT)
+  uint16_t architecture = 9;  // wProcessorArchitecture of the native system information (9: AMD64)
+  uint32_t major = 10;        // the true version (RtlGetNtVersionNumbers, else GetVersion)
+  uint32_t minor = 0;
+  uint32_t build = 0;
+  uint32_t productType = 7;  // GetProductInfo (7: PRODUCT_STANDARD_SERVER; 0: none obtained)
+  bool serverR2 = false;     // GetSystemMetrics(SM_SERVERR2) != 0
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -132,6 +145,17 @@ class Platform {
   // Allocates a console with a screen buffer of the given number of lines and binds the runtime's
   // standard streams to it, unbuffered.
   virtual void attachConsole(int lines) = 0;
+
+  // --- system information ---
+  // The system's identity; false when the system's kernel library cannot be loaded (the
+  // operating-system check then fails). Native: the "os" object of the machine description
+  // (TAL_MACHINE) overrides the defaults key by key: "platform_id", "architecture", "major",
+  // "minor", "build", "product_type" (numbers) and "server_r2" (true or false).
+  virtual bool systemIdentity(SystemIdentity &out) = 0;
+  // Bytes free for the caller on the volume that holds the path (GetDiskFreeSpaceExW); false
+  // when the path's volume cannot be queried. Native: "disk": {"free_bytes": N} of the machine
+  // description when given, else statvfs of the mapped path.
+  virtual bool freeDiskBytes(const std::wstring &path, uint64_t &out) = 0;
 
   // --- firmware tables ---
   // What GetSystemFirmwareTable('RSMB', 0, ...) returns: the 8-byte raw header (bytes 4 to 7 the

@@ -1,0 +1,111 @@
+// What the machine description (TAL_MACHINE) tells the simulated Windows host about the system
+// itself: its identity and its free disk space. Every key is optional; a key of the wrong type
+// is ignored with a line on standard error, so that a slip in the description never stops the
+// plug-in.
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/statvfs.h>
+
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "native_platform.h"
+
+namespace tal::os::native {
+
+namespace {
+
+using json = nlohmann::json;
+
+void warn(const std::string &what) {
+  fprintf(stderr, "TAL_MACHINE: %s; the default is used\n", what.c_str());
+}
+
+// The description, read afresh on every question (tests change it between cases); null when
+// TAL_MACHINE is unset, unreadable or not a JSON object.
+json loadMachine() {
+  const char *path = getenv("TAL_MACHINE");
+  if (!path || !*path) return json();
+  std::ifstream in(mapPath(path), std::ios::binary);
+  if (!in) {
+    warn(std::string("\"") + path + "\" cannot be read");
+    return json();
+  }
+  json machine = json::parse(in, nullptr, false);
+  if (machine.is_discarded() || !machine.is_object()) {
+    warn(std::string("\"") + path + "\" is not a JSON object");
+    return json();
+  }
+  return machine;
+}
+
+const json *section(const json &machine, const char *key) {
+  if (!machine.is_object()) return nullptr;
+  auto it = machine.find(key);
+  if (it == machine.end() || it->is_null()) return nullptr;
+  if (!it->is_object()) {
+    warn(std::string(key) + ": expected an object");
+    return nullptr;
+  }
+  return &*it;
+}
+
+template <typename T>
+void readNumber(const json &object, const char *section, const char *key, T &out) {
+  auto it = object.find(key);
+  if (it == object.end()) return;
+  if (it->is_number_unsigned() && it->get<uint64_t>() <= std::numeric_limits<T>::max()) {
+    out = static_cast<T>(it->get<uint64_t>());
+  } else {
+    warn(std::string(section) + "." + key + ": expected a number from 0 to " +
+         std::to_string(std::numeric_limits<T>::max()));
+  }
+}
+
+}  // namespace
+
+bool NativePlatform::systemIdentity(SystemIdentity &out) {
+  SystemIdentity identity;
+  const json machine = loadMachine();
+  if (const json *os = section(machine, "os")) {
+    readNumber(*os, "os", "platform_id", identity.platformId);
+    readNumber(*os, "os", "architecture", identity.architecture);
+    readNumber(*os, "os", "major", identity.major);
+    readNumber(*os, "os", "minor", identity.minor);
+    readNumber(*os, "os", "build", identity.build);
+    readNumber(*os, "os", "product_type", identity.productType);
+    auto r2 = os->find("server_r2");
+    if (r2 != os->end()) {
+      if (r2->is_boolean()) {
+        identity.serverR2 = r2->get<bool>();
+      } else {
+        warn("os.server_r2: expected true or false");
+      }
+    }
+  }
+  out = identity;
+  return true;
+}
+
+bool NativePlatform::freeDiskBytes(const std::wstring &path, uint64_t &out) {
+  const json machine = loadMachine();
+  if (const json *disk = section(machine, "disk")) {
+    if (disk->contains("free_bytes")) {
+      uint64_t bytes = 0;
+      const json &value = (*disk)["free_bytes"];
+      if (value.is_number_unsigned()) {
+        bytes = value.get<uint64_t>();
+        out = bytes;
+        return true;
+      }
+      warn("disk.free_bytes: expected a number of bytes");
+    }
+  }
+  struct statvfs st;
+  if (statvfs(mapPath(toUtf8(path)).c_str(), &st) != 0) return false;
+  out = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+  return true;
+}
+
+}  // namespace tal::os::native
