@@ -116,7 +116,7 @@ Packet i2c(uint8_t engine, uint8_t address, std::vector<uint8_t> write, uint8_t 
   p.b[22] = engine;
   p.b[23] = static_cast<uint8_t>(write.size());
   p.b[24] = rl;
-  std::memcpy(p.b + 25, write.data(), write.size());
+  if (!write.empty()) std::memcpy(p.b + 25, write.data(), write.size());
   return p;
 }
 
