@@ -75,7 +75,7 @@ class FlashFixture : public ::testing::Test {
 
   void SetUp() override {
     resetEngine();
-    tal::os::ScratchDir::write(scratch.file("talsystem/log/Verbose.log"), "");
+    tal::os::ScratchDir::write(logPath(), "");
     fake.channel = &channel;
     card = std::make_shared<sim::SwitchCard>(kSegment, "Orvo Varibay 6 HDD Switch Card", 1, 5);
     loader = std::make_shared<sim::VlteLoader>();
@@ -109,14 +109,32 @@ class FlashFixture : public ::testing::Test {
     machine.accessLog.clear();
     fake.sleeps.clear();
     fake.preciseAtSleep.clear();
-    tal::os::ScratchDir::write(scratch.file("talsystem/log/Verbose.log"), "");
+    tal::os::ScratchDir::write(logPath(), "");
   }
 
-  // The engine log without its time stamps.
+  // The engine log: at the root of the current drive, which the platform maps to the scratch
+  // folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.
+  std::string logPath() const {
+#ifdef _WIN32
+    return "\\talsystem\\log\\Verbose.log";
+#else
+    return scratch.file("talsystem/log/Verbose.log");
+#endif
+  }
+  // The engine log without its time stamps (and, on Windows, without the carriage returns that
+  // the C runtime's text mode puts before each line feed).
   std::string log() const {
     static const std::regex stamp(R"(\[[0-9T:\-]+Z\] )");
-    return std::regex_replace(tal::os::ScratchDir::read(scratch.file("talsystem/log/Verbose.log")),
-                              stamp, "");
+    std::string text = tal::os::ScratchDir::read(logPath());
+#ifdef _WIN32
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+      out += text[i];
+    }
+    text = out;
+#endif
+    return std::regex_replace(text, stamp, "");
   }
   // Each text appears in the log, in this order.
   void expectInOrder(const std::vector<std::string> &texts) const {
