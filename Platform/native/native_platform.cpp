@@ -356,8 +356,8 @@ std::wstring NativePlatform::tempFileName(const std::wstring &folder, const std:
     base.push_back(slashes ? L'/' : L'\\');
   base += prefix.substr(0, 3);
   auto form = [&](unsigned number) {
-    char hex[8];
-    snprintf(hex, sizeof hex, "%X", number);
+    char hex[16];  // room for any unsigned, so the optimiser sees no truncation
+    snprintf(hex, sizeof hex, "%X", number & 0xFFFFu);
     return base + fromUtf8(hex) + L".TMP";
   };
   unique &= 0xFFFF;
