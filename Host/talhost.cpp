@@ -110,9 +110,9 @@ std::vector<std::string> SplitSteps(const std::string &list) {
   return steps;
 }
 
-// A text for the line form: UTF-8, with backslash escapes for quotes, backslashes and control
-// characters.
-std::string Escape(const std::wstring &text) {
+// A text as UTF-8 with backslash escapes for quotes, backslashes and control characters: other
+// control characters are written as \xNN in the line form and as \u00NN in a JSON string body.
+std::string EscapeText(const std::wstring &text, bool json) {
   std::string utf8 = tal::os::toUtf8(text), out;
   for (unsigned char c : utf8) {
     switch (c) {
@@ -134,7 +134,11 @@ std::string Escape(const std::wstring &text) {
       default:
         if (c < 0x20 || c == 0x7F) {
           char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02X", c);
+          if (json) {
+            std::snprintf(hex, sizeof hex, "\\u%04X", c);
+          } else {
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+          }
           out += hex;
         } else {
           out += static_cast<char>(c);
@@ -144,38 +148,8 @@ std::string Escape(const std::wstring &text) {
   return out;
 }
 
-// The same text as a JSON string body.
-std::string JsonEscape(const std::wstring &text) {
-  std::string utf8 = tal::os::toUtf8(text), out;
-  for (unsigned char c : utf8) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\u%04X", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out;
-}
+std::string Escape(const std::wstring &text) { return EscapeText(text, false); }
+std::string JsonEscape(const std::wstring &text) { return EscapeText(text, true); }
 
 // The wide text at the start of a buffer of `chars` wide characters (up to its terminator).
 std::wstring TextOf(const wchar_t *buffer, size_t chars) {
