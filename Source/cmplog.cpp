@@ -225,8 +225,11 @@ void CCmpLog::MoveVerboseLog(const wchar_t *newName, const wchar_t *newFolder) {
       CopyTruncated(entry.folder, kLogFolderChars, folder.c_str());
       CopyTruncated(entry.name, kLogNameChars, name.c_str());
     }
+    // The handle follows the entry: the new file when the rename went through, else the old one,
+    // which still holds the log (writing on at the new path would leave the entry naming a file
+    // that no longer receives the messages, and a later merge would delete it uncopied).
     if (verbose_) {  // the verbose file is open only in verbose mode, as Open has it
-      tal::os::FileHandle handle = sys().openShared(newPath);
+      tal::os::FileHandle handle = sys().openShared(std::wstring(entry.folder) + entry.name);
       if (handle != tal::os::kInvalidFile) {
         entry.handle = handle;
         entry.open = 1;

@@ -240,6 +240,33 @@ TEST_F(MoveVerboseLogTest, ToAFreeNameRenamesTheFile) {
   EXPECT_EQ(ScratchDir::read(LogFile("moved/new.log")), "before\r\nafter\r\n");
 }
 
+TEST_F(MoveVerboseLogTest, AMoveThatCannotRenameKeepsWritingTheOldFile) {
+  // The new folder cannot exist: a plain file stands where its parent would be.
+  ScratchDir::write(LogFile("blocker"), "not a folder");
+  CCmpLog log(L"own.log");
+  log.SetVerbose(1);
+  ASSERT_EQ(log.Open(), 0);
+  log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"before\r\n");
+  std::wstring unreachable = Folder() + L"blocker\\sub\\";
+  log.MoveVerboseLog(L"new.log", unreachable.c_str());
+  log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"after\r\n");
+  log.Close();
+  // The entry still names the old file, and the file it names has every message.
+  EXPECT_EQ(std::wstring(log.GetVerboseName()), L"own.log");
+  EXPECT_EQ(ScratchDir::read(LogFile("own.log")), "before\r\nafter\r\n");
+
+  // A later merge onto an existing file carries that whole text and only then deletes the file.
+  ScratchDir::write(LogFile("host.log"), "host\r\n");
+  CCmpLog again(L"own.log");
+  again.SetVerbose(1);
+  ASSERT_EQ(again.Open(), 0);
+  again.MoveVerboseLog(L"new.log", unreachable.c_str());
+  again.MoveVerboseLog(L"host.log", Folder().c_str());
+  again.Close();
+  EXPECT_EQ(ScratchDir::read(LogFile("host.log")), "host\r\nbefore\r\nafter\r\n");
+  EXPECT_FALSE(test::Exists(LogFile("own.log")));
+}
+
 TEST_F(MoveVerboseLogTest, OntoAnExistingFileAppendsAndDeletesTheOld) {
   ScratchDir::write(LogFile("host.log"), "host text\r\n");
   CCmpLog log(L"own.log");
