@@ -1,4 +1,5 @@
 // The SMBIOS table of a simulated machine, and a builder for tables of any shape.
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -81,15 +82,12 @@ SmbiosBuilder &SmbiosBuilder::end(uint16_t handle) { return record(127, handle, 
 std::vector<uint8_t> SmbiosBuilder::wrapRsmb(const std::vector<uint8_t> &table,
                                              std::optional<uint32_t> lengthField) {
   const uint32_t length = lengthField ? *lengthField : static_cast<uint32_t>(table.size());
-  std::vector<uint8_t> raw = {0,
-                              3,
-                              0,
-                              0,
-                              static_cast<uint8_t>(length),
-                              static_cast<uint8_t>(length >> 8),
-                              static_cast<uint8_t>(length >> 16),
-                              static_cast<uint8_t>(length >> 24)};
-  raw.insert(raw.end(), table.begin(), table.end());
+  // Sized once and filled in place (growing a vector built from a list trips a false g++ 12
+  // array-bounds warning in optimised builds).
+  std::vector<uint8_t> raw(8 + table.size(), 0);
+  raw[1] = 3;
+  for (int i = 0; i < 4; ++i) raw[4 + i] = static_cast<uint8_t>(length >> (8 * i));
+  std::copy(table.begin(), table.end(), raw.begin() + 8);
   return raw;
 }
 
