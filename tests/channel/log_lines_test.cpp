@@ -89,6 +89,29 @@ TEST_F(ChannelLog, ReceiveRetriesRuntsAndStaleResponses) {
             "Received Command failed: Runt packet\n");
 }
 
+TEST_F(ChannelLog, ReceiveRetriesCountEveryReceiveOfTheExchange) {
+  open();
+  uint8_t response[100];
+  // The one answer arrives with another sequence number; after it nothing more comes.
+  int receives = 0;
+  lib.tamper = [&receives](uint8_t *bytes, uint32_t &) {
+    if (receives++ == 0) putU16(bytes, 2, static_cast<uint16_t>(getU16(bytes, 2) + 7));
+  };
+  lib.nextSeq = 0x0010;
+  Request<8> request;
+  EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 42u);
+  std::string expected = "Out of sequence response (0010/0017)\nCMD:0x02 LEN:0x08 SEQ:0\n";
+  for (int n = 1; n <= 3; ++n) {
+    expected +=
+        "Received Command failed: No packet received\nRetry CMD:0x02 LEN:0x08 SEQ:0\n"
+        "Retrying Recv: " +
+        std::to_string(n) + "\n";
+  }
+  EXPECT_EQ(log(), expected);
+  EXPECT_EQ(lib.recvCalls, 4);
+  EXPECT_EQ(lib.sendCalls, 1);
+}
+
 TEST_F(ChannelLog, AMissingStatusTextIsLoggedEmpty) {
   open();
   machine.faults.nullStatusText = true;
