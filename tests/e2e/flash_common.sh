@@ -33,6 +33,7 @@ run_host() {
   out=$(cd "$dir/package" &&
     TAL_MACHINE=$dir/machine.json TAL_SMBIOS_TABLE=$dir/smbios.bin SYSTEMDRIVE=$dir/drive \
       TAL_FASTSLEEP_REPORT=$dir/slept.txt LD_PRELOAD=$TAL_FASTSLEEP \
+      ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
       tal_run "$TAL_HOST" --plugin "$TAL_PLUGIN" "$@" 2>&1)
   rc=$?
   set -e
