@@ -25,20 +25,20 @@ void versionOf(const nlohmann::json &object, const std::string &what, uint8_t &m
   }
 }
 
-std::shared_ptr<SwitchCard> cardOf(uint8_t segment, const nlohmann::json &spec,
+std::shared_ptr<SwitchCard> cardOf(uint8_t segment, const nlohmann::json &entry,
                                    const std::string &what) {
-  if (!spec.is_object()) throw std::runtime_error(what + ": expected an object");
+  if (!entry.is_object()) throw std::runtime_error(what + ": expected an object");
   uint8_t major = 0, minor = 0;
-  versionOf(spec, what, major, minor);
-  auto card = std::make_shared<SwitchCard>(segment, jsonText(spec, "name", what, ""), major, minor);
-  card->fru->nak = jsonFlag(spec, "name_unreadable", what);
-  card->controller->takeFails = jsonFlag(spec, "handshake_fails", what);
-  card->controller->releaseFails = jsonFlag(spec, "release_fails", what);
-  card->controller->versionUnreadable = jsonFlag(spec, "version_unreadable", what);
-  card->selector->selectFails = jsonFlag(spec, "port_select_fails", what);
+  versionOf(entry, what, major, minor);
+  auto card = std::make_shared<SwitchCard>(segment, jsonText(entry, "name", what, ""), major, minor);
+  card->fru->nak = jsonFlag(entry, "name_unreadable", what);
+  card->controller->takeFails = jsonFlag(entry, "handshake_fails", what);
+  card->controller->releaseFails = jsonFlag(entry, "release_fails", what);
+  card->controller->versionUnreadable = jsonFlag(entry, "version_unreadable", what);
+  card->selector->selectFails = jsonFlag(entry, "port_select_fails", what);
 
-  auto list = spec.find("backplanes");
-  if (list == spec.end() || list->is_null()) return card;
+  auto list = entry.find("backplanes");
+  if (list == entry.end() || list->is_null()) return card;
   if (!list->is_array()) throw std::runtime_error(what + ".backplanes: expected a list");
   for (size_t i = 0; i < list->size(); ++i) {
     const nlohmann::json &bp = (*list)[i];

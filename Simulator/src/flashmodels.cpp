@@ -58,16 +58,16 @@ int answer(const json &v, const std::string &what) {
   return static_cast<int>(integer(v, what, 0, 255));
 }
 
-void requireObject(const json &spec, const std::string &what) {
-  if (!spec.is_object()) bad(what, "expected an object");
+void requireObject(const json &entry, const std::string &what) {
+  if (!entry.is_object()) bad(what, "expected an object");
 }
 
 }  // namespace
 
-void configureLoader(VlteLoader &loader, const json &spec, const std::string &what) {
-  requireObject(spec, what);
+void configureLoader(VlteLoader &loader, const json &entry, const std::string &what) {
+  requireObject(entry, what);
   LoaderFaults &f = loader.faults;
-  for (auto it = spec.begin(); it != spec.end(); ++it) {
+  for (auto it = entry.begin(); it != entry.end(); ++it) {
     const std::string k = it.key(), w = what + "." + k;
     const json &v = it.value();
     if (k == "unlock_fails")
@@ -91,9 +91,9 @@ void configureLoader(VlteLoader &loader, const json &spec, const std::string &wh
   }
 }
 
-void configureCpld(MachXO2 &cpld, const json &spec, const std::string &what) {
-  requireObject(spec, what);
-  for (auto it = spec.begin(); it != spec.end(); ++it) {
+void configureCpld(MachXO2 &cpld, const json &entry, const std::string &what) {
+  requireObject(entry, what);
+  for (auto it = entry.begin(); it != entry.end(); ++it) {
     const std::string k = it.key(), w = what + "." + k;
     const json &v = it.value();
     if (k == "erase_polls") {
@@ -138,11 +138,11 @@ void configureCpld(MachXO2 &cpld, const json &spec, const std::string &what) {
   }
 }
 
-void configureRandom(RandomFaults &random, const json &spec, uint64_t salt,
+void configureRandom(RandomFaults &random, const json &entry, uint64_t salt,
                      const std::string &what) {
-  requireObject(spec, what);
+  requireObject(entry, what);
   uint64_t seed = 1;
-  for (auto it = spec.begin(); it != spec.end(); ++it) {
+  for (auto it = entry.begin(); it != entry.end(); ++it) {
     const std::string k = it.key(), w = what + "." + k;
     const json &v = it.value();
     if (k == "seed")

@@ -16,11 +16,11 @@ namespace sim {
 
 // Each throws std::invalid_argument naming `what` and the key on a value of the
 // wrong kind or range, or on an unknown key.
-void configureLoader(VlteLoader &loader, const nlohmann::json &spec, const std::string &what);
-void configureCpld(MachXO2 &cpld, const nlohmann::json &spec, const std::string &what);
+void configureLoader(VlteLoader &loader, const nlohmann::json &entry, const std::string &what);
+void configureCpld(MachXO2 &cpld, const nlohmann::json &entry, const std::string &what);
 // "flash_random": {"seed", "write_fail", "read_fail", "flip"}; salt makes each
 // device's sequence its own.
-void configureRandom(RandomFaults &random, const nlohmann::json &spec, uint64_t salt,
+void configureRandom(RandomFaults &random, const nlohmann::json &entry, uint64_t salt,
                      const std::string &what);
 
 nlohmann::json loaderRecord(const VlteLoader &loader);
