@@ -10,6 +10,7 @@
 
 #include "channel/smif.h"
 #include "channel/transport.h"
+#include "engine_log.h"
 #include "fake_platform.h"
 #include "log.h"
 #include "sim/machine.h"
@@ -41,19 +42,7 @@ class ChannelTest : public ::testing::Test {
 
   // The engine log with the time stamps taken out and the line ends as the engine wrote them
   // (on Windows the C runtime's text mode writes each "\n" as "\r\n").
-  std::string log() const {
-    static const std::regex stamp(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] )");
-    std::string text = tal::os::ScratchDir::read(logPath);
-#ifdef _WIN32
-    std::string undone;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-      undone += text[i];
-    }
-    text = undone;
-#endif
-    return std::regex_replace(text, stamp, "");
-  }
+  std::string log() const { return testlog::withoutStamps(testlog::readEngineFile(logPath)); }
   void clearLog() { tal::os::ScratchDir::write(logPath, ""); }
 
   tal::os::ScratchDir scratch;

@@ -17,6 +17,7 @@
 #include "device.h"
 #include "discovery.h"
 #include "engine.h"
+#include "engine_log.h"
 #include "fake_platform.h"
 #include "sim/board.h"
 #include "sim/machine.h"
@@ -76,13 +77,7 @@ class DiscoveryTest : public ::testing::Test {
 
   // The engine log folder: the root of the current drive, which the platform maps to the scratch
   // folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.
-  std::string logDir() const {
-#ifdef _WIN32
-    return "\\talsystem\\log";
-#else
-    return scratch.file("talsystem/log");
-#endif
-  }
+  std::string logDir() const { return testlog::engineLogDir(scratch); }
 
   // The engine log, each line without its time stamp (and without the carriage return the
   // Windows runtime's text mode adds).

@@ -20,6 +20,7 @@
 #include "configinfo.h"
 #include "device.h"
 #include "engine.h"
+#include "engine_log.h"
 #include "fake_platform.h"
 #include "log.h"
 
@@ -109,26 +110,8 @@ class EngineTest : public ::testing::Test {
   }
   // The engine log folder: the root of the current drive, which the platform maps to the scratch
   // folder natively (SYSTEMDRIVE); on Windows it is the real root of the current drive.
-  std::string logDir() const {
-#ifdef _WIN32
-    return "\\talsystem\\log";
-#else
-    return scratch.file("talsystem/log");
-#endif
-  }
-  // A file the engine wrote through the C runtime's text mode, with the line ends as written.
-  static std::string readText(const std::string &path) {
-    std::string text = tal::os::ScratchDir::read(path);
-#ifdef _WIN32
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-      out += text[i];
-    }
-    text = out;
-#endif
-    return text;
-  }
+  std::string logDir() const { return testlog::engineLogDir(scratch); }
+  static std::string readText(const std::string &path) { return testlog::readEngineFile(path); }
   std::string engineLog() const { return readText(logDir() + "/Verbose.log"); }
   // The engine log without its time stamps.
   std::string engineLogText() const {

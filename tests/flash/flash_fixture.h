@@ -15,6 +15,7 @@
 #include "channel/smif.h"
 #include "channel/transport.h"
 #include "engine.h"
+#include "engine_log.h"
 #include "fake_platform.h"
 #include "flashtask.h"
 #include "fwheader.h"
@@ -114,28 +115,10 @@ class FlashFixture : public ::testing::Test {
 
   // The engine log: at the root of the current drive, which the platform maps to the scratch
   // folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.
-  std::string logPath() const {
-#ifdef _WIN32
-    return "\\talsystem\\log\\Verbose.log";
-#else
-    return scratch.file("talsystem/log/Verbose.log");
-#endif
-  }
+  std::string logPath() const { return testlog::engineLogPath(scratch); }
   // The engine log without its time stamps (and, on Windows, without the carriage returns that
   // the C runtime's text mode puts before each line feed).
-  std::string log() const {
-    static const std::regex stamp(R"(\[[0-9T:\-]+Z\] )");
-    std::string text = tal::os::ScratchDir::read(logPath());
-#ifdef _WIN32
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-      out += text[i];
-    }
-    text = out;
-#endif
-    return std::regex_replace(text, stamp, "");
-  }
+  std::string log() const { return testlog::withoutStamps(testlog::readEngineFile(logPath())); }
   // Each text appears in the log, in this order.
   void expectInOrder(const std::vector<std::string> &texts) const {
     const std::string text = log();

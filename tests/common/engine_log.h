@@ -1,0 +1,46 @@
+// Reading what the engine wrote through the C runtime (its log file, the report) in tests.
+#pragma once
+
+#include <regex>
+#include <string>
+
+#include "fake_platform.h"
+
+namespace testlog {
+
+// The engine log: at the root of the current drive, which the platform maps to the scratch
+// folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.
+inline std::string engineLogDir(const tal::os::ScratchDir &scratch) {
+#ifdef _WIN32
+  (void)scratch;
+  return "\\talsystem\\log";
+#else
+  return scratch.file("talsystem/log");
+#endif
+}
+inline std::string engineLogPath(const tal::os::ScratchDir &scratch) {
+  return engineLogDir(scratch) + "/Verbose.log";
+}
+
+// A file with the line ends as the engine wrote them: on Windows the C runtime's text mode
+// writes each "\n" as "\r\n", which is undone here.
+inline std::string readEngineFile(const std::string &path) {
+  std::string text = tal::os::ScratchDir::read(path);
+#ifdef _WIN32
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  text = out;
+#endif
+  return text;
+}
+
+// The text without the engine log's time stamps ("[2026-12-08T01:02:03Z] ").
+inline std::string withoutStamps(const std::string &text) {
+  static const std::regex stamp(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] )");
+  return std::regex_replace(text, stamp, "");
+}
+
+}  // namespace testlog
