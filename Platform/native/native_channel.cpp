@@ -8,16 +8,18 @@ namespace {
 
 constexpr uint32_t kFailed = 0xFFFFFFFF;
 
-const char *const kNames[] = {"TalCiInitialize", "TalCiCreate", "TalCiSend",
-                              "TalCiRecv",       "TalCiClose",  "TalCiStatusMessage"};
-
-using InitializeFn = uint32_t (*)(uintptr_t);
-using CreateFn = uint32_t (*)(uintptr_t, void **, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                              void *);
-using SendFn = uint32_t (*)(void *, void *, uint32_t, uint32_t *, uintptr_t);
-using RecvFn = uint32_t (*)(void *, void *, uint32_t, uint32_t *, uint32_t *);
-using CloseFn = uint32_t (*)(void *);
-using StatusMessageFn = const char *(*)(uint32_t);
+using detail::CloseFn;
+using detail::CreateFn;
+using detail::InitializeFn;
+using detail::kClose;
+using detail::kCreate;
+using detail::kInitialize;
+using detail::kRecv;
+using detail::kSend;
+using detail::kStatusMessage;
+using detail::RecvFn;
+using detail::SendFn;
+using detail::StatusMessageFn;
 
 template <typename Fn>
 Fn as(void *address) {
@@ -37,7 +39,7 @@ void *NativeChannelLibrary::bind(Function which) {
       loadTried_ = true;
       library_ = dlopen("libTalCi.so", RTLD_NOW | RTLD_LOCAL);
     }
-    if (library_) functions_[which] = dlsym(library_, kNames[which]);
+    if (library_) functions_[which] = dlsym(library_, detail::kChannelFunctionNames[which]);
   }
   return functions_[which];
 }

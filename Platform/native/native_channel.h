@@ -1,7 +1,7 @@
 // The channel library bound with dlopen/dlsym, each function on its first call.
 #pragma once
 
-#include "tal/platform.h"
+#include "backend.h"
 
 namespace tal::os::native {
 
@@ -23,7 +23,8 @@ class NativeChannelLibrary : public ChannelLibrary {
   const char *statusMessage(uint32_t status) override;
 
  private:
-  enum Function { kInitialize, kCreate, kSend, kRecv, kClose, kStatusMessage, kCount };
+  using Function = detail::ChannelFunction;
+  static constexpr int kCount = detail::kChannelCount;
   // The address of one function, looked up once (null when the library or the name is missing).
   void *bind(Function which);
 

@@ -47,13 +47,18 @@ std::wstring moduleFileName(HMODULE module) {
   return std::wstring();
 }
 
-using InitializeFn = uint32_t (*)(uintptr_t);
-using CreateFn = uint32_t (*)(uintptr_t, void **, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                              void *);
-using SendFn = uint32_t (*)(void *, void *, uint32_t, uint32_t *, uintptr_t);
-using RecvFn = uint32_t (*)(void *, void *, uint32_t, uint32_t *, uint32_t *);
-using CloseFn = uint32_t (*)(void *);
-using StatusMessageFn = const char *(*)(uint32_t);
+using detail::CloseFn;
+using detail::CreateFn;
+using detail::InitializeFn;
+using detail::kClose;
+using detail::kCreate;
+using detail::kInitialize;
+using detail::kRecv;
+using detail::kSend;
+using detail::kStatusMessage;
+using detail::RecvFn;
+using detail::SendFn;
+using detail::StatusMessageFn;
 
 // TalCi.dll, loaded on the first call of any of its functions; each function is looked up on
 // its own first call.
@@ -95,20 +100,19 @@ class Win32ChannelLibrary : public ChannelLibrary {
   }
 
  private:
-  enum Function { kInitialize, kCreate, kSend, kRecv, kClose, kStatusMessage, kCount };
+  using Function = detail::ChannelFunction;
+  static constexpr int kCount = detail::kChannelCount;
 
   template <typename Fn>
   Fn bind(Function which) {
-    static const char *const names[kCount] = {"TalCiInitialize", "TalCiCreate",
-                                              "TalCiSend",       "TalCiRecv",
-                                              "TalCiClose",      "TalCiStatusMessage"};
     if (!tried_[which]) {
       tried_[which] = true;
       if (!loadTried_) {
         loadTried_ = true;
         library_ = LoadLibraryW(kChannelLibraryName);
       }
-      if (library_) functions_[which] = GetProcAddress(library_, names[which]);
+      if (library_)
+        functions_[which] = GetProcAddress(library_, detail::kChannelFunctionNames[which]);
     }
     // Through void(*)(): the one function-pointer type every other converts to without warning.
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(functions_[which]));
