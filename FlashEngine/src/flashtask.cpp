@@ -85,14 +85,7 @@ FwHeaderInfo FlashTaskVelto::parseFwFile() {
              static_cast<unsigned>(size));
   if (got != want) return info;
 
-  fwimg::Header h;
-  fwimg::decodeHeader(bytes, got, static_cast<uint64_t>(size), h);
-  info.headerLen = h.headerLen;
-  info.headerVer = h.headerVer;
-  info.strFwName = std::move(h.strFwName);
-  info.strFwRev = std::move(h.strFwRev);
-  info.strDeviceId = std::move(h.strDeviceId);
-  info.strIsp = std::move(h.strIsp);
+  fwimg::decodeHeader(bytes, got, static_cast<uint64_t>(size), info);
   return info;
 }
 

@@ -6,17 +6,13 @@
 #include <memory>
 #include <string>
 
-// The parsed header of a firmware image file.
-struct FwHeaderInfo {
-  int headerLen = 0;
-  int headerVer = 0;
-  std::string strFwName;
-  std::string strFwRev;
-  std::string strDeviceId;
-  std::string strIsp;
-};
+#include "fwheader.h"
 
-constexpr int kFwHeaderSize = 40;
+// The parsed header of a firmware image file (one record for the engine, fwimage and the fuzz
+// target).
+using FwHeaderInfo = fwimg::Header;
+
+constexpr int kFwHeaderSize = fwimg::kHeaderSize;
 
 const char *deviceTypeName(int code);  // "VeltoE", "VeltoI", ... or "Invalid"
 const char *chipName(int code);        // "EP4CGX15BF14C6N", ... or "Invalid"
