@@ -16,7 +16,6 @@ const wchar_t kSource[] = L"basecomp";
 #define BC_HERE kSource, __LINE__
 #define BC_NOWHERE nullptr, 0
 
-const wchar_t kPackagePattern[] = L"kz*.xml";
 const wchar_t kInstallerXml[] = L"install.xml";
 const wchar_t kDependencyXml[] = L"dependency.xml";
 
@@ -137,56 +136,6 @@ int32_t CBaseComponent::Initialize() {
   BuildDeviceList(false);
   log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Done.\r\n");
   return result;
-}
-
-// --- package definition file and install.xml ---
-
-int32_t CBaseComponent::FindPackageDefinitionFile(wchar_t *out, uint32_t size) {
-  // Every kz*.xml of the current directory, in the file system's order; the first that loads and
-  // has a tal_package root is the one. (Until the package XML reader lands none loads.)
-  for (const std::wstring &name : sys().findFiles(L"", kPackagePattern)) {
-    CTalXMLReader reader;
-    if (reader.LoadFile(name.c_str()) != 0 || !reader.IsLoaded()) continue;
-    if (!reader.HasRootChild(L"tal_package")) continue;
-    CopyTruncated(out, size, name.c_str());
-    return 1;
-  }
-  return 0;
-}
-
-int32_t CBaseComponent::ReadPackageDefinition(const wchar_t *path) {
-  if (!path || !*path) return 4;
-  if (packageReader) return 1;
-  packageReader.reset(new CTalXMLReader());
-  int32_t loaded = packageReader->LoadFile(path);
-  if (loaded != 0) return loaded;
-  if (!packageReader->IsLoaded()) return 3;
-  return 0;
-}
-
-int32_t CBaseComponent::ReadInstallerXml(const wchar_t *path) {
-  if (!path || !*path) return 4;
-  CTalXMLReader reader;
-  int32_t loaded = reader.LoadFile(path);
-  if (loaded != 0) return loaded;
-  if (!reader.IsLoaded()) return 3;
-  return 0;
-}
-
-// Properties 1, 2 and 4 answer from the package document; without one they fail.
-int32_t CBaseComponent::GetName(wchar_t *out, uint32_t size, const wchar_t *lang) {
-  if (!out || !packageReader || !packageReader->IsLoaded()) return 0;
-  return 0;
-}
-
-int32_t CBaseComponent::GetDescription(wchar_t *out, uint32_t size, const wchar_t *lang) {
-  if (!out || !packageReader || !packageReader->IsLoaded()) return 0;
-  return 0;
-}
-
-int32_t CBaseComponent::GetPackageVersion(wchar_t *out, uint32_t size) {
-  if (!out || !packageReader || !packageReader->IsLoaded()) return 0;
-  return 0;
 }
 
 // --- properties ---
@@ -339,37 +288,27 @@ int32_t CBaseComponent::GetInstallationStatus(InstallationStatus *out, uint32_t 
   return 1;
 }
 
-int32_t CBaseComponent::IsOSSupported() {
-  if (supportedOS.empty()) {
-    log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"\r\nIsOSSupported: Yes (empty)...\r\n");
-    return 1;
-  }
-  // The walk over the list needs the system's version, architecture and product type, which the
-  // platform does not answer yet: a list that cannot be checked is not taken as a match.
-  log->Write(LT_VERBOSE, LS_NONE, BC_HERE,
-             L"\r\nIsOSSupported: Leaving IsOSSupported - bMatch is %ls\r\n", L"FALSE");
-  return 0;
-}
-
-int32_t CBaseComponent::Is64BitOS() {
-  // A 64-bit library runs only on a 64-bit system; this build is x64 on both platforms.
-  if (sizeof(void *) == 8) {
-    log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"    - Operating system is 64-bit x64 based.\r\n");
-    return 1;
-  }
-  log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"    - Operating system is not 64-bit but 32-bit.\r\n");
-  return 0;
-}
-
 int32_t CBaseComponent::IsDiskSpaceAvailable(const wchar_t *path) {
   if (requiredDiskSpaceKb == 0) return 1;
-  uint32_t freeKb = static_cast<uint32_t>(GetFreeDiskSpace(path) / 1024);
-  return requiredDiskSpaceKb <= freeKb ? 1 : 0;
+  // Held at the largest 32-bit count rather than wrapped: a volume with more than 4 TiB free
+  // must not read as nearly full.
+  const uint64_t freeKb = GetFreeDiskSpace(path) / 1024;
+  const uint32_t freeKb32 = freeKb > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(freeKb);
+  return requiredDiskSpaceKb <= freeKb32 ? 1 : 0;
 }
 
 uint64_t CBaseComponent::GetFreeDiskSpace(const wchar_t *path) {
-  // The platform has no free-space query yet: no need can be confirmed.
-  return 0;
+  // With a path, its volume; without, the root of the system directory's drive ("C:\\").
+  std::wstring where;
+  if (path) {
+    where = std::wstring(path) + L"\\";
+  } else {
+    tal::os::SystemIdentity identity;
+    sys().systemIdentity(identity);
+    where = identity.kernelPath.substr(0, 3);
+  }
+  uint64_t bytes = 0;
+  return sys().freeDiskBytes(where, bytes) ? bytes : 0;
 }
 
 int32_t CBaseComponent::IsHardwarePresent() {

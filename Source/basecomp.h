@@ -14,6 +14,7 @@
 #include "messages.h"
 
 class CTalXMLReader;
+class CTalXMLNode;
 
 // The library's own module handle, stored on process attach before the component is created.
 extern void *g_moduleHandle;
@@ -77,6 +78,16 @@ int32_t GetInstallationStatusCode(const void *record);
 void SetInstallationText(void *record, uint32_t size, const wchar_t *text);
 const wchar_t *GetInstallationText(const void *record);
 
+// The edition mask of a supported operating system's `edition` text (ASCII letters lowered,
+// compared exactly; an unknown text gives 0, which matches no system).
+uint16_t EditionMaskFromName(const wchar_t *text);
+// The edition mask of the running system from its product type and the R2 flag.
+uint16_t EditionMaskFromProductType(uint32_t productType, bool serverR2);
+// A hardware id from a supported device's text by its length: 7 "*%s" (EISA), 8
+// "PCI\\VEN_vvvv&DEV_dddd", 16 "PCI\\VEN_vvvv&DEV_dddd&SUBSYS_ssssSSSS" (sub-device, then
+// sub-vendor); any other length an empty id.
+CStr MakeHardwareId(const wchar_t *text);
+
 class CBaseComponent {
  public:
   CBaseComponent();
@@ -139,10 +150,16 @@ class CBaseComponent {
   int32_t FindPresentDevice(const wchar_t *id, PresentDevice *deviceOut);
   // Bytes available to the caller on the path's drive (null: the system drive).
   uint64_t GetFreeDiskSpace(const wchar_t *path);
+  // Fills osMajor and osMinor with the system's true version numbers.
+  void GetOSVersionNumbers();
   CCmpLog *GetLog() const { return log; }
   uint32_t OwnsLog() const { return ownsLog; }
 
  protected:
+  // Parts of ReadPackageDefinition: the supported devices and operating systems of the
+  // prerequisites element.
+  void ReadSupportedDevices(const CTalXMLReader &reader, const CTalXMLNode &prerequisites);
+  void ReadSupportedOperatingSystems(const CTalXMLReader &reader, const CTalXMLNode &prerequisites);
   // The version file as the checks use it: a path without a drive is relative to the folder of
   // the plug-in library.
   CStr ResolvedVersionFilePath() const;

@@ -90,6 +90,10 @@ bool FakePlatform::appendFile(FileHandle file, const void *data, size_t size) {
 bool FakePlatform::readWholeFile(FileHandle file, std::string &out) {
   return real_.readWholeFile(file, out);
 }
+ReadResult FakePlatform::readExistingFile(const std::wstring &path, std::string &out,
+                                          size_t maxBytes) {
+  return real_.readExistingFile(path, out, maxBytes);
+}
 bool FakePlatform::closeFile(FileHandle file) { return real_.closeFile(file); }
 bool FakePlatform::renameFile(const std::wstring &from, const std::wstring &to) {
   return real_.renameFile(from, to);
@@ -140,6 +144,9 @@ bool FakePlatform::fileVersion(const std::wstring &path, FileVersion &out) {
 
 std::string FakePlatform::toAnsi(const std::wstring &text) { return real_.toAnsi(text); }
 std::wstring FakePlatform::fromAnsi(const std::string &text) { return real_.fromAnsi(text); }
+std::wstring FakePlatform::fromCodePage932(const std::string &bytes) {
+  return real_.fromCodePage932(bytes);
+}
 std::wstring FakePlatform::localTimeText() { return timeText; }
 std::wstring FakePlatform::localShortDateText() { return dateText; }
 
@@ -153,7 +160,7 @@ void FakePlatform::beginPreciseSleeps() { ++preciseDepth; }
 void FakePlatform::endPreciseSleeps() { --preciseDepth; }
 void FakePlatform::attachConsole(int lines) { consoleLines = lines; }
 bool FakePlatform::systemIdentity(SystemIdentity &out) {
-  if (identityAvailable) out = identity;
+  out = identity;
   return identityAvailable;
 }
 bool FakePlatform::freeDiskBytes(const std::wstring &path, uint64_t &out) {

@@ -38,7 +38,7 @@ class FakePlatform : public Platform {
   bool hasExeVersion = true;              // fileVersion() of the executable path
   FileVersion exeVersion{{1, 2, 3, 4}};
   SystemIdentity identity;        // systemIdentity()
-  bool identityAvailable = true;  // false: systemIdentity() fails
+  bool identityAvailable = true;  // false: systemIdentity() fails (the kernel library did not load)
   int64_t freeDisk = -1;          // freeDiskBytes(); -1: the real answer, -2: failure
 
   // --- what the test reads ---
@@ -57,6 +57,7 @@ class FakePlatform : public Platform {
   FileHandle openShared(const std::wstring &path) override;
   bool appendFile(FileHandle file, const void *data, size_t size) override;
   bool readWholeFile(FileHandle file, std::string &out) override;
+  ReadResult readExistingFile(const std::wstring &path, std::string &out, size_t maxBytes) override;
   bool closeFile(FileHandle file) override;
   bool renameFile(const std::wstring &from, const std::wstring &to) override;
   bool deleteFile(const std::wstring &path) override;
@@ -75,6 +76,7 @@ class FakePlatform : public Platform {
   bool fileVersion(const std::wstring &path, FileVersion &out) override;
   std::string toAnsi(const std::wstring &text) override;
   std::wstring fromAnsi(const std::string &text) override;
+  std::wstring fromCodePage932(const std::string &bytes) override;
   std::wstring localTimeText() override;
   std::wstring localShortDateText() override;
   void sleepMs(uint32_t ms) override;

@@ -75,6 +75,11 @@ bool NativePlatform::systemIdentity(SystemIdentity &out) {
     readNumber(*os, "os", "minor", identity.minor);
     readNumber(*os, "os", "build", identity.build);
     readNumber(*os, "os", "product_type", identity.productType);
+    // The plain version query answers the true version unless the description says otherwise.
+    identity.reportedMajor = identity.major;
+    identity.reportedMinor = identity.minor;
+    readNumber(*os, "os", "reported_major", identity.reportedMajor);
+    readNumber(*os, "os", "reported_minor", identity.reportedMinor);
     auto r2 = os->find("server_r2");
     if (r2 != os->end()) {
       if (r2->is_boolean()) {

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <link.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "backend.h"
 #include "native_channel.h"
@@ -282,6 +284,35 @@ bool NativePlatform::readWholeFile(FileHandle file, std::string &out) {
   }
 }
 
+ReadResult NativePlatform::readExistingFile(const std::wstring &path, std::string &out,
+                                            size_t maxBytes) {
+  out.clear();
+  int fd = open(mapPath(toUtf8(path)).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ReadResult::kCannotOpen;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ReadResult::kCannotOpen;
+  }
+  ReadResult result = ReadResult::kOk;
+  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > maxBytes) {
+    result = ReadResult::kCannotRead;
+  } else {
+    out.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < out.size()) {
+      ssize_t n = read(fd, &out[done], out.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    if (done != out.size()) result = ReadResult::kCannotRead;
+  }
+  ::close(fd);
+  if (result != ReadResult::kOk) out.clear();
+  return result;
+}
+
 bool NativePlatform::closeFile(FileHandle file) {
   if (file == kInvalidFile) return false;
   NativeFile *f = asFile(file);
@@ -438,6 +469,37 @@ bool NativePlatform::fileVersion(const std::wstring &path, FileVersion &out) {
 
 std::string NativePlatform::toAnsi(const std::wstring &text) { return toUtf8(text); }
 std::wstring NativePlatform::fromAnsi(const std::string &text) { return fromUtf8(text); }
+
+std::wstring NativePlatform::fromCodePage932(const std::string &bytes) {
+  // One converter for the process, opened on first use; each call starts from its initial state.
+  static iconv_t converter = iconv_open("WCHAR_T", "CP932");
+  if (bytes.empty()) return std::wstring();
+  if (converter == reinterpret_cast<iconv_t>(-1)) return std::wstring(1, L'\x30FB');
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  std::wstring out;
+  std::vector<char> input(bytes.begin(), bytes.end());
+  char *in = input.data();
+  size_t inLeft = input.size();
+  wchar_t buffer[256];
+  while (inLeft > 0) {
+    char *dst = reinterpret_cast<char *>(buffer);
+    size_t dstLeft = sizeof buffer;
+    size_t rc = iconv(converter, &in, &inLeft, &dst, &dstLeft);
+    out.append(buffer, static_cast<size_t>(reinterpret_cast<wchar_t *>(dst) - buffer));
+    if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+      // A sequence the code page does not define (or cut short): its default character, and
+      // the conversion goes on after the lead byte and its trail byte as Windows does.
+      out.push_back(L'\x30FB');
+      const unsigned char lead = static_cast<unsigned char>(*in);
+      const size_t skip = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+      const size_t n = skip < inLeft ? skip : inLeft;
+      in += n;
+      inLeft -= n;
+      iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
 
 // --- time ---
 

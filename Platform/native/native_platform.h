@@ -35,6 +35,7 @@ class NativePlatform : public Platform {
   FileHandle openShared(const std::wstring &path) override;
   bool appendFile(FileHandle file, const void *data, size_t size) override;
   bool readWholeFile(FileHandle file, std::string &out) override;
+  ReadResult readExistingFile(const std::wstring &path, std::string &out, size_t maxBytes) override;
   bool closeFile(FileHandle file) override;
   bool renameFile(const std::wstring &from, const std::wstring &to) override;
   bool deleteFile(const std::wstring &path) override;
@@ -53,6 +54,7 @@ class NativePlatform : public Platform {
   bool fileVersion(const std::wstring &path, FileVersion &out) override;
   std::string toAnsi(const std::wstring &text) override;
   std::wstring fromAnsi(const std::string &text) override;
+  std::wstring fromCodePage932(const std::string &bytes) override;
   std::wstring localTimeText() override;
   std::wstring localShortDateText() override;
   void sleepMs(uint32_t ms) override;

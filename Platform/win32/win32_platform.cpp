@@ -175,6 +175,33 @@ class Win32Platform : public Platform {
   bool closeFile(FileHandle file) override {
     return file != kInvalidFile && CloseHandle(asHandle(file)) != 0;
   }
+  ReadResult readExistingFile(const std::wstring &path, std::string &out,
+                              size_t maxBytes) override {
+    out.clear();
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ReadResult::kCannotOpen;
+    ReadResult result = ReadResult::kOk;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(h, &size) || size.QuadPart < 0 ||
+        static_cast<uint64_t>(size.QuadPart) > maxBytes) {
+      result = ReadResult::kCannotRead;
+    } else {
+      out.resize(static_cast<size_t>(size.QuadPart));
+      size_t done = 0;
+      while (done < out.size()) {
+        const size_t left = out.size() - done;
+        const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!ReadFile(h, &out[done], chunk, &got, nullptr) || got == 0) break;
+        done += got;
+      }
+      if (done != out.size()) result = ReadResult::kCannotRead;
+    }
+    CloseHandle(h);
+    if (result != ReadResult::kOk) out.clear();
+    return result;
+  }
   bool renameFile(const std::wstring &from, const std::wstring &to) override {
     return MoveFileW(from.c_str(), to.c_str()) != 0;
   }
@@ -288,6 +315,16 @@ class Win32Platform : public Platform {
     return out;
   }
 
+  std::wstring fromCodePage932(const std::string &bytes) override {
+    if (bytes.empty()) return std::wstring();
+    const int length = static_cast<int>(bytes.size());
+    const int n = MultiByteToWideChar(932, 0, bytes.data(), length, nullptr, 0);
+    if (n <= 0) return std::wstring(1, L'\x30FB');
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(932, 0, bytes.data(), length, &out[0], n);
+    return out;
+  }
+
   // --- time ---
   std::wstring localTimeText() override {
     wchar_t buffer[128];
@@ -335,12 +372,6 @@ class Win32Platform : public Platform {
 
   // --- system information ---
   bool systemIdentity(SystemIdentity &out) override {
-    wchar_t folder[MAX_PATH + 1] = {};
-    const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return false;
-    const std::wstring kernelPath = std::wstring(folder) + L"\\kernel32.dll";
-    HMODULE kernel = LoadLibraryW(kernelPath.c_str());
-    if (!kernel) return false;
     SystemIdentity identity;
     // The true version: RtlGetNtVersionNumbers is not shimmed by compatibility settings.
     using NtVersionFn = void(WINAPI *)(DWORD *, DWORD *, DWORD *);
@@ -359,21 +390,41 @@ class Win32Platform : public Platform {
       identity.minor = HIBYTE(LOWORD(version));
       identity.build = version < 0x80000000 ? HIWORD(version) : 0;
     }
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    identity.kernelPath = (n == 0 || n >= MAX_PATH) ? std::wstring() : std::wstring(folder);
+    identity.kernelPath += L"\\kernel32.dll";
+    HMODULE kernel = n == 0 || n >= MAX_PATH ? nullptr : LoadLibraryW(identity.kernelPath.c_str());
+    if (!kernel) {
+      out = identity;
+      return false;
+    }
     OSVERSIONINFOW info = {};
     info.dwOSVersionInfoSize = sizeof info;
-    identity.platformId = GetVersionExW(&info) ? info.dwPlatformId : 0;
+    if (GetVersionExW(&info)) {
+      identity.platformId = info.dwPlatformId;
+      identity.reportedMajor = info.dwMajorVersion;
+      identity.reportedMinor = info.dwMinorVersion;
+    } else {
+      identity.platformId = 0;
+      identity.reportedMajor = identity.reportedMinor = 0;
+    }
     SYSTEM_INFO system = {};
     using SystemInfoFn = void(WINAPI *)(SYSTEM_INFO *);
-    if (FARPROC native = GetProcAddress(kernel, "GetNativeSystemInfo")) {
+    FARPROC native = GetProcAddress(kernel, "GetNativeSystemInfo");
+    identity.nativeInfoFound = native != nullptr;
+    if (native) {
       reinterpret_cast<SystemInfoFn>(reinterpret_cast<void (*)()>(native))(&system);
     } else {
       GetSystemInfo(&system);
     }
     identity.architecture = system.wProcessorArchitecture;
     identity.productType = 0;
+    identity.productInfoFound = false;
     using ProductInfoFn = BOOL(WINAPI *)(DWORD, DWORD, DWORD, DWORD, DWORD *);
     if (identity.major > 5) {
       if (FARPROC product = GetProcAddress(kernel, "GetProductInfo")) {
+        identity.productInfoFound = true;
         DWORD type = 0;
         if (reinterpret_cast<ProductInfoFn>(reinterpret_cast<void (*)()>(product))(
                 identity.major, identity.minor, 0, 0, &type))

@@ -29,6 +29,7 @@ class Probe : public CBaseComponent {
   using CBaseComponent::presentDevices;
   using CBaseComponent::shellExecuteFile;
   using CBaseComponent::silent;
+  using CBaseComponent::supportedOS;
   using CBaseComponent::systemModelSupported;
 };
 
@@ -227,12 +228,28 @@ TEST_F(BaseComponentTest, EmptyDeclarationsPassTheirChecks) {
   c.BuildDeviceList(false);
   EXPECT_TRUE(c.presentDevices.empty());
 
-  // Declared devices that are not present: no hardware; a declared disk need that cannot be
-  // confirmed: no space.
+  // Declared devices that are not present: no hardware.
   c.AddSupportedDevice(L"PCI\\VEN_1234&DEV_5678");
   EXPECT_EQ(c.IsHardwarePresent(), 0);
+}
+
+TEST_F(BaseComponentTest, DiskSpaceNeedAgainstTheSystemDrive) {
+  Probe c;
   c.SetRequiredDiskSpace(10);
-  EXPECT_EQ(c.IsDiskSpaceAvailable(nullptr), 0);
+  const struct {
+    int64_t freeBytes;  // -2: the volume cannot be queried
+    int32_t available;
+  } cases[] = {
+      {10 * 1024, 1},
+      {10 * 1024 - 1, 0},
+      {-2, 0},
+      // More than 4 TiB free is still enough (a 32-bit kilobyte count must not wrap).
+      {(int64_t(1) << 42) + 4096, 1},
+  };
+  for (const auto &k : cases) {
+    fake.freeDisk = k.freeBytes;
+    EXPECT_EQ(c.IsDiskSpaceAvailable(nullptr), k.available) << k.freeBytes;
+  }
 }
 
 TEST_F(BaseComponentTest, SettersFillTheFields) {
@@ -246,8 +263,7 @@ TEST_F(BaseComponentTest, SettersFillTheFields) {
   os.major = os.minor = os.servicePack = -1;
   os.edition = 0xFFFF;
   c.AddSupportedOS(os);
-  // A list that the system cannot be checked against is not taken as a match.
-  EXPECT_EQ(c.IsOSSupported(), 0);
+  EXPECT_EQ(c.supportedOS.size(), 1u);
 }
 
 TEST_F(BaseComponentTest, LibraryFolderIsTheModulePathCutAtItsLastSeparator) {

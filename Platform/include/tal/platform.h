@@ -63,7 +63,19 @@ struct SystemIdentity {
   uint32_t build = 0;
   uint32_t productType = 7;  // GetProductInfo (7: PRODUCT_STANDARD_SERVER; 0: none obtained)
   bool serverR2 = false;     // GetSystemMetrics(SM_SERVERR2) != 0
+  // The version the plain query (GetVersionExW) reports: without a supportedOS manifest in the
+  // process, Windows caps it at 6.2. Native: the true version unless the description says other.
+  uint32_t reportedMajor = 10;
+  uint32_t reportedMinor = 0;
+  // The system's kernel library as loaded by full path (the system folder + "\\kernel32.dll");
+  // filled also when the load fails.
+  std::wstring kernelPath = L"C:\\Windows\\system32\\kernel32.dll";
+  bool nativeInfoFound = true;   // GetNativeSystemInfo is exported (else GetSystemInfo answered)
+  bool productInfoFound = true;  // GetProductInfo is exported (looked up only above major 5)
 };
+
+// Result of reading a whole existing file.
+enum class ReadResult { kOk, kCannotOpen, kCannotRead };
 
 class Platform {
  public:
@@ -87,6 +99,11 @@ class Platform {
   virtual bool closeFile(FileHandle file) = 0;
   virtual bool renameFile(const std::wstring &from, const std::wstring &to) = 0;
   virtual bool deleteFile(const std::wstring &path) = 0;
+  // Reads a whole existing regular file, opened for reading and sharing read access (never
+  // created). kCannotOpen: missing, a folder, or no access; kCannotRead: a read error or more
+  // than maxBytes bytes (out is then empty).
+  virtual ReadResult readExistingFile(const std::wstring &path, std::string &out,
+                                      size_t maxBytes) = 0;
   // Names (not paths) of the regular files in a folder (empty: the current directory) that match
   // a pattern with '*' and '?' (case-insensitive, as Windows matches), in the order the file
   // system returns them.
@@ -126,6 +143,10 @@ class Platform {
   // --- text conversion (ANSI code page; UTF-8 on native) ---
   virtual std::string toAnsi(const std::wstring &text) = 0;
   virtual std::wstring fromAnsi(const std::string &text) = 0;
+  // The wide text of bytes in the Japanese double-byte code page (932) as the system converts it,
+  // whatever the process locale; a sequence the code page does not define gives the code page's
+  // default character (U+30FB). Native: iconv's CP932.
+  virtual std::wstring fromCodePage932(const std::string &bytes) = 0;
 
   // --- time ---
   // Local time, 24-hour form without a time marker, in the system default locale ("13:05:09").
@@ -150,7 +171,8 @@ class Platform {
   // The system's identity; false when the system's kernel library cannot be loaded (the
   // operating-system check then fails). Native: the "os" object of the machine description
   // (TAL_MACHINE) overrides the defaults key by key: "platform_id", "architecture", "major",
-  // "minor", "build", "product_type" (numbers) and "server_r2" (true or false).
+  // "minor", "build", "product_type", "reported_major", "reported_minor" (numbers) and
+  // "server_r2" (true or false).
   virtual bool systemIdentity(SystemIdentity &out) = 0;
   // Bytes free for the caller on the volume that holds the path (GetDiskFreeSpaceExW); false
   // when the path's volume cannot be queried. Native: "disk": {"free_bytes": N} of the machine
