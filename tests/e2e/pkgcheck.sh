@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# pkgcheck on the sample package (clean) and on broken copies of it, one fault each: every check
+# fires with the finding and the exit status it should (0 clean, 1 warnings, 2 errors), the JSON
+# form says the same, hostile content gives findings and no crash, and the folder is left as it
+# was.
+source "$TAL_E2E_DIR/common.sh"
+
+dir=$(fresh_scratch)
+sample="$TAL_BUILD_DIR/samples/package"
+pkgcheck="$TAL_BIN_DIR/pkgcheck$TAL_EXE"
+fwimage="$TAL_BIN_DIR/fwimage$TAL_EXE"
+
+# A listing of the folder with sizes and contents' checksums: what "nothing written" compares.
+listing() { (cd "$1" && find . -printf '%p %s %T@\n' | sort && cat ./* 2>/dev/null | md5sum); }
+
+# run CASE: pkgcheck in the case's folder; prints its output, sets $status.
+run() {
+  local before
+  before=$(listing "$1")
+  set +e
+  out=$(cd "$1" && tal_run "$pkgcheck" 2>&1)
+  status=$?
+  set -e
+  [ "$(listing "$1")" = "$before" ] || fail "pkgcheck changed the folder $1"
+}
+
+run "$sample"
+[ "$status" = 0 ] || fail "the sample package is not clean (exit $status):
+$out"
+expect_contains "$out" 'name [de]: "Orvo Varibay Firmware für Switch-Karte und Backplane"'
+expect_contains "$out" 'pkgcheck: 0 errors, 0 warnings'
+
+kz=kz0110vb.xml
+# name | expected exit | expected finding | mutation (a shell command run in a copy of the sample)
+cases=$(cat <<'EOT'
+no_package|2|no package definition file|rm kz0110vb.xml
+second_kz_broken|1|not well-formed XML|printf '<tal_package>' >kz9.xml
+name_indented|1|the host sees "Orvo" but the file holds|perl -0pi -e 's|lang="en">Orvo|lang="en">Orvo\n    Varibay|' kz0110vb.xml
+name_blank_first|2|the host gets no name|perl -0pi -e 's|lang="en">Orvo|lang="en"> Orvo|' kz0110vb.xml
+name_no_en|1|no "en" entry|perl -0pi -e 's|<name_xlate lang="en">[^<]*</name_xlate>||' kz0110vb.xml
+description_plain|2|must be a CDATA section|perl -0pi -e 's|<!\[CDATA\[(Aktualisiert[^\]]*)\]\]>|$1|' kz0110vb.xml
+version_letters|2|is not up to four dot-separated numbers|perl -0pi -e 's|<version value="1.12"/>|<version value="1.12a"/>|' kz0110vb.xml
+version_wide|2|is not up to four dot-separated numbers|perl -0pi -e 's|<version value="1.12"/>|<version value="1.70000"/>|' kz0110vb.xml
+filename_long|2|longer than 127 characters|perl -0pi -e 's|kz0110vb.exe|"x" x 130|e' kz0110vb.xml
+os_platform|2|is none of nt, nt64, nt_x86-64|perl -0pi -e 's|platform="nt_x86-64" major="6"|platform="nt_amd64" major="6"|' kz0110vb.xml
+os_edition|2|is not a known edition|perl -0pi -e 's|major="6" minor="3"|major="6" minor="3" edition="server"|' kz0110vb.xml
+os_number|2|is not a number|perl -0pi -e 's|major="6" minor="3"|major="six" minor="3"|' kz0110vb.xml
+os_service_pack|1|sr above 0 never matches|perl -0pi -e 's|major="6" minor="3"|major="6" minor="3" sr="1"|' kz0110vb.xml
+device_id|2|gives an empty hardware id|perl -0pi -e 's|<supported_operating_systems>|<supported_devices><supported_devices_and><supported_device type="pci"><supported_device_data name="ven">8086</supported_device_data></supported_device></supported_devices_and></supported_devices><supported_operating_systems>|' kz0110vb.xml
+inf_missing|2|is not in the package|rm vbfw.inf
+inf_type|2|is none of LEGACY, PNP, VIRTUAL|perl -0pi -e 's|type="VIRTUAL"|type="DRIVER"|' install.xml
+inf_element|2|no INF element for these systems|perl -0pi -e 's|<inf_file |<inf_file_nt5 |' install.xml
+install_broken|2|install.xml: cannot be read|printf '<tal_install>' >install.xml
+config_missing|2|Config.xml: missing|rm Config.xml
+config_type|2|is neither 0 nor 1|perl -0pi -e 's|<ConfigType>1</ConfigType>|<ConfigType>7</ConfigType>|' Config.xml
+config_kzxml|2|but the plug-in reads the package definition|perl -0pi -e 's|<FileName>kz0110vb</FileName>|<FileName>kz0220vb</FileName>|' Config.xml
+payload_missing|2|the image "vlte_card.bin" is not in the package|rm vlte_card.bin
+image_no_header|2|has no image header|printf '\0' | dd of=vlte_card.bin bs=1 count=1 conv=notrunc 2>/dev/null
+image_short|2|is shorter than its image header|head -c 30 vlte_card.bin >short && mv short vlte_card.bin
+image_type|2|is one the engine cannot flash|printf '\3' | dd of=vlte_card.bin bs=1 seek=2 count=1 conv=notrunc 2>/dev/null
+image_isp|2|does not name the chip|printf 'ep4cgx' | dd of=vlte_card.bin bs=1 seek=19 count=6 conv=notrunc 2>/dev/null
+image_large|2|is over the 104432 the CPLD holds|tal_run "$FWIMAGE" make -t VeltoI -r 2.5 -c 2 -g 104433:2 vlti_backplane.bin >/dev/null
+image_version|2|which the device reports as "2.05"|perl -0pi -e 's|<Version>2.05</Version>|<Version>2.5</Version>|' Config.xml
+entry_uncovered|2|no sw_key of the package definition names this product|perl -0pi -e 's|<DeviceName>Orvo Varibay 6 HDD Backplane|<DeviceName>Spare Backplane|' Config.xml
+key_without_entry|1|no Config.xml entry for this product|perl -0pi -e 's|</sw_keys>|<sw_keys_and><sw_key name="Spare Board"/></sw_keys_and></sw_keys>|' kz0110vb.xml
+dependency_broken|1|not well-formed: the plug-in ignores it|printf '<componentdependencies>' >dependency.xml
+dependency_no_list|2|the system-model check fails on every system|printf '<componentdependencies><dependent_hardware/></componentdependencies>' >dependency.xml
+dependency_no_model|2|lists no model|printf '<componentdependencies><dependent_hardware><platforms><platform name="x"/></platforms></dependent_hardware></componentdependencies>' >dependency.xml
+EOT
+)
+export FWIMAGE="$fwimage"
+while IFS='|' read -r name code finding mutation; do
+  [ -n "$name" ] || continue
+  rm -rf "${dir:?}/$name"
+  cp -r "$sample" "$dir/$name"
+  (cd "$dir/$name" && eval "$mutation") || fail "$name: the mutation failed"
+  run "$dir/$name"
+  [ "$status" = "$code" ] || fail "$name: exit $status, expected $code:
+$out"
+  expect_contains "$out" "$finding"
+done <<<"$cases"
+
+# The same findings as one JSON document.
+set +e
+json=$(cd "$dir/image_version" && tal_run "$pkgcheck" --json 2>&1)
+status=$?
+set -e
+[ "$status" = 2 ] || fail "--json: exit $status"
+python3 -c '
+import json, sys
+doc = json.loads(sys.stdin.read())
+assert doc["errors"] == 1 and doc["warnings"] == 0, doc
+f = doc["findings"][0]
+assert f["severity"] == "error" and f["file"] == "Config.xml", f
+assert "Orvo Varibay 6 HDD Backplane" in f["where"], f
+' <<<"$json" || fail "pkgcheck --json is not the expected document: $json"
+
+# Hostile content: every file replaced by noise, deep nesting, an entity chain.
+mkdir -p "$dir/hostile"
+cp -r "$sample/." "$dir/hostile/"
+head -c 5000 /dev/urandom >"$dir/hostile/Config.xml"
+head -c 3000 /dev/urandom >"$dir/hostile/vlte_card.bin"
+perl -e 'print "<tal_package>", "<a>" x 50000, "</a>" x 50000, "</tal_package>"' >"$dir/hostile/kz1.xml"
+perl -e 'print "<!DOCTYPE d [<!ENTITY e0 \"x\">", (map { "<!ENTITY e$_ \"&e" . ($_ - 1) . ";\">" } 1..20000), "]><componentdependencies>&e20000;</componentdependencies>"' \
+  >"$dir/hostile/dependency.xml"
+printf '\xff\xfe<\0t\0a\0l\0' >"$dir/hostile/install.xml"
+run "$dir/hostile"
+[ "$status" = 2 ] || fail "hostile: exit $status:
+$out"
+expect_contains "$out" "pkgcheck: "
+echo "pkgcheck: ok"
