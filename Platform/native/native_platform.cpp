@@ -471,8 +471,15 @@ std::string NativePlatform::toAnsi(const std::wstring &text) { return toUtf8(tex
 std::wstring NativePlatform::fromAnsi(const std::string &text) { return fromUtf8(text); }
 
 std::wstring NativePlatform::fromCodePage932(const std::string &bytes) {
-  // One converter for the process, opened on first use; each call starts from its initial state.
-  static iconv_t converter = iconv_open("WCHAR_T", "CP932");
+  // One converter for the library, opened on first use and closed when the library goes; each
+  // call starts from its initial state.
+  static const struct Converter {
+    iconv_t cd = iconv_open("WCHAR_T", "CP932");
+    ~Converter() {
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+  } holder;
+  const iconv_t converter = holder.cd;
   if (bytes.empty()) return std::wstring();
   if (converter == reinterpret_cast<iconv_t>(-1)) return std::wstring(1, L'\x30FB');
   iconv(converter, nullptr, nullptr, nullptr, nullptr);

@@ -12,7 +12,11 @@ mkdir -p "$pkg"
 cp -r "$TAL_BUILD_DIR/samples/package/." "$pkg/"
 cd "$pkg"
 
-answers() { tal_run "$TAL_HOST" --steps 1,2,4 --lang "$1" 2>&1 || fail "talhost --lang $1: exit $?"; }
+answers() {
+  local out
+  out=$(tal_run "$TAL_HOST" --steps 1,2,4 --lang "$1" 2>&1) || fail "talhost --lang $1: exit $?: $out"
+  printf '%s\n' "$out"
+}
 
 en_name='Orvo Varibay Switch Card and Backplane Firmware'
 en_desc='Updates the firmware of the Orvo Varibay 6 HDD switch cards (Velto-E)'
