@@ -380,20 +380,49 @@ int32_t CBaseComponent::CheckComponentRequirements(wchar_t *out, uint32_t size,
   return 1;
 }
 
+namespace {
+
+// A text without its trailing blanks (space, tab, carriage return, line feed).
+std::wstring WithoutTrailingBlanks(const wchar_t *text) {
+  std::wstring out = text ? text : L"";
+  const size_t last = out.find_last_not_of(L" \t\r\n");
+  out.resize(last == std::wstring::npos ? 0 : last + 1);
+  return out;
+}
+
+}  // namespace
+
 int32_t CBaseComponent::CheckDependencyList(wchar_t *out, uint32_t size) {
+  // A dependency.xml that cannot be loaded passes; one that loads names the system models the
+  // package is for, compared with the computer model that WMI reports.
   CTalXMLReader reader;
-  bool supported = true;  // a dependency.xml that cannot be loaded passes the check
-  if (reader.LoadFile(kDependencyXml) == 0 && reader.IsLoaded()) {
-    // The platforms list is walked with the reader's lookups and the system model read through
-    // WMI; neither is available yet, and a model that cannot be compared does not match.
+  bool supported = true;
+  if (reader.LoadFile(kDependencyXml) == 0 && reader.GetRoot()) {
     supported = false;
+    const CTalXMLNode *node = reader.FindChild(nullptr, L"componentdependencies");
+    for (const wchar_t *name : {L"dependent_hardware", L"platforms"}) {
+      node = node ? reader.FindChild(node, name) : nullptr;
+    }
+    std::wstring model;
+    const bool modelKnown = node && sys().computerModel(model);
+    if (modelKnown) {
+      const std::wstring system = WithoutTrailingBlanks(model.c_str());
+      for (const CTalXMLNode *platform = reader.FindChild(node, L"platform"); platform;
+           platform = platform->GetNextSibling()) {
+        const wchar_t *listed = platform->GetAttribute(L"model");
+        if (listed && CompareNoCase(WithoutTrailingBlanks(listed).c_str(), system.c_str()) == 0) {
+          supported = true;
+          break;
+        }
+      }
+    }
   }
   dependencyChecked = 1;
   if (supported) {
     systemModelSupported = 1;
     return 1;
   }
-  CopyTruncated(out, size, kSystemModelNotSupported);
+  if (out) CopyTruncated(out, size, kSystemModelNotSupported);
   systemModelSupported = 0;
   return 0;
 }

@@ -169,6 +169,14 @@ bool FakePlatform::freeDiskBytes(const std::wstring &path, uint64_t &out) {
   out = static_cast<uint64_t>(freeDisk);
   return true;
 }
+bool FakePlatform::computerModel(std::wstring &out) {
+  if (modelAvailable) out = model;
+  return modelAvailable;
+}
+bool FakePlatform::shellOpen(const std::wstring &file, const std::wstring &) {
+  opened.push_back(file);
+  return openSucceeds;
+}
 std::vector<uint8_t> FakePlatform::rawSmbiosTable() { return smbios; }
 bool FakePlatform::channelLibraryPresent() { return channelPresent; }
 ChannelLibrary &FakePlatform::channelLibrary() { return channel ? *channel : g_absentChannel; }

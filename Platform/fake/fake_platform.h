@@ -40,6 +40,10 @@ class FakePlatform : public Platform {
   SystemIdentity identity;        // systemIdentity()
   bool identityAvailable = true;  // false: systemIdentity() fails (the kernel library did not load)
   int64_t freeDisk = -1;          // freeDiskBytes(); -1: the real answer, -2: failure
+  bool modelAvailable = true;     // false: computerModel() fails
+  std::wstring model = L"Fake Server";
+  std::vector<std::wstring> opened;  // every shellOpen file, in order
+  bool openSucceeds = true;
 
   // --- what the test reads ---
   std::vector<uint32_t> sleeps;  // every sleepMs argument, in order
@@ -86,6 +90,8 @@ class FakePlatform : public Platform {
   void attachConsole(int lines) override;
   bool systemIdentity(SystemIdentity &out) override;
   bool freeDiskBytes(const std::wstring &path, uint64_t &out) override;
+  bool computerModel(std::wstring &out) override;
+  bool shellOpen(const std::wstring &file, const std::wstring &folder) override;
   std::vector<uint8_t> rawSmbiosTable() override;
   bool channelLibraryPresent() override;
   ChannelLibrary &channelLibrary() override;

@@ -113,4 +113,21 @@ bool NativePlatform::freeDiskBytes(const std::wstring &path, uint64_t &out) {
   return true;
 }
 
+bool NativePlatform::computerModel(std::wstring &out) {
+  const json machine = loadMachine();
+  if (!machine.is_object()) return false;
+  auto it = machine.find("computer_model");
+  if (it == machine.end()) return false;
+  if (!it->is_string()) {
+    warn("computer_model: expected a text");
+    return false;
+  }
+  out = fromUtf8(it->get<std::string>());
+  return true;
+}
+
+bool NativePlatform::shellOpen(const std::wstring &file, const std::wstring &) {
+  return isRegularFile(file);
+}
+
 }  // namespace tal::os::native

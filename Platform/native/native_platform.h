@@ -64,6 +64,8 @@ class NativePlatform : public Platform {
   void attachConsole(int lines) override;
   bool systemIdentity(SystemIdentity &out) override;
   bool freeDiskBytes(const std::wstring &path, uint64_t &out) override;
+  bool computerModel(std::wstring &out) override;
+  bool shellOpen(const std::wstring &file, const std::wstring &folder) override;
   std::vector<uint8_t> rawSmbiosTable() override;
   bool channelLibraryPresent() override;
   ChannelLibrary &channelLibrary() override;

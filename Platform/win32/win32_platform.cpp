@@ -9,6 +9,7 @@
 // clang-format off
 #include <mmsystem.h>
 #include <shellapi.h>
+#include <wbemidl.h>
 // clang-format on
 
 #include <stdio.h>
@@ -441,6 +442,56 @@ class Win32Platform : public Platform {
     if (!GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
     out = available.QuadPart;
     return true;
+  }
+
+  bool computerModel(std::wstring &out) override {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // A thread the host already set up for another apartment still reaches WMI.
+    if (FAILED(init) && init != RPC_E_CHANGED_MODE) return false;
+    bool found = false;
+    IWbemLocator *locator = nullptr;
+    IWbemServices *services = nullptr;
+    IEnumWbemClassObject *rows = nullptr;
+    IWbemClassObject *row = nullptr;
+    BSTR space = SysAllocString(L"ROOT\\CIMV2");
+    BSTR language = SysAllocString(L"WQL");
+    BSTR query = SysAllocString(L"SELECT * FROM Win32_ComputerSystem");
+    ULONG returned = 0;
+    VARIANT value;
+    VariantInit(&value);
+    if (space && language && query &&
+        SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IWbemLocator, reinterpret_cast<void **>(&locator))) &&
+        SUCCEEDED(locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                         &services))) {
+      CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                        RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+      if (SUCCEEDED(services->ExecQuery(language, query,
+                                        WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                                        nullptr, &rows)) &&
+          rows->Next(static_cast<LONG>(WBEM_INFINITE), 1, &row, &returned) == WBEM_S_NO_ERROR &&
+          returned == 1 && SUCCEEDED(row->Get(L"Model", 0, &value, nullptr, nullptr)) &&
+          value.vt == VT_BSTR && value.bstrVal) {
+        out.assign(value.bstrVal, SysStringLen(value.bstrVal));
+        found = true;
+      }
+    }
+    VariantClear(&value);
+    if (row) row->Release();
+    if (rows) rows->Release();
+    if (services) services->Release();
+    if (locator) locator->Release();
+    SysFreeString(space);
+    SysFreeString(language);
+    SysFreeString(query);
+    if (SUCCEEDED(init)) CoUninitialize();
+    return found;
+  }
+  bool shellOpen(const std::wstring &file, const std::wstring &folder) override {
+    const HINSTANCE result =
+        ShellExecuteW(nullptr, L"open", file.c_str(), nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;
   }
 
   // --- firmware tables ---

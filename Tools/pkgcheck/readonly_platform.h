@@ -80,6 +80,8 @@ class ReadOnlyPlatform : public tal::os::Platform {
   bool freeDiskBytes(const std::wstring &path, uint64_t &out) override {
     return inner_.freeDiskBytes(path, out);
   }
+  bool computerModel(std::wstring &out) override { return inner_.computerModel(out); }
+  bool shellOpen(const std::wstring &, const std::wstring &) override { return false; }
   std::vector<uint8_t> rawSmbiosTable() override { return {}; }
   bool channelLibraryPresent() override { return false; }
   tal::os::ChannelLibrary &channelLibrary() override { return inner_.channelLibrary(); }

@@ -60,6 +60,30 @@ expect_contains "$out" "property 5: result=1 status=$engine text=\"Das Betriebss
 out=$(tal_run "$TAL_HOST" --steps 5 --lang it 2>&1) || fail "talhost: $out"
 expect_contains "$out" "property 5: result=1 status=$engine text=\"The OS is not supported.\\r\\n\""
 
+# dependency.xml: the model the system reports (wine's WMI says "Wine"; natively the machine
+# description's) passes; another fails with the framework's text, the status still the engine's.
+mkdir -p "$dir/dep"
+cp -r "$pkg/." "$dir/dep/"
+cd "$dir/dep"
+model=Wine
+if [ "$TAL_WINDOWS" = 0 ]; then
+  model="TAL Test Server"
+  printf '{"computer_model": "%s"}\n' "$model" >"$dir/machine.json"
+  export TAL_MACHINE="$dir/machine.json"
+fi
+dependency() {
+  printf '<componentdependencies><dependent_hardware><platforms><platform model="%s"/>' "$1" \
+    >dependency.xml
+  printf '</platforms></dependent_hardware></componentdependencies>\n' >>dependency.xml
+}
+dependency "$model "
+out=$(tal_run "$TAL_HOST" --steps 5 2>&1) || fail "talhost: $out"
+expect_contains "$out" "property 5: result=1 status=$engine text=\"\""
+dependency "Another Server"
+out=$(tal_run "$TAL_HOST" --steps 5 2>&1) || fail "talhost: $out"
+expect_contains "$out" "property 5: result=1 status=$engine text=\"System model not supported.\""
+unset TAL_MACHINE
+
 # install.xml: read with the package; one that is not well-formed is reported in the verbose log.
 if [ "$TAL_WINDOWS" = 0 ]; then
   cd "$pkg"

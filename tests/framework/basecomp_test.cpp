@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -439,3 +440,36 @@ TEST_F(StatusTest, ALongReasonStaysInsideTheRecord) {
 }
 
 }  // namespace
+
+TEST_F(BaseComponentTest, DependencyListAgainstTheComputerModel) {
+  const std::string list =
+      "<componentdependencies><dependent_hardware><platforms>"
+      "<platform name='no model'/><platform model='Other'/><platform model='fake SERVER \t\r\n'/>"
+      "</platforms></dependent_hardware></componentdependencies>";
+  const struct {
+    const char *what;
+    const char *file;  // null: no dependency.xml
+    const wchar_t *model;
+    bool wmiWorks;
+    int32_t supported;
+  } cases[] = {
+      {"no file", nullptr, L"Fake Server", true, 1},
+      {"not well-formed", "<componentdependencies>", L"Fake Server", true, 1},
+      {"listed, blanks and case aside", list.c_str(), L"Fake Server  ", true, 1},
+      {"not listed", list.c_str(), L"Fake Server 2", true, 0},
+      {"the query fails", list.c_str(), L"Fake Server", false, 0},
+      {"no platforms list", "<componentdependencies><dependent_hardware/></componentdependencies>",
+       L"Fake Server", true, 0},
+  };
+  for (const auto &k : cases) {
+    std::remove(scratch.file("dependency.xml").c_str());
+    if (k.file) ScratchDir::write(scratch.file("dependency.xml"), k.file);
+    fake.model = k.model;
+    fake.modelAvailable = k.wmiWorks;
+    Probe c;
+    wchar_t out[64] = L"keep";
+    EXPECT_EQ(c.CheckDependencyList(out, 64), k.supported) << k.what;
+    EXPECT_EQ(c.systemModelSupported, static_cast<uint32_t>(k.supported)) << k.what;
+    EXPECT_EQ(std::wstring(out), k.supported ? L"keep" : L"System model not supported.") << k.what;
+  }
+}

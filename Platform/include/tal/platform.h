@@ -178,6 +178,15 @@ class Platform {
   // when the path's volume cannot be queried. Native: "disk": {"free_bytes": N} of the machine
   // description when given, else statvfs of the mapped path.
   virtual bool freeDiskBytes(const std::wstring &path, uint64_t &out) = 0;
+  // The computer model: the Model property of the first Win32_ComputerSystem instance read
+  // through WMI (namespace ROOT\\CIMV2, a WQL query); false when COM, the connection, the query
+  // or the property read fails. Native: the text "computer_model" of the machine description;
+  // without it the query fails.
+  virtual bool computerModel(std::wstring &out) = 0;
+  // Opens a file with its associated program (the shell's "open" verb) in a working folder
+  // (empty: the current one); false when the shell reports a failure. Native: succeeds when the
+  // file exists, and opens nothing.
+  virtual bool shellOpen(const std::wstring &file, const std::wstring &folder) = 0;
 
   // --- firmware tables ---
   // What GetSystemFirmwareTable('RSMB', 0, ...) returns: the 8-byte raw header (bytes 4 to 7 the
