@@ -459,10 +459,12 @@ int32_t CBaseComponent::Install(uint32_t a, void *b, wchar_t *resultText, uint32
   if (shellExecuteFile[0] != L'\0') {
     log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"Executing ShellExecute command - open %ls... ",
                shellExecuteFile);
-    // The platform offers no shell open yet: the open counts as failed.
-    if (resultText) std::wcscpy(resultText, LookupMessage(shellOpenFailed, lang));
-    log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Failed!\r\n");
-    return 0;
+    if (!sys().shellOpen(shellExecuteFile, shellExecuteDir)) {
+      if (resultText) std::wcscpy(resultText, LookupMessage(shellOpenFailed, lang));
+      log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Failed!\r\n");
+      return 0;
+    }
+    log->Write(LT_VERBOSE_NOLOC, LS_NONE, BC_NOWHERE, L"Done.\r\n");
   }
   return result;
 }

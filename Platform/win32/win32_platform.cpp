@@ -488,9 +488,8 @@ class Win32Platform : public Platform {
     return found;
   }
   bool shellOpen(const std::wstring &file, const std::wstring &folder) override {
-    const HINSTANCE result =
-        ShellExecuteW(nullptr, L"open", file.c_str(), nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
+    const HINSTANCE result = ShellExecuteW(nullptr, L"open", file.c_str(), nullptr,
+                                           folder.empty() ? nullptr : folder.c_str(), SW_HIDE);
     return reinterpret_cast<INT_PTR>(result) > 32;
   }
 

@@ -294,6 +294,21 @@ TEST_F(BaseComponentTest, BaseInstallWithAnUnknownTypeFails) {
   EXPECT_EQ(std::wstring(result), L"No supported devices were specified.");
 }
 
+TEST_F(BaseComponentTest, ShellFileOpenedAfterTheInstallationWhateverItsResult) {
+  Probe c;
+  std::wcscpy(c.shellExecuteFile, L"C:\\pkg\\readme.cmd");
+  wchar_t result[256] = L"";
+  // An unknown type fails, and the file is still opened.
+  EXPECT_EQ(c.Install(0, nullptr, result, 0, L"en"), 0);
+  ASSERT_EQ(fake.opened.size(), 1u);
+  EXPECT_EQ(fake.opened[0], L"C:\\pkg\\readme.cmd");
+  EXPECT_EQ(std::wstring(result), L"Unknown INF file type -- installation will not continue.");
+  // A failing open overrides the text and the result.
+  fake.openSucceeds = false;
+  EXPECT_EQ(c.Install(0, nullptr, result, 0, L"de"), 0);
+  EXPECT_EQ(std::wstring(result), L"An error occurred during the ShellExecute command.");
+}
+
 TEST(MessageTables, LanguageColumns) {
   EXPECT_EQ(LanguageIndex(L"FR"), 1);
   EXPECT_EQ(LanguageIndex(L"it"), 2);

@@ -183,9 +183,9 @@ class Platform {
   // or the property read fails. Native: the text "computer_model" of the machine description;
   // without it the query fails.
   virtual bool computerModel(std::wstring &out) = 0;
-  // Opens a file with its associated program (the shell's "open" verb) in a working folder
-  // (empty: the current one); false when the shell reports a failure. Native: succeeds when the
-  // file exists, and opens nothing.
+  // Opens a file with its associated program (the shell's "open" verb, no parameters, the window
+  // hidden) in a working folder (empty: the current one); false when the shell reports a failure.
+  // Native: succeeds when the file exists, and opens nothing.
   virtual bool shellOpen(const std::wstring &file, const std::wstring &folder) = 0;
 
   // --- firmware tables ---
