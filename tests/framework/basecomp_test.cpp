@@ -13,26 +13,12 @@
 
 #include "fake_platform.h"
 #include "log_files.h"
+#include "probe.h"
 
 using tal::os::FakePlatform;
 using tal::os::ScratchDir;
 
 namespace {
-
-// Opens the protected fields to the tests.
-class Probe : public CBaseComponent {
- public:
-  using CBaseComponent::dependencyChecked;
-  using CBaseComponent::installType;
-  using CBaseComponent::is64BitOS;
-  using CBaseComponent::noOverwrite;
-  using CBaseComponent::packageFileName;
-  using CBaseComponent::presentDevices;
-  using CBaseComponent::shellExecuteFile;
-  using CBaseComponent::silent;
-  using CBaseComponent::supportedOS;
-  using CBaseComponent::systemModelSupported;
-};
 
 // Verbose lines with their location prefix made uniform: "<basecomp> text".
 std::string Uniform(const std::string &text) {

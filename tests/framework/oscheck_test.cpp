@@ -9,18 +9,13 @@
 #include "basecomp.h"
 #include "fake_platform.h"
 #include "log_files.h"
+#include "probe.h"
 
 using tal::os::FakePlatform;
 using tal::os::ScratchDir;
 using tal::os::SystemIdentity;
 
 namespace {
-
-class OsCheck : public CBaseComponent {
- public:
-  using CBaseComponent::osMajor;
-  using CBaseComponent::osMinor;
-};
 
 SupportedOS Entry(const wchar_t *platform, int32_t major, int32_t minor, int32_t sp,
                   const wchar_t *edition) {
@@ -77,7 +72,7 @@ TEST_F(OsCheckTest, EntriesAgainstTheRunningSystem) {
   };
   for (const auto &k : cases) {
     fake.identity = k.system;
-    OsCheck c;
+    Probe c;
     c.AddSupportedOS(k.entry);
     EXPECT_EQ(c.IsOSSupported(), k.supported) << k.what;
     EXPECT_EQ(c.osMajor, k.system.major) << k.what;
@@ -87,7 +82,7 @@ TEST_F(OsCheckTest, EntriesAgainstTheRunningSystem) {
 
 TEST_F(OsCheckTest, TheTraceOfOneCheck) {
   fake.identity = System(9, 6, 1, 8, true);
-  OsCheck c;
+  Probe c;
   c.GetLog()->SetVerbose(1);
   c.GetLog()->Open();
   c.AddSupportedOS(Entry(L"nt", -1, -1, -1, nullptr));
@@ -140,7 +135,7 @@ TEST_F(OsCheckTest, TheTraceOfOneCheck) {
 
 TEST_F(OsCheckTest, NoKernelLibraryNoSupportAndNo64Bit) {
   fake.identityAvailable = false;
-  OsCheck c;
+  Probe c;
   c.GetLog()->SetVerbose(1);
   c.GetLog()->Open();
   c.AddSupportedOS(Entry(L"nt_x86-64", -1, -1, -1, nullptr));
@@ -150,7 +145,7 @@ TEST_F(OsCheckTest, NoKernelLibraryNoSupportAndNo64Bit) {
   EXPECT_NE(trace.find("LoadLibrary Call for kernel32.dll - fails\r\n"), std::string::npos);
   EXPECT_EQ(trace.find("Leaving IsOSSupported"), std::string::npos);
   // An empty list needs no system at all.
-  OsCheck empty;
+  Probe empty;
   EXPECT_EQ(empty.IsOSSupported(), 1);
 }
 
@@ -171,7 +166,7 @@ TEST_F(OsCheckTest, SixtyFourBitByArchitecture) {
   for (const auto &k : cases) {
     fake.identity.platformId = k.platformId;
     fake.identity.architecture = k.architecture;
-    OsCheck c;
+    Probe c;
     c.GetLog()->SetVerbose(1);
     c.GetLog()->Open();
     const size_t before = test::VerboseText(*c.GetLog()).size();

@@ -9,29 +9,12 @@
 #include "basecomp.h"
 #include "fake_platform.h"
 #include "log_files.h"
+#include "probe.h"
 
 using tal::os::FakePlatform;
 using tal::os::ScratchDir;
 
 namespace {
-
-class Package : public CBaseComponent {
- public:
-  using CBaseComponent::infFile;
-  using CBaseComponent::infSection;
-  using CBaseComponent::installType;
-  using CBaseComponent::packageFileName;
-  using CBaseComponent::rebootRequired;
-  using CBaseComponent::requiredDiskSpaceKb;
-  using CBaseComponent::serviceName;
-  using CBaseComponent::shellExecuteDir;
-  using CBaseComponent::shellExecuteFile;
-  using CBaseComponent::silent;
-  using CBaseComponent::supportedDevices;
-  using CBaseComponent::supportedOS;
-  using CBaseComponent::supportedScsiIds;
-  using CBaseComponent::versionFilePath;
-};
 
 std::string Wrap(const std::string &inner) {
   return "<?xml version='1.0' encoding='UTF-8'?><tal_package>" + inner + "</tal_package>";
@@ -41,7 +24,7 @@ class PackageTest : public ::testing::Test {
  protected:
   ScratchDir scratch;
   FakePlatform fake;
-  Package c;
+  Probe c;
 
   int32_t Read(const std::string &inner) {
     ScratchDir::write(scratch.file("kz_test.xml"), Wrap(inner));
@@ -68,7 +51,7 @@ TEST_F(PackageTest, ReadResults) {
   EXPECT_EQ(c.ReadPackageDefinition(L"missing.xml"), 3);
   // The reader stays even when loading failed: a second read is refused.
   EXPECT_EQ(c.ReadPackageDefinition(L"kz_other.xml"), 1);
-  Package fresh;
+  Probe fresh;
   ScratchDir::write(scratch.file("kz_bad.xml"), "<tal_package>");
   EXPECT_EQ(fresh.ReadPackageDefinition(L"kz_bad.xml"), 5);
 }
@@ -173,7 +156,7 @@ TEST_F(PackageTest, VersionFileTheFirstExistingCandidateOrTheFirst) {
       "</sw_key></sw_keys_and></sw_keys>";
   ASSERT_EQ(Read(keys), 0);
   EXPECT_EQ(c.versionFilePath.str(), L".\\two\\ver.dll");
-  Package none;
+  Probe none;
   ScratchDir::write(scratch.file("kz_none.xml"),
                     Wrap("<sw_keys><sw_keys_and><sw_key name='x.dll'><sw_key_expectedpath>"
                          "C:\\nowhere</sw_key_expectedpath></sw_key></sw_keys_and></sw_keys>"));
@@ -211,7 +194,7 @@ TEST_F(PackageTest, PropertiesAnswerInTheHostsLanguageWithEnglishAsFallback) {
     EXPECT_STREQ(out, k.text) << k.property;
   }
   // Without an "en" entry another language finds nothing; a name that is not text neither.
-  Package other;
+  Probe other;
   ScratchDir::write(scratch.file("kz_de.xml"),
                     Wrap("<name><name_xlate lang='de'>Der Name</name_xlate></name>"
                          "<description><description_xlate lang='en'>plain</description_xlate>"
@@ -243,13 +226,13 @@ TEST_F(PackageTest, InstallerXmlTakesTheInfElementOfTheReportedMajorVersion) {
                {4, L"nt4.inf", INSTALL_UNKNOWN}};
   for (const auto &k : cases) {
     fake.identity.reportedMajor = k.major;
-    Package p;
+    Probe p;
     ASSERT_EQ(p.ReadInstallerXml(L"install.xml"), 0);
     EXPECT_EQ(p.infFile.str(), k.inf) << k.major;
     EXPECT_EQ(p.installType, k.type) << k.major;
   }
   fake.identity.reportedMajor = 10;
-  Package p;
+  Probe p;
   ASSERT_EQ(p.ReadInstallerXml(L"install.xml"), 0);
   EXPECT_EQ(p.infSection.str(), L"S6");
   EXPECT_EQ(p.serviceName.str(), L"svc");
