@@ -12,6 +12,7 @@
 #include "cmplog.h"
 #include "cstr.h"
 #include "messages.h"
+#include "pnpdriver.h"
 
 class CTalXMLReader;
 class CTalXMLNode;
@@ -37,11 +38,6 @@ struct SupportedOS {
   int32_t minor;         // -1 when absent
   int32_t servicePack;   // -1 when absent
   uint16_t edition;      // edition mask, 0xFFFF when absent
-};
-
-// A device instance of the PnP device list.
-struct W2KDEVINST {
-  uint32_t devInst = 0;
 };
 
 // One (device, hardware id) pair of the devices present in the system.

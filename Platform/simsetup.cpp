@@ -1,0 +1,680 @@
+// The simulated Windows host behind the driver-installation seam.
+#include "tal/simsetup.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <system_error>
+
+#include "tal/infreader.h"
+#include "tal/platform.h"
+
+namespace tal::os {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::wstring upper(std::wstring text) {
+  for (wchar_t &c : text)
+    if (c >= L'a' && c <= L'z') c = wchar_t(c - L'a' + L'A');
+  return text;
+}
+
+fs::path mapped(const std::wstring &path) { return fs::path(sys().nativePath(path)); }
+
+std::wstring fileNamePart(const std::wstring &path) {
+  const size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+void appendJsonString(std::string &out, const std::string &utf8) {
+  out.push_back('"');
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buffer[8];
+          snprintf(buffer, sizeof buffer, "\\u%04x", c);
+          out += buffer;
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+uint32_t toWinError(const std::error_code &ec, uint32_t notFound) {
+  if (ec == std::errc::no_such_file_or_directory) return notFound;
+  if (ec == std::errc::file_exists) return winerr::kFileExists;
+  if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
+      ec == std::errc::read_only_file_system)
+    return winerr::kAccessDenied;
+  if (ec == std::errc::device_or_resource_busy || ec == std::errc::text_file_busy)
+    return winerr::kSharingViolation;
+  return winerr::kAccessDenied;
+}
+
+// An INF opened by the simulated host.
+// The folders of the directory ids an INF may name in its texts.
+bool dirIdFolder(long id, std::wstring &folder, const std::wstring &infFolder) {
+  const wchar_t *suffix = nullptr;
+  switch (id) {
+    case 1:
+      folder = infFolder;
+      return !folder.empty();
+    case 10:
+      suffix = L"";
+      break;
+    case 11:
+      suffix = L"\\system32";
+      break;
+    case 12:
+      suffix = L"\\system32\\drivers";
+      break;
+    case 17:
+      suffix = L"\\inf";
+      break;
+    case 18:
+      suffix = L"\\help";
+      break;
+    case 20:
+      suffix = L"\\fonts";
+      break;
+    default:
+      return false;
+  }
+  const std::wstring root = sys().expandEnvironment(L"%SystemRoot%");
+  if (root == L"%SystemRoot%") return false;
+  folder = root + suffix;
+  return true;
+}
+
+class SimInf : public InfFile {
+ public:
+  SimInf(InfDocument doc, std::wstring folder)
+      : doc_(std::move(doc)),
+        folder_(std::move(folder)),
+        dirid_([this](long id, std::wstring &out) { return dirIdFolder(id, out, folder_); }) {}
+  std::vector<std::wstring> sectionNames() override {
+    std::vector<std::wstring> out;
+    for (const InfSection &s : doc_.sections()) out.push_back(s.name);
+    return out;
+  }
+  bool sectionLines(const std::wstring &section, std::vector<InfLine> &out) override {
+    out.clear();
+    const InfSection *s = doc_.find(section);
+    if (!s) return false;
+    for (const InfRawLine &raw : s->lines) {
+      InfLine line;
+      line.hasKey = raw.hasKey;
+      if (raw.hasKey) line.key = doc_.substitute(raw.key, dirid_);
+      for (const std::wstring &f : raw.fields) line.fields.push_back(doc_.substitute(f, dirid_));
+      out.push_back(std::move(line));
+    }
+    return true;
+  }
+
+ private:
+  InfDocument doc_;
+  std::wstring folder_;  // the INF's folder, with its final separator
+  InfDocument::DirIdResolver dirid_;
+};
+
+class SimDeviceNode : public DeviceNode {
+ public:
+  SimDeviceNode(SimSetupHost &host, std::wstring name, std::wstring hardwareId,
+                std::wstring infPath)
+      : host_(host), name_(std::move(name)), id_(std::move(hardwareId)), inf_(std::move(infPath)) {}
+  DevInfoData data() override {
+    DevInfoData d;
+    d.cbSize = sizeof d;
+    d.devInst = static_cast<uint32_t>(host_.devices.size() + 1);
+    return d;
+  }
+  uint32_t install(bool &reboot) override {
+    reboot = false;
+    return host_.addRootDevice(name_, id_, inf_);
+  }
+  bool hardwareId(std::wstring &out) override {
+    out = id_;
+    return !id_.empty();
+  }
+
+ private:
+  SimSetupHost &host_;
+  std::wstring name_, id_, inf_;
+};
+
+class SimDeviceSet : public DeviceSet {
+ public:
+  explicit SimDeviceSet(std::vector<SimDevice> devices) : devices_(std::move(devices)) {}
+  size_t count() override { return devices_.size(); }
+  bool device(size_t index, DevInfoData &data, InstalledDriver &driver, bool &hasDriver) override {
+    if (index >= devices_.size()) return false;
+    const SimDevice &d = devices_[index];
+    data = DevInfoData();
+    data.cbSize = sizeof data;
+    data.devInst = static_cast<uint32_t>(index + 1);
+    driver = InstalledDriver();
+    hasDriver = !d.inf.empty();
+    if (hasDriver) {
+      driver.data.cbSize = sizeof driver.data;
+      driver.data.driverType = 2;  // SPDIT_COMPATDRIVER
+      d.description.copy(driver.data.description, 255);
+      driver.params.cbSize = sizeof driver.params;
+      driver.params.flags = d.inbox ? kDriverFlagInbox : 0;
+      driver.detail.cbSize = sizeof driver.detail;
+      d.inf.copy(driver.detail.infFileName, 259);
+      d.description.copy(driver.detail.drvDescription, 255);
+    }
+    return true;
+  }
+  bool hardwareIds(size_t index, std::wstring &multiText) override {
+    multiText.clear();
+    if (index >= devices_.size() || devices_[index].hardwareIds.empty()) return false;
+    for (const std::wstring &id : devices_[index].hardwareIds) {
+      multiText += id;
+      multiText.push_back(L'\0');
+    }
+    multiText.push_back(L'\0');
+    return true;
+  }
+
+ private:
+  std::vector<SimDevice> devices_;
+};
+
+const InfLine *findLine(const std::vector<InfLine> &lines, const wchar_t *key) {
+  for (const InfLine &l : lines)
+    if (l.hasKey && infEqualNoCase(l.key, key)) return &l;
+  return nullptr;
+}
+
+uint32_t number(const std::wstring &text, uint32_t fallback) {
+  if (text.empty()) return fallback;
+  try {
+    size_t used = 0;
+    const unsigned long v = std::stoul(text, &used, 0);
+    return used == text.size() ? static_cast<uint32_t>(v) : fallback;
+  } catch (...) {
+    return fallback;
+  }
+}
+
+}  // namespace
+
+SimSetupHost::SimSetupHost() = default;
+
+void SimSetupHost::record(const char *op,
+                          std::vector<std::pair<std::string, std::wstring>> fields) {
+  events.push_back(SimEvent{op, std::move(fields)});
+}
+
+bool SimSetupHost::inUse(const std::wstring &path) {
+  const std::wstring native = sys().nativePath(path);
+  for (const std::wstring &p : filesInUse)
+    if (sys().nativePath(p) == native) return true;
+  return false;
+}
+
+std::unique_ptr<InfFile> SimSetupHost::openInf(const std::wstring &path, uint32_t &error,
+                                               unsigned &errorLine) {
+  errorLine = 0;
+  std::ifstream in(mapped(path), std::ios::binary);
+  if (!in) {
+    error = winerr::kFileNotFound;
+    return nullptr;
+  }
+  std::string bytes;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes.append(buffer, static_cast<size_t>(in.gcount()));
+    if (bytes.size() > kMaxInfBytes) break;
+  }
+  InfDocument doc;
+  const InfError e = InfDocument::parse(
+      bytes, [](const std::string &b) { return sys().fromAnsi(b); }, true, doc, &errorLine);
+  if (e != InfError::kNone) {
+    error = e == InfError::kWrongStyle ? 0xE0000101u /* ERROR_WRONG_INF_STYLE */
+                                       : winerr::kInvalidData;
+    return nullptr;
+  }
+  error = 0;
+  const size_t cut = path.find_last_of(L"\\/");
+  return std::make_unique<SimInf>(std::move(doc),
+                                  cut == std::wstring::npos ? L"" : path.substr(0, cut + 1));
+}
+
+const SimKey *SimSetupHost::findKey(const std::wstring &path) const {
+  auto it = registry.find(upper(path));
+  return it == registry.end() ? nullptr : &it->second;
+}
+
+SimKey &SimSetupHost::makeKey(const std::wstring &path) {
+  SimKey &key = registry[upper(path)];
+  if (key.path.empty()) key.path = path;
+  return key;
+}
+
+void SimSetupHost::setValue(const std::wstring &key, const std::wstring &name,
+                            const std::wstring &type, const std::wstring &data) {
+  makeKey(key).values[upper(name)] = SimValue{name, type, data};
+  record("set_value", {{"key", key}, {"name", name}, {"type", type}, {"data", data}});
+}
+
+void SimSetupHost::deleteKeyOrValue(const std::wstring &key, const std::wstring *name) {
+  auto it = registry.find(upper(key));
+  if (name) {
+    if (it != registry.end()) it->second.values.erase(upper(*name));
+    record("delete_value", {{"key", key}, {"name", *name}});
+    return;
+  }
+  const std::wstring prefix = upper(key) + L"\\";
+  for (auto k = registry.begin(); k != registry.end();) {
+    if (k->first == upper(key) || k->first.compare(0, prefix.size(), prefix) == 0)
+      k = registry.erase(k);
+    else
+      ++k;
+  }
+  record("delete_key", {{"key", key}});
+}
+
+uint32_t SimSetupHost::applyRegistrySection(InfFile &inf, const std::wstring &regSection, bool add,
+                                            const std::wstring &relativeKey) {
+  std::vector<InfLine> lines;
+  if (!inf.sectionLines(regSection, lines)) return winerr::kSectionNotFound;
+  for (const InfLine &line : lines) {
+    const auto &f = line.fields;
+    if (f.empty()) continue;
+    std::wstring root = upper(f[0]);
+    std::wstring base;
+    if (root == L"HKR") {
+      base = relativeKey.empty() ? L"HKLM" : L"HKLM\\" + relativeKey;
+    } else if (root == L"HKLM" || root == L"HKCU" || root == L"HKCR" || root == L"HKU") {
+      base = root;
+    } else {
+      return winerr::kInvalidData;
+    }
+    const std::wstring key = f.size() > 1 && !f[1].empty() ? base + L"\\" + f[1] : base;
+    const std::wstring name = f.size() > 2 ? f[2] : L"";
+    const uint32_t flags = f.size() > 3 ? number(f[3], 0) : 0;
+    if (!add) {
+      if (f.size() > 2)
+        deleteKeyOrValue(key, &name);
+      else
+        deleteKeyOrValue(key, nullptr);
+      continue;
+    }
+    if (flags & 0x10) {  // FLG_ADDREG_KEYONLY
+      makeKey(key);
+      record("create_key", {{"key", key}});
+      continue;
+    }
+    if (flags & 0x4) {  // FLG_ADDREG_DELVAL
+      deleteKeyOrValue(key, &name);
+      continue;
+    }
+    if ((flags & 0x2) && findKey(key) && findKey(key)->values.count(upper(name)))
+      continue;  // FLG_ADDREG_NOCLOBBER
+    std::wstring type = L"REG_SZ";
+    std::wstring data = f.size() > 4 ? f[4] : L"";
+    const uint32_t typeBits = flags & 0xFFFF0001;
+    if (typeBits == 0x10001) {
+      type = L"REG_DWORD";
+      data = std::to_wstring(number(data, 0));
+    } else if (typeBits == 0x10000) {
+      type = L"REG_MULTI_SZ";
+      for (size_t i = 5; i < f.size(); ++i) data += L"\n" + f[i];
+    } else if (typeBits == 0x20000) {
+      type = L"REG_EXPAND_SZ";
+    } else if (typeBits == 0x1) {
+      type = L"REG_BINARY";
+      for (size_t i = 5; i < f.size(); ++i) data += L"," + f[i];
+    }
+    setValue(key, name, type, data);
+  }
+  return 0;
+}
+
+uint32_t SimSetupHost::installFromSection(InfFile &inf, const std::wstring &section, uint32_t flags,
+                                          const std::wstring &relativeKey,
+                                          const std::wstring &sourceRoot,
+                                          const QueueCallback &callback) {
+  std::vector<InfLine> lines;
+  if (!inf.sectionLines(section, lines)) return winerr::kSectionNotFound;
+  auto pending = std::move(queueNotifications);
+  queueNotifications.clear();
+  for (const auto &n : pending)
+    queueAnswers.push_back(callback ? callback(n.first, n.second.first, n.second.second)
+                                    : kQueueProceed);
+  record("install_section", {{"section", section}, {"relative_key", relativeKey}});
+  if (!(flags & kInstallRegistry)) return 0;
+  for (const InfLine &line : lines) {
+    if (!line.hasKey) continue;
+    const bool add = infEqualNoCase(line.key, L"AddReg");
+    if (!add && !infEqualNoCase(line.key, L"DelReg")) continue;
+    for (const std::wstring &regSection : line.fields) {
+      if (regSection.empty()) continue;
+      if (uint32_t e = applyRegistrySection(inf, regSection, add, relativeKey)) return e;
+    }
+  }
+  return 0;
+}
+
+uint32_t SimSetupHost::installServices(InfFile &inf, const std::wstring &section) {
+  std::vector<InfLine> lines;
+  if (!inf.sectionLines(section, lines)) return winerr::kSectionNotFound;
+  for (const InfLine &line : lines) {
+    if (!line.hasKey || line.fields.empty() || line.fields[0].empty()) continue;
+    const std::wstring &name = line.fields[0];
+    if (infEqualNoCase(line.key, L"DelService")) {
+      for (auto it = services.begin(); it != services.end(); ++it) {
+        if (infEqualNoCase(it->name, name)) {
+          services.erase(it);
+          break;
+        }
+      }
+      deleteKeyOrValue(L"HKLM\\System\\CurrentControlSet\\Services\\" + name, nullptr);
+      record("delete_service", {{"name", name}});
+      continue;
+    }
+    if (!infEqualNoCase(line.key, L"AddService")) continue;
+    std::vector<InfLine> install;
+    if (line.fields.size() < 3 || !inf.sectionLines(line.fields[2], install))
+      return winerr::kSectionNotFound;
+    SimService service;
+    service.name = name;
+    if (const InfLine *l = findLine(install, L"ServiceType"); l && !l->fields.empty())
+      service.serviceType = number(l->fields[0], 1);
+    if (const InfLine *l = findLine(install, L"StartType"); l && !l->fields.empty())
+      service.startType = number(l->fields[0], 3);
+    if (const InfLine *l = findLine(install, L"ErrorControl"); l && !l->fields.empty())
+      service.errorControl = number(l->fields[0], 1);
+    if (const InfLine *l = findLine(install, L"ServiceBinary"); l && !l->fields.empty())
+      service.binary = l->fields[0];
+    if (const InfLine *l = findLine(install, L"DisplayName"); l && !l->fields.empty())
+      service.displayName = l->fields[0];
+    bool exists = false;
+    for (SimService &s : services) {
+      if (infEqualNoCase(s.name, name)) {
+        exists = true;
+        s = service;
+      }
+    }
+    if (!exists) services.push_back(service);
+    const std::wstring key = L"HKLM\\System\\CurrentControlSet\\Services\\" + name;
+    makeKey(key);
+    record(exists ? "update_service" : "create_service",
+           {{"name", name},
+            {"binary", service.binary},
+            {"start_type", std::to_wstring(service.startType)},
+            {"service_type", std::to_wstring(service.serviceType)}});
+  }
+  return 0;
+}
+
+std::unique_ptr<DeviceNode> SimSetupHost::createRootDevice(const std::wstring &className,
+                                                           const std::wstring &deviceName,
+                                                           const std::wstring &infPath,
+                                                           uint32_t &error) {
+  if (className.empty() || deviceName.empty()) {
+    error = winerr::kInvalidParameter;
+    return nullptr;
+  }
+  uint32_t openError = 0;
+  unsigned line = 0;
+  if (!openInf(infPath, openError, line)) {
+    error = openError;
+    return nullptr;
+  }
+  error = 0;
+  return std::make_unique<SimDeviceNode>(*this, deviceName, L"root\\" + deviceName, infPath);
+}
+
+std::wstring SimSetupHost::uniqueInstanceId(const std::wstring &prefix) {
+  for (unsigned n = 0;; ++n) {
+    wchar_t suffix[16];
+    swprintf(suffix, 16, L"\\%04u", n);
+    const std::wstring id = prefix + suffix;
+    bool taken = false;
+    for (const SimDevice &d : devices) taken = taken || upper(d.instanceId) == upper(id);
+    if (!taken) return id;
+  }
+}
+
+uint32_t SimSetupHost::addRootDevice(const std::wstring &deviceName, const std::wstring &hardwareId,
+                                     const std::wstring &infPath) {
+  SimDevice device;
+  device.instanceId = uniqueInstanceId(L"ROOT\\" + upper(deviceName));
+  device.hardwareIds.push_back(hardwareId);
+  device.inf = fileNamePart(infPath);
+  devices.push_back(device);
+  makeKey(L"HKLM\\System\\CurrentControlSet\\Enum\\" + device.instanceId);
+  record("create_device",
+         {{"instance_id", device.instanceId}, {"hardware_id", hardwareId}, {"inf", device.inf}});
+  return 0;
+}
+
+uint32_t SimSetupHost::copyFile(const std::wstring &source, const std::wstring &target,
+                                bool failIfExists) {
+  std::error_code ec;
+  const fs::path from = mapped(source), to = mapped(target);
+  if (!fs::is_regular_file(from, ec)) return winerr::kFileNotFound;
+  if (fs::exists(to, ec)) {
+    if (failIfExists) return winerr::kFileExists;
+    if (inUse(target)) return winerr::kSharingViolation;
+  }
+  if (!fs::is_directory(to.parent_path(), ec)) return winerr::kPathNotFound;
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  if (ec) return toWinError(ec, winerr::kPathNotFound);
+  record("copy", {{"source", source}, {"target", target}});
+  return 0;
+}
+
+uint32_t SimSetupHost::moveFile(const std::wstring &from, const std::wstring &to) {
+  std::error_code ec;
+  if (!fs::exists(mapped(from), ec)) return winerr::kFileNotFound;
+  if (inUse(from)) return winerr::kSharingViolation;
+  if (fs::exists(mapped(to), ec)) return winerr::kAlreadyExists;
+  fs::rename(mapped(from), mapped(to), ec);
+  if (ec) return toWinError(ec, winerr::kPathNotFound);
+  record("rename", {{"from", from}, {"to", to}});
+  return 0;
+}
+
+uint32_t SimSetupHost::deleteFile(const std::wstring &path) {
+  std::error_code ec;
+  const fs::path p = mapped(path);
+  if (!fs::exists(p, ec))
+    return fs::is_directory(p.parent_path(), ec) ? winerr::kFileNotFound : winerr::kPathNotFound;
+  if (inUse(path)) return winerr::kSharingViolation;
+  if (fs::is_directory(p, ec)) return winerr::kAccessDenied;
+  fs::remove(p, ec);
+  if (ec) return toWinError(ec, winerr::kFileNotFound);
+  record("delete", {{"path", path}});
+  return 0;
+}
+
+uint32_t SimSetupHost::moveAtRestart(const std::wstring &from, const std::wstring &to) {
+  record(to.empty() ? "delete_at_restart" : "replace_at_restart", {{"from", from}, {"to", to}});
+  return 0;
+}
+
+uint32_t SimSetupHost::createDirectory(const std::wstring &path) {
+  std::error_code ec;
+  const fs::path p = mapped(path);
+  if (fs::exists(p, ec)) return winerr::kAlreadyExists;
+  if (!p.has_parent_path() || !fs::is_directory(p.parent_path(), ec)) return winerr::kPathNotFound;
+  if (!fs::create_directory(p, ec)) return toWinError(ec, winerr::kPathNotFound);
+  record("create_directory", {{"path", path}});
+  return 0;
+}
+
+bool SimSetupHost::fileExists(const std::wstring &path) {
+  std::error_code ec;
+  return fs::is_regular_file(mapped(path), ec);
+}
+
+void SimSetupHost::clearAttributes(const std::wstring &path) {
+  std::error_code ec;
+  fs::permissions(mapped(path), fs::perms::owner_write, fs::perm_options::add, ec);
+}
+
+uint32_t SimSetupHost::createShortcut(const std::wstring &linkPath, const std::wstring &target,
+                                      const std::wstring &arguments,
+                                      const std::wstring &workingDir) {
+  std::ofstream out(mapped(linkPath), std::ios::binary | std::ios::trunc);
+  if (!out) return winerr::kPathNotFound;
+  out << toUtf8(target) << '\n' << toUtf8(arguments) << '\n' << toUtf8(workingDir) << '\n';
+  record("create_shortcut", {{"path", linkPath},
+                             {"target", target},
+                             {"arguments", arguments},
+                             {"working_dir", workingDir}});
+  return 0;
+}
+
+bool SimSetupHost::keyExists(const std::wstring &path) {
+  const std::wstring key = upper(L"HKLM\\" + path);
+  const std::wstring prefix = key + L"\\";
+  for (const auto &k : registry)
+    if (k.first == key || k.first.compare(0, prefix.size(), prefix) == 0) return true;
+  return false;
+}
+
+uint32_t SimSetupHost::createKey(const std::wstring &path) {
+  if (path.empty()) return winerr::kInvalidParameter;
+  if (!findKey(L"HKLM\\" + path)) record("create_key", {{"key", L"HKLM\\" + path}});
+  makeKey(L"HKLM\\" + path);
+  return 0;
+}
+
+std::unique_ptr<DeviceSet> SimSetupHost::presentDevices(uint32_t &error) {
+  error = 0;
+  return std::make_unique<SimDeviceSet>(devices);
+}
+
+int SimSetupHost::loadDriverUpdater() { return driverUpdater; }
+
+uint32_t SimSetupHost::updateDriver(const std::wstring &hardwareId, const std::wstring &infPath,
+                                    bool force, bool &reboot) {
+  reboot = false;
+  if (!fileExists(infPath)) return winerr::kFileNotFound;
+  uint32_t result = winerr::kNoSuchDevInst;
+  for (SimDevice &d : devices) {
+    bool match = false;
+    for (const std::wstring &id : d.hardwareIds) match = match || infEqualNoCase(id, hardwareId);
+    if (!match) continue;
+    if (d.updateFails) {
+      result = winerr::kNoDriverSelected;
+      continue;
+    }
+    d.inf = fileNamePart(infPath);
+    d.inbox = false;
+    reboot = reboot || d.updateReboot;
+    result = 0;
+    record("update_driver", {{"instance_id", d.instanceId},
+                             {"hardware_id", hardwareId},
+                             {"inf", infPath},
+                             {"force", force ? L"1" : L"0"}});
+  }
+  return result;
+}
+
+uint32_t SimSetupHost::registerRootDevice(const std::wstring &hardwareId,
+                                          std::wstring &instanceId) {
+  SimDevice device;
+  device.instanceId = uniqueInstanceId(L"ROOT\\SYSTEM");
+  device.hardwareIds.push_back(hardwareId);
+  devices.push_back(device);
+  instanceId = device.instanceId;
+  record("register_device", {{"instance_id", instanceId}, {"hardware_id", hardwareId}});
+  return 0;
+}
+
+std::string SimSetupHost::recordJson() const {
+  std::string out = "{\"operations\": [";
+  for (size_t i = 0; i < events.size(); ++i) {
+    out += i ? ",\n  {" : "\n  {";
+    out += "\"op\": ";
+    appendJsonString(out, events[i].op);
+    for (const auto &f : events[i].fields) {
+      out += ", ";
+      appendJsonString(out, f.first);
+      out += ": ";
+      appendJsonString(out, toUtf8(f.second));
+    }
+    out += "}";
+  }
+  out += "],\n\"registry\": [";
+  bool first = true;
+  for (const auto &k : registry) {
+    for (const auto &v : k.second.values) {
+      out += first ? "\n  {" : ",\n  {";
+      first = false;
+      out += "\"key\": ";
+      appendJsonString(out, toUtf8(k.second.path));
+      out += ", \"name\": ";
+      appendJsonString(out, toUtf8(v.second.name));
+      out += ", \"type\": ";
+      appendJsonString(out, toUtf8(v.second.type));
+      out += ", \"data\": ";
+      appendJsonString(out, toUtf8(v.second.data));
+      out += "}";
+    }
+  }
+  out += "],\n\"keys\": [";
+  first = true;
+  for (const auto &k : registry) {
+    out += first ? "\n  " : ",\n  ";
+    first = false;
+    appendJsonString(out, toUtf8(k.second.path));
+  }
+  out += "],\n\"services\": [";
+  for (size_t i = 0; i < services.size(); ++i) {
+    const SimService &s = services[i];
+    out += i ? ",\n  {" : "\n  {";
+    out += "\"name\": ";
+    appendJsonString(out, toUtf8(s.name));
+    out += ", \"binary\": ";
+    appendJsonString(out, toUtf8(s.binary));
+    out += ", \"start_type\": " + std::to_string(s.startType);
+    out += ", \"service_type\": " + std::to_string(s.serviceType) + "}";
+  }
+  out += "],\n\"devices\": [";
+  for (size_t i = 0; i < devices.size(); ++i) {
+    const SimDevice &d = devices[i];
+    out += i ? ",\n  {" : "\n  {";
+    out += "\"instance_id\": ";
+    appendJsonString(out, toUtf8(d.instanceId));
+    out += ", \"hardware_ids\": [";
+    for (size_t j = 0; j < d.hardwareIds.size(); ++j) {
+      if (j) out += ", ";
+      appendJsonString(out, toUtf8(d.hardwareIds[j]));
+    }
+    out += "], \"inf\": ";
+    appendJsonString(out, toUtf8(d.inf));
+    out += d.inbox ? ", \"inbox\": true}" : ", \"inbox\": false}";
+  }
+  out += "]}\n";
+  return out;
+}
+
+}  // namespace tal::os

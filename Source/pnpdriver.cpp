@@ -1,0 +1,262 @@
+// The present-device list and the PnP driver installer (see pnpdriver.h).
+#include "pnpdriver.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "tal/platform.h"
+
+using tal::os::InfLine;
+using tal::os::setup;
+using tal::os::sys;
+
+namespace {
+
+const wchar_t kSource[] = L"pnpdriver.cpp";
+
+constexpr size_t kSectionNamesChars = 4096;
+constexpr size_t kFileNameChars = 260;
+constexpr size_t kFieldChars = 512;
+
+void WriteLog(CCmpLog *log, LogSeverity severity, int32_t line, const wchar_t *format,
+              va_list args) {
+  if (!log) return;
+  std::wstring text;
+  if (FormatWideV(text, format, args))
+    log->Write(LT_VERBOSE, severity, kSource, line, L"%ls", text.c_str());
+}
+
+void LogTo(CCmpLog *log, LogSeverity severity, int32_t line, const wchar_t *format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteLog(log, severity, line, format, args);
+  va_end(args);
+}
+
+}  // namespace
+
+// --- CWin2000DeviceList ---
+
+CWin2000DeviceList::CWin2000DeviceList(CCmpLog *log) : log_(log) {}
+
+CWin2000DeviceList::~CWin2000DeviceList() = default;
+
+int32_t CWin2000DeviceList::Enumerate() {
+  devices_.clear();
+  set_.reset();
+  uint32_t error = 0;
+  set_ = setup().presentDevices(error);
+  if (!set_) {
+    LogTo(log_, LS_ERROR, __LINE__, L"The present devices cannot be listed: error 0x%x\r\n", error);
+    return 0;
+  }
+  const size_t count = set_->count();
+  for (size_t i = 0; i < count; ++i) {
+    W2KDEVINST record;
+    tal::os::InstalledDriver driver;
+    bool hasDriver = false;
+    if (!set_->device(i, record.deviceData, driver, hasDriver)) continue;
+    if (hasDriver) {
+      record.driverData = driver.data;
+      record.driverParams = driver.params;
+      record.driverDetail = driver.detail;
+    }
+    record.deviceSet = set_.get();
+    devices_.push_back(record);
+  }
+  return 1;
+}
+
+const W2KDEVINST *CWin2000DeviceList::Device(uint32_t index) const {
+  return index < devices_.size() ? &devices_[index] : nullptr;
+}
+
+int32_t CWin2000DeviceList::GetHardwareIds(uint32_t index, wchar_t *buffer, uint32_t *sizeInOut) {
+  if (!sizeInOut) return 0;
+  std::wstring ids;
+  if (!set_ || index >= devices_.size() || !set_->hardwareIds(index, ids)) {
+    *sizeInOut = 0;
+    return 0;
+  }
+  const size_t needed = ids.size();
+  if (!buffer || *sizeInOut < needed) {
+    *sizeInOut = static_cast<uint32_t>(needed);
+    return 0;
+  }
+  memcpy(buffer, ids.data(), needed * sizeof(wchar_t));
+  *sizeInOut = static_cast<uint32_t>(needed);
+  return 1;
+}
+
+// --- CWin2000PnPDriver ---
+
+CWin2000PnPDriver::CWin2000PnPDriver(const wchar_t *name, int32_t forceFlag, CCmpLog *log)
+    : infName(name ? name : L""), force(forceFlag), log_(log) {}
+
+void CWin2000PnPDriver::Log(LogSeverity severity, int32_t line, const wchar_t *format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteLog(log_, severity, line, format, args);
+  va_end(args);
+}
+
+void CWin2000PnPDriver::AddDevice(const wchar_t *id) {
+  if (!id) return;
+  for (const CStr &known : deviceIds)
+    if (known == CStr(id)) return;
+  deviceIds.emplace_back(id);
+}
+
+void CWin2000PnPDriver::AddStagedFile(const CStr &name) {
+  if (name.IsEmpty()) return;
+  const std::wstring &n = name.str();
+  if (n.find_first_of(L"\\/:") != std::wstring::npos || n.find(L"..") != std::wstring::npos) {
+    Log(LS_ERROR, __LINE__, L"Staged file name \"%ls\" would leave the staging folder; refused\r\n",
+        n.c_str());
+    return;
+  }
+  for (const CStr &known : stagedFiles)
+    if (known == name) return;
+  stagedFiles.push_back(name);
+  std::wstring compressed = n;
+  const size_t dot = n.find_last_of(L'.');
+  if (dot == std::wstring::npos) {
+    compressed += L"._";
+  } else if (n.size() - dot > 3) {
+    compressed.back() = L'_';
+  } else {
+    compressed += L"_";
+  }
+  for (const CStr &known : stagedFiles)
+    if (known == CStr(compressed)) return;
+  stagedFiles.emplace_back(compressed);
+}
+
+CStr CWin2000PnPDriver::StagingFolder() {
+  const std::wstring system = setup().systemDirectory();
+  CStr folder = system.substr(0, 2);
+  folder += L"\\TALSYSTEM\\pnpdrvs";
+  return folder;
+}
+
+void CWin2000PnPDriver::CollectStagedFiles() {
+  AddStagedFile(infName);
+  std::wstring library = sys().modulePath();
+  const size_t cut = library.find_last_of(L"\\/");
+  const std::wstring folder = cut == std::wstring::npos ? L"" : library.substr(0, cut + 1);
+  uint32_t error = 0;
+  unsigned line = 0;
+  std::unique_ptr<tal::os::InfFile> inf = setup().openInf(folder + infName.str(), error, line);
+  if (!inf) {
+    Log(LS_ERROR, __LINE__, L"Cannot open %ls%ls: error 0x%x\r\n", folder.c_str(), infName.c_str(),
+        error);
+    return;
+  }
+  const auto fits = [this](const std::wstring &text, size_t capacity, const wchar_t *what) {
+    if (text.size() < capacity) return true;
+    Log(LS_ERROR, __LINE__, L"%ls of %ls is %u characters long, more than %u; refused\r\n", what,
+        infName.c_str(), unsigned(text.size()), unsigned(capacity - 1));
+    return false;
+  };
+
+  std::vector<InfLine> lines;
+  if (inf->sectionLines(L"Version", lines)) {
+    static const wchar_t *const kCatalogKeys[] = {L"CatalogFile", L"CatalogFile.nt",
+                                                  L"CatalogFile.ntx86", L"CatalogFile.ntia64",
+                                                  L"CatalogFile.ntamd64"};
+    for (const wchar_t *key : kCatalogKeys) {
+      for (const InfLine &l : lines) {
+        if (!l.hasKey || CompareNoCase(l.key.c_str(), key) != 0) continue;
+        if (!l.fields.empty() && fits(l.fields[0], kFileNameChars, key)) AddStagedFile(l.fields[0]);
+        break;
+      }
+    }
+  }
+
+  std::vector<std::wstring> names = inf->sectionNames();
+  size_t total = 1;
+  for (const std::wstring &n : names) total += n.size() + 1;
+  if (total > kSectionNamesChars) {
+    Log(LS_ERROR, __LINE__, L"The section names of %ls need %u characters, more than %u\r\n",
+        infName.c_str(), unsigned(total), unsigned(kSectionNamesChars));
+    return;
+  }
+  std::vector<std::wstring> fileLists;
+  for (const std::wstring &section : names) {
+    if (!inf->sectionLines(section, lines)) continue;
+    for (const InfLine &l : lines) {
+      if (!l.hasKey || CompareNoCase(l.key.c_str(), L"CopyFiles") != 0) continue;
+      for (const std::wstring &field : l.fields) {
+        if (!fits(field, kFieldChars, L"CopyFiles entry")) continue;
+        if (!field.empty() && field[0] == L'@') {
+          AddStagedFile(field.substr(1));
+          continue;
+        }
+        std::vector<InfLine> listLines;
+        if (field.empty() || !inf->sectionLines(field, listLines) || listLines.empty()) continue;
+        bool known = false;
+        for (const std::wstring &f : fileLists)
+          known = known || CompareNoCase(f.c_str(), field.c_str()) == 0;
+        if (!known) fileLists.push_back(field);
+      }
+    }
+  }
+  for (const std::wstring &list : fileLists) {
+    if (!inf->sectionLines(list, lines)) continue;
+    for (const InfLine &l : lines) {
+      const std::wstring *name = nullptr;
+      if (l.fields.size() >= 2 && !l.fields[1].empty())
+        name = &l.fields[1];
+      else if (!l.fields.empty() && !l.fields[0].empty())
+        name = &l.fields[0];
+      if (name && fits(*name, kFileNameChars, L"file name")) AddStagedFile(*name);
+    }
+  }
+}
+
+void CWin2000PnPDriver::StageFiles(const CStr &folder) {
+  // Create the folder and the ones above it.
+  std::wstring path = folder.str();
+  for (size_t i = 3; i <= path.size(); ++i)
+    if (i == path.size() || path[i] == L'\\') setup().createDirectory(path.substr(0, i));
+  for (const CStr &name : stagedFiles) {
+    CStr target = folder;
+    target += L"\\";
+    target += name;
+    setup().clearAttributes(target.str());
+    const uint32_t e = setup().copyFile(name.str(), target.str(), false);
+    if (e != 0) Log(LS_NONE, __LINE__, L"Staging %ls: not copied (error %u)\r\n", name.c_str(), e);
+  }
+}
+
+int32_t CWin2000PnPDriver::Install(int32_t noOverwrite, int32_t alreadyHasDriver) {
+  if (deviceIds.empty()) return (noOverwrite && alreadyHasDriver) ? 0 : 1;
+  const int loaded = setup().loadDriverUpdater();
+  if (loaded != 0) {
+    Log(LS_ERROR, __LINE__,
+        loaded == 2 ? L"newdev.dll cannot be loaded\r\n"
+                    : L"newdev.dll has no UpdateDriverForPlugAndPlayDevicesW\r\n");
+    return loaded == 2 ? 2 : 3;
+  }
+  const CStr folder = StagingFolder();
+  CollectStagedFiles();
+  StageFiles(folder);
+  CStr infPath = folder;
+  infPath += L"\\";
+  infPath += infName;
+  bool allOk = true;
+  for (const CStr &id : deviceIds) {
+    bool reboot = false;
+    const uint32_t e = setup().updateDriver(id.str(), infPath.str(), force != 0, reboot);
+    if (reboot) rebootNeeded = 1;
+    if (e != 0) {
+      Log(LS_ERROR, __LINE__, L"Driver update for %ls failed: error 0x%x\r\n", id.c_str(), e);
+      allOk = false;
+    } else {
+      Log(LS_NONE, __LINE__, L"Driver updated for %ls%ls\r\n", id.c_str(),
+          reboot ? L" (restart needed)" : L"");
+    }
+  }
+  setup().unloadDriverUpdater();
+  return allOk ? 0 : 4;
+}
