@@ -229,9 +229,12 @@ void SimSetupHost::record(const char *op,
 }
 
 bool SimSetupHost::inUse(const std::wstring &path) {
-  const std::wstring native = sys().nativePath(path);
+  const auto normal = [](const std::wstring &p) {
+    return mapped(p).lexically_normal().make_preferred().wstring();
+  };
+  const std::wstring wanted = normal(path);
   for (const std::wstring &p : filesInUse)
-    if (sys().nativePath(p) == native) return true;
+    if (normal(p) == wanted) return true;
   return false;
 }
 
@@ -483,7 +486,8 @@ uint32_t SimSetupHost::copyFile(const std::wstring &source, const std::wstring &
     if (inUse(target)) return winerr::kSharingViolation;
   }
   if (!fs::is_directory(to.parent_path(), ec)) return winerr::kPathNotFound;
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  if (fs::exists(to, ec) && !fs::remove(to, ec)) return toWinError(ec, winerr::kAccessDenied);
+  fs::copy_file(from, to, ec);
   if (ec) return toWinError(ec, winerr::kPathNotFound);
   record("copy", {{"source", source}, {"target", target}});
   return 0;

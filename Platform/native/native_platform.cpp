@@ -184,6 +184,10 @@ bool lookupVariable(const std::string &name, std::string &value) {
     value = "C:";
   } else if (key == "SYSTEMROOT" || key == "WINDIR") {
     value = "C:\\Windows";
+  } else if (key == "PROGRAMFILES") {
+    value = "C:\\Program Files";
+  } else if (key == "ALLUSERSPROFILE" || key == "PROGRAMDATA") {
+    value = "C:\\ProgramData";
   } else if (key == "TEMP" || key == "TMP") {
     const char *tmp = getenv("TMPDIR");
     value = tmp && *tmp ? tmp : "/tmp";

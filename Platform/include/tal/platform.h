@@ -118,7 +118,9 @@ class Platform {
 
   // --- environment ---
   // Expands %VAR% references (names compared ignoring case); unknown names stay as written.
-  // Native: SYSTEMDRIVE ("C:"), SYSTEMROOT and WINDIR ("C:\\Windows"), TEMP and TMP ($TMPDIR or
+  // Native: SYSTEMDRIVE ("C:"), SYSTEMROOT and WINDIR ("C:\\Windows"), PROGRAMFILES
+  // ("C:\\Program Files"), ALLUSERSPROFILE and PROGRAMDATA ("C:\\ProgramData"), TEMP and TMP
+  // ($TMPDIR or
   // "/tmp") have defaults when the environment lacks them, as every Windows process has them.
   virtual std::wstring expandEnvironment(const std::wstring &text) = 0;
   // GetTempFileNameW: a name "<folder>\\<prefix><hex unique>.TMP" (unique 0 lets the system

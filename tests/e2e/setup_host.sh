@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# A legacy INF installed through CInf::InstallDefault copies its files, writes its registry values
+# and creates its service; a root device made by the test gets its driver from
+# CWin2000PnPDriver::Install and CWin2000DeviceList lists it. The test program does the work
+# (test_setup, RealHost.*); this script checks the system from outside: under wine with
+# `wine reg query` and the prefix's files, natively with the simulated host's record.
+source "$TAL_E2E_DIR/common.sh"
+
+scratch=$(fresh_scratch)
+program="$TAL_BIN_DIR/test_setup$TAL_EXE"
+
+if [ "$TAL_WINDOWS" = 1 ]; then
+  # The tests change the prefix: they run in a copy of it.
+  prefix="$scratch/prefix"
+  cp -a "${TAL_CACHE:-/var/cache/tal}/wine" "$prefix"
+  export WINEPREFIX="$prefix"
+  trap 'wineserver -k >/dev/null 2>&1; rm -rf "$prefix"' EXIT
+  out=$(TAL_SETUP_REAL=1 tal_run "$program" --gtest_filter='RealHost.*' 2>&1) ||
+    fail "RealHost tests under wine:
+$out"
+  expect_contains "$out" "[  PASSED  ] 2 tests."
+  expect_contains "$out" 'listed: root\taltest'
+
+  query() { WINEDEBUG=-all wine reg query "$@" 2>/dev/null </dev/null | tr -d '\r'; }
+  values=$(query 'HKLM\Software\Tal\Driver')
+  expect_contains "$values" "Version    REG_SZ    1.0.0.1"
+  expect_contains "$values" "Level    REG_DWORD    0x3"
+  service=$(query 'HKLM\System\CurrentControlSet\Services\TalDrv')
+  expect_contains "$service" 'ImagePath    REG_SZ    C:\windows\system32\drivers\taldrv.sys'
+  expect_contains "$service" "Start    REG_DWORD    0x3"
+  c="$prefix/drive_c"
+  [ "$(cat "$c/windows/system32/drivers/taldrv.sys")" = taldrv.sys ] || fail "taldrv.sys not copied"
+  [ "$(cat "$c/Program Files/Tal/App/readme.txt")" = readme.src ] || fail "readme.txt not copied"
+  [ -f "$c/talsystem/pnpdrvs/taltest.inf" ] || fail "taltest.inf not staged"
+  [ -f "$c/windows/system32/drivers/taltest.sys" ] || fail "the device driver's file is missing"
+  device=$(query 'HKLM\System\CurrentControlSet\Enum\ROOT\TALDEVICE\0000')
+  expect_contains "$device" "Class    REG_SZ    System"
+  service=$(query 'HKLM\System\CurrentControlSet\Services\TalTest')
+  expect_contains "$service" 'taltest.sys'
+  exit 0
+fi
+
+# Natively: the simulated host, with a machine description and the record of every change.
+cat >"$scratch/machine.json" <<'JSON'
+{
+  "registry": { "HKLM\\Software\\Existing": { "Kept": "yes", "Count": 2 } },
+  "services": [ { "name": "OldSvc", "start_type": 2 } ],
+  "devices": [ { "instance_id": "PCI\\VEN_10B5&DEV_8749\\1", "inf": "oem3.inf",
+                 "hardware_ids": [ "PCI\\VEN_10B5&DEV_8749" ] } ]
+}
+JSON
+record="$scratch/record.json"
+out=$(TAL_SETUP_REAL=1 TAL_MACHINE="$scratch/machine.json" TAL_SETUP_RECORD="$record" \
+      "$program" --gtest_filter='RealHost.*' 2>&1) || fail "RealHost tests natively:
+$out"
+expect_contains "$out" "[  PASSED  ] 2 tests."
+[ -s "$record" ] || fail "no record written"
+check() {
+  jq -e "$1" "$record" >/dev/null || fail "record: $1 does not hold:
+$(cat "$record")"
+}
+check '.registry[] | select(.key == "HKLM\\Software\\Tal\\Driver" and .name == "Version") | .data == "1.0.0.1"'
+check '.registry[] | select(.key == "HKLM\\Software\\Tal\\Driver" and .name == "Level") | .data == "3"'
+check '.registry[] | select(.key == "HKLM\\Software\\Existing" and .name == "Kept") | .data == "yes"'
+check '[.services[].name] | index("TalDrv") != null and index("OldSvc") != null'
+check '.services[] | select(.name == "TalDrv") | .start_type == 3'
+check '[.operations[] | select(.op == "copy") | .target] | map(test("taldrv.sys$")) | any'
+check '.operations[] | select(.op == "update_driver") | .hardware_id == "root\\taltest"'
+check '.devices[] | select(.hardware_ids[0] == "root\\taltest") | .inf == "taltest.inf"'
+check '.devices[0].inf == "oem3.inf"'
+check '[.operations[] | select(.op == "copy") | .target] | map(test("Program Files\\\\Tal\\\\App\\\\talapp.exe$")) | any'
