@@ -253,9 +253,11 @@ TEST_F(InfModel, TextsLongerThanTheirBufferAreRefused) {
 }
 
 TEST_F(InfModel, BadFilesOpenNothing) {
-  const char *const bodies[] = {"", "stray\n[Version]\nSignature=$Chicago$\n",
-                                "[Version]\nSignature=$Chicago$\n[Broken\n"};
-  for (const char *body : bodies) {
+  std::string utf16;  // UTF-16 without its byte order mark
+  for (char c : std::string("[Version]\nSignature=$Chicago$\n")) utf16 += std::string{c, '\0'};
+  const std::string bodies[] = {"", "stray\n[Version]\nSignature=$Chicago$\n",
+                                "[Version]\nSignature=$Chicago$\n[Broken\n", utf16};
+  for (const std::string &body : bodies) {
     ScratchDir::write(scratch.file("bad.inf"), body);
     CInf inf(fromUtf8(scratch.file("bad.inf")).c_str(), &log);
     EXPECT_EQ(inf.IsOpen(), 0) << body;
@@ -267,6 +269,24 @@ TEST_F(InfModel, BadFilesOpenNothing) {
   CInf missing(fromUtf8(scratch.file("none.inf")).c_str(), &log);
   EXPECT_EQ(missing.IsOpen(), 0);
   EXPECT_NE(Verbose().find("Cannot open INF"), std::string::npos);
+}
+
+TEST_F(InfModel, StartMenuItemsOnlyOnVersionFour) {
+  tal::os::FakePlatform platform;
+  const std::string body =
+      "[Main]\nCopyFiles=F\nTalStartMenuItems=Item\n[F]\n"
+      "[Item]\nName=Tal Tool\nPath=%SystemDrive%\\tool.exe\nArgs=-x\nGroup=Tal\n";
+  platform.identity.major = 10;
+  EXPECT_EQ(Open(body)->CreateStartMenuItems(), 1);
+  EXPECT_TRUE(host.eventsOf("create_shortcut").empty());
+  platform.identity.major = 4;
+  host.programsDir = fromUtf8(scratch.file("programs"));
+  EXPECT_EQ(Open(body)->CreateStartMenuItems(), 1) << Verbose();
+  const auto shortcuts = host.eventsOf("create_shortcut");
+  ASSERT_EQ(shortcuts.size(), 1u);
+  const tal::os::SimEvent &e = shortcuts[0];
+  EXPECT_EQ(FakeSetupHost::field(e, "path"), host.programsDir + L"\\Tal\\Tal Tool.lnk");
+  EXPECT_EQ(FakeSetupHost::field(e, "arguments"), L"-x");
 }
 
 TEST_F(InfModel, DirectoryIdsAndTrees) {
