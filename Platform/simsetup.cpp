@@ -241,16 +241,16 @@ bool SimSetupHost::inUse(const std::wstring &path) {
 std::unique_ptr<InfFile> SimSetupHost::openInf(const std::wstring &path, uint32_t &error,
                                                unsigned &errorLine) {
   errorLine = 0;
-  std::ifstream in(mapped(path), std::ios::binary);
-  if (!in) {
-    error = winerr::kFileNotFound;
-    return nullptr;
-  }
   std::string bytes;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    bytes.append(buffer, static_cast<size_t>(in.gcount()));
-    if (bytes.size() > kMaxInfBytes) break;
+  switch (sys().readExistingFile(path, bytes, kMaxInfBytes)) {
+    case ReadResult::kOk:
+      break;
+    case ReadResult::kCannotOpen:
+      error = winerr::kFileNotFound;
+      return nullptr;
+    case ReadResult::kCannotRead:
+      error = winerr::kInvalidData;
+      return nullptr;
   }
   InfDocument doc;
   const InfError e = InfDocument::parse(

@@ -289,6 +289,7 @@ int32_t CInf::CollectSoftwareSettingsSections() {
 }
 
 int32_t CInf::GetServiceName(const wchar_t *section, wchar_t *out, uint32_t size) {
+  if (!out || size == 0) return 0;
   CStr from = section ? section : L"";
   if (from.IsEmpty()) {
     if (copyFilesSections.empty()) return 0;

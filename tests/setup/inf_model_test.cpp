@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <ostream>
 #include <string>
 
 #include "../framework/log_files.h"
@@ -83,6 +84,7 @@ struct FileCase {
   const char *content;   // out/taldrv.sys afterwards
   const char *deferred;  // the restart operation recorded, "" when none
 };
+void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
 
 class InfFiles : public InfModel, public ::testing::WithParamInterface<FileCase> {};
 
@@ -163,6 +165,7 @@ struct QueueCase {
   std::vector<uint32_t> answers;
   const char *errorText;  // in the verbose log; "" for none
 };
+void PrintTo(const QueueCase &c, std::ostream *os) { *os << c.name; }
 
 class InfQueue : public InfModel, public ::testing::WithParamInterface<QueueCase> {};
 

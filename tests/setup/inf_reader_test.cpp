@@ -129,6 +129,7 @@ struct ReaderCase {
   InfError error;
   const char *reading;  // dump() of the result
 };
+void PrintTo(const ReaderCase &c, std::ostream *os) { *os << c.name; }
 
 class InfReaderCases : public ::testing::TestWithParam<ReaderCase> {};
 
@@ -154,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                    InfError::kNone,
                    "[Version]\n  <Signature> |$Chicago$|\n[S]\n  <A> |%y%|\n[Strings]\n"
                    "  <x> |deep|\n  <y> |deep|\n"},
-        ReaderCase{"nul_byte", kV + std::string("[S]\nA=1\0", 15), InfError::kUtf16WithoutBom,
+        ReaderCase{"nul_byte", kV + std::string("[S]\nA=1\0x\n", 10), InfError::kUtf16WithoutBom,
                    "refused\n"},
         ReaderCase{"line_before_section", "x\n" + kV, InfError::kLineOutsideSection, "refused\n"},
         ReaderCase{"unfinished_section", kV + "[S\n", InfError::kUnfinishedSection, "refused\n"},

@@ -1,6 +1,7 @@
 // The present-device list and the PnP driver installer on the simulated host.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "fake_platform.h"
@@ -133,6 +134,7 @@ struct InstallCase {
   int32_t noOverwrite, hasDriver;
   int32_t result;
 };
+void PrintTo(const InstallCase &c, std::ostream *os) { *os << c.name; }
 
 class PnpInstallCodes : public PnpInstall, public ::testing::WithParamInterface<InstallCase> {};
 
