@@ -18,7 +18,7 @@ if [ "$TAL_WINDOWS" = 1 ]; then
   out=$(TAL_SETUP_REAL=1 tal_run "$program" --gtest_filter='RealHost.*' 2>&1) ||
     fail "RealHost tests under wine:
 $out"
-  expect_contains "$out" "[  PASSED  ] 2 tests."
+  expect_contains "$out" "[  PASSED  ] 3 tests."
   expect_contains "$out" 'listed: root\taltest'
 
   query() { WINEDEBUG=-all wine reg query "$@" 2>/dev/null </dev/null | tr -d '\r'; }
@@ -33,6 +33,11 @@ $out"
   [ "$(cat "$c/Program Files/Tal/App/readme.txt")" = readme.src ] || fail "readme.txt not copied"
   [ -f "$c/talsystem/pnpdrvs/taltest.inf" ] || fail "taltest.inf not staged"
   [ -f "$c/windows/system32/drivers/taltest.sys" ] || fail "the device driver's file is missing"
+  section=$(query 'HKLM\System\CurrentControlSet\Services\TalSect\Device0')
+  expect_contains "$section" "Mode    REG_SZ    fast"
+  expect_contains "$(query 'HKLM\System\CurrentControlSet\Services\TalSect')" "Start    REG_DWORD    0x4"
+  expect_contains "$(query 'HKLM\Software\Tal\Section')" "Installed    REG_DWORD    0x1"
+  [ -f "$c/windows/system32/talsect.dll" ] || fail "talsect.dll not copied"
   device=$(query 'HKLM\System\CurrentControlSet\Enum\ROOT\TALDEVICE\0000')
   expect_contains "$device" "Class    REG_SZ    System"
   service=$(query 'HKLM\System\CurrentControlSet\Services\TalTest')
@@ -53,7 +58,7 @@ record="$scratch/record.json"
 out=$(TAL_SETUP_REAL=1 TAL_MACHINE="$scratch/machine.json" TAL_SETUP_RECORD="$record" \
       "$program" --gtest_filter='RealHost.*' 2>&1) || fail "RealHost tests natively:
 $out"
-expect_contains "$out" "[  PASSED  ] 2 tests."
+expect_contains "$out" "[  PASSED  ] 3 tests."
 [ -s "$record" ] || fail "no record written"
 check() {
   jq -e "$1" "$record" >/dev/null || fail "record: $1 does not hold:
@@ -69,3 +74,5 @@ check '.operations[] | select(.op == "update_driver") | .hardware_id == "root\\t
 check '.devices[] | select(.hardware_ids[0] == "root\\taltest") | .inf == "taltest.inf"'
 check '.devices[0].inf == "oem3.inf"'
 check '[.operations[] | select(.op == "copy") | .target] | map(test("Program Files\\\\Tal\\\\App\\\\talapp.exe$")) | any'
+check '.registry[] | select(.key == "HKLM\\System\\CurrentControlSet\\Services\\TalSect\\Device0" and .name == "Mode") | .data == "fast"'
+check '.services[] | select(.name == "TalSect") | .start_type == 4'

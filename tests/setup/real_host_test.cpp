@@ -70,6 +70,35 @@ TEST(RealHost, LegacyInfInstallsFilesRegistryAndService) {
   log.Close();
 }
 
+const char kSectionInf[] =
+    "[Version]\nSignature=\"$Windows NT$\"\n\n"
+    "[DestinationDirs]\nDefaultDestDir = 11\n\n"
+    "[Tal.Install]\nCopyFiles = Tal.Files\nAddService = TalSect, 0x2, Tal.Svc\n"
+    "AddReg = Tal.Reg\n\n"
+    "[Tal.Install.Services]\nAddService = TalSect, 0x2, Tal.Svc\n\n"
+    "[Tal.Install.SoftwareSettings]\nAddReg = Tal.Sw\n\n"
+    "[Tal.Files]\ntalsect.dll\n\n"
+    "[Tal.Reg]\nHKLM, Software\\Tal\\Section, Installed, 0x10001, 1\n\n"
+    "[Tal.Sw]\nHKR, , Mode, , \"fast\"\n\n"
+    "[Tal.Svc]\nServiceType = 16\nStartType = 4\nErrorControl = 0\n"
+    "ServiceBinary = %11%\\talsect.exe\n";
+
+TEST(RealHost, SectionInstallWithServicesAndSoftwareSettings) {
+  NEEDS_REAL_HOST();
+  ScratchDir scratch;
+  CCmpLog log(L"verbose.log");
+  log.SetVerbose(1);
+  log.Open();
+  ScratchDir::write(scratch.file("pkg/sect.inf"), kSectionInf);
+  ScratchDir::write(scratch.file("pkg/talsect.dll"), "talsect.dll");
+  CInf inf(fromUtf8(scratch.file("pkg/sect.inf")).c_str(), &log);
+  int32_t reboot = -1;
+  EXPECT_EQ(inf.InstallSection(L"Tal.Install", &reboot, 0), 1) << test::VerboseText(log);
+  EXPECT_EQ(reboot, 0);
+  EXPECT_TRUE(tal::os::setup().keyExists(L"System\\CurrentControlSet\\Services\\TalSect\\Device0"));
+  log.Close();
+}
+
 TEST(RealHost, RootDeviceGetsItsDriverAndIsListed) {
   NEEDS_REAL_HOST();
   ScratchDir scratch;
