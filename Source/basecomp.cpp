@@ -321,7 +321,35 @@ int32_t CBaseComponent::IsHardwarePresent() {
 
 void CBaseComponent::BuildDeviceList(bool firstIdOnly) {
   presentDevices.clear();
-  // The PnP device list of the system is not available yet: no device is present.
+  deviceList.reset(new CWin2000DeviceList(log));
+  if (!deviceList->Enumerate()) return;
+  // Each device's hardware ids, a list of zero-terminated texts read into a 2048-byte buffer.
+  constexpr uint32_t kIdChars = 2048 / 2;
+  std::vector<wchar_t> ids(kIdChars + 1, L'\0');
+  for (uint32_t index = 0; index < deviceList->Count(); ++index) {
+    uint32_t size = kIdChars;
+    if (!deviceList->GetHardwareIds(index, ids.data(), &size)) {
+      if (size > kIdChars) {
+        log->Write(LT_VERBOSE, LS_WARNING, BC_HERE,
+                   L"A device's hardware ids need %u characters, more than %u; the device is not "
+                   L"listed.\r\n",
+                   size, kIdChars);
+      }
+      continue;
+    }
+    ids[size < kIdChars ? size : kIdChars] = L'\0';  // the list ends inside the buffer
+    const W2KDEVINST *device = deviceList->Device(index);
+    if (!device) continue;
+    for (size_t at = 0; at < size && ids[at] != L'\0'; at += std::wcslen(&ids[at]) + 1) {
+      const wchar_t *id = &ids[at];
+      if (firstIdOnly) {
+        presentDevices.push_back(PresentDevice{*device, CStr(id)});
+        break;
+      }
+      if (std::wcsstr(id, L"&REV") || std::wcsstr(id, L"&CC")) continue;
+      presentDevices.push_back(PresentDevice{*device, CStr(id)});
+    }
+  }
 }
 
 int32_t CBaseComponent::FindPresentDevice(const wchar_t *id, PresentDevice *deviceOut) {

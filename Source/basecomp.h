@@ -185,4 +185,6 @@ class CBaseComponent {
   std::vector<CStr> supportedScsiIds;
   uint32_t ownsLog = 1;
   CCmpLog *log;
+  // The device list behind presentDevices (their records point into its device set).
+  std::unique_ptr<CWin2000DeviceList> deviceList;
 };
