@@ -681,4 +681,32 @@ std::string SimSetupHost::recordJson() const {
   return out;
 }
 
+bool SimSetupHost::readNumber(const std::wstring &key, const std::wstring &name, uint32_t &out) {
+  const SimKey *found = findKey(L"HKLM\\" + key);
+  if (!found) return false;
+  auto value = found->values.find(upper(name));
+  if (value == found->values.end() || value->second.type != L"REG_DWORD") return false;
+  out = static_cast<uint32_t>(std::wcstoul(value->second.data.c_str(), nullptr, 10));
+  return true;
+}
+
+bool SimSetupHost::readText(const std::wstring &key, const std::wstring &name, std::wstring &out) {
+  const SimKey *found = findKey(L"HKLM\\" + key);
+  if (!found) return false;
+  auto value = found->values.find(upper(name));
+  if (value == found->values.end() ||
+      (value->second.type != L"REG_SZ" && value->second.type != L"REG_EXPAND_SZ") ||
+      value->second.data.size() > 4096)
+    return false;
+  out = value->second.data;
+  return true;
+}
+
+bool SimSetupHost::serviceOpens(const std::wstring &name) {
+  for (const SimService &service : services) {
+    if (upper(service.name) == upper(name)) return true;
+  }
+  return false;
+}
+
 }  // namespace tal::os

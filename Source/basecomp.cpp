@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "inf.h"
 #include "talxmlreader.h"
 
 using tal::os::sys;
@@ -363,14 +364,81 @@ int32_t CBaseComponent::FindPresentDevice(const wchar_t *id, PresentDevice *devi
   return 0;
 }
 
+namespace {
+
+const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
+
+// The service name the INF's first install section adds (at most 260 characters); empty when
+// the INF does not open or adds none.
+std::wstring InfServiceName(const CStr &infFile, CCmpLog *log) {
+  if (infFile.IsEmpty()) return std::wstring();
+  CInf inf(infFile.c_str(), log);
+  wchar_t name[261] = {};
+  if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, 261)) return std::wstring();
+  return name;
+}
+
+// The service is to be deleted at the next restart: its DeleteFlag is 1 when it exists; else
+// (and when it does not) its legacy device node's StatusFlags are exactly 0x40008.
+bool MarkedForDeletion(const std::wstring &service) {
+  tal::os::SetupHost &host = tal::os::setup();
+  uint32_t flag = 0;
+  if (host.serviceOpens(service) && host.readNumber(kServicesKey + service, L"DeleteFlag", flag) &&
+      flag == 1)
+    return true;
+  const std::wstring legacy =
+      L"System\\CurrentControlSet\\Enum\\Root\\LEGACY_" + service + L"\\0000";
+  return host.readNumber(legacy, L"StatusFlags", flag) && flag == 0x40008;
+}
+
+}  // namespace
+
 int32_t CBaseComponent::IsComponentInstalled() {
-  // Without an INF model no INF opens: the version file alone decides.
-  return !versionFilePath.IsEmpty() && sys().isRegularFile(versionFilePath.str()) ? 1 : 0;
+  const bool versionFileThere =
+      !versionFilePath.IsEmpty() && sys().isRegularFile(versionFilePath.str());
+  std::unique_ptr<CInf> inf(infFile.IsEmpty() ? nullptr : new CInf(infFile.c_str(), log));
+  if (!inf || !inf->IsOpen()) return versionFileThere ? 1 : 0;
+  std::wstring service = serviceName.str();
+  if (service.empty()) service = InfServiceName(infFile, log);
+  if (service.empty()) return versionFileThere ? 1 : 0;
+
+  tal::os::SetupHost &host = tal::os::setup();
+  const std::wstring key = kServicesKey + service;
+  uint32_t start = 0;
+  const bool disabled = host.readNumber(key, L"Start", start) && start == 4;
+  int32_t installed =
+      host.serviceOpens(service) && host.keyExists(key) && !disabled && !MarkedForDeletion(service);
+  if (!installed) return 0;
+  tal::os::SystemIdentity identity;
+  sys().systemIdentity(identity);
+  const wchar_t *infClass = inf->GetClass();
+  const wchar_t *classGuid = inf->GetClassGuid();
+  if (identity.reportedMajor > 4 && infClass && *infClass && classGuid && *classGuid &&
+      installType == INSTALL_PNP) {
+    installed = IsServiceBoundToDevices(service.c_str());
+  }
+  return installed;
+}
+
+int32_t CBaseComponent::IsServiceBoundToDevices(const wchar_t *name) {
+  if (supportedDevices.empty()) return 1;
+  tal::os::SetupHost &host = tal::os::setup();
+  const std::wstring key =
+      std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + (name ? name : L"") + L"\\Enum";
+  uint32_t count = 0;
+  if (!host.readNumber(key, L"Count", count)) return 0;
+  std::wstring first;
+  if (count == 1 && host.readText(key, L"0", first) && first.find(L"LEGACY_") != std::wstring::npos)
+    return 0;
+  uint32_t found = 0;
+  for (const CStr &id : supportedDevices) found += FindPresentDevice(id.c_str(), nullptr) ? 1 : 0;
+  return count >= found ? 1 : 0;
 }
 
 int32_t CBaseComponent::IsMarkedForRemoval() {
-  // The INF names the service; without an INF model none opens, so nothing is marked.
-  return 0;
+  // The INF's own service name; serviceName from install.xml is not consulted here.
+  const std::wstring service = InfServiceName(infFile, log);
+  return !service.empty() && MarkedForDeletion(service) ? 1 : 0;
 }
 
 CStr CBaseComponent::ResolvedVersionFilePath() const {

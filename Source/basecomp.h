@@ -144,6 +144,9 @@ class CBaseComponent {
   void BuildDeviceList(bool firstIdOnly);
   // The first present device with this hardware id (ignoring case); builds the list when empty.
   int32_t FindPresentDevice(const wchar_t *id, PresentDevice *deviceOut);
+  // Whether the service drives at least as many devices as the supported devices present
+  // (its Enum key's Count; a single legacy entry drives none). 1 without supported devices.
+  int32_t IsServiceBoundToDevices(const wchar_t *name);
   // Bytes available to the caller on the path's drive (null: the system drive).
   uint64_t GetFreeDiskSpace(const wchar_t *path);
   // Fills osMajor and osMinor with the system's true version numbers.

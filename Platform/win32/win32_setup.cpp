@@ -16,6 +16,7 @@
 // clang-format on
 
 #include <cstring>
+#include <vector>
 
 #include "setup_backend.h"
 
@@ -497,7 +498,48 @@ class Win32SetupHost : public SetupHost {
     return error;
   }
 
+  bool readNumber(const std::wstring &key, const std::wstring &name, uint32_t &out) override {
+    DWORD value = 0, size = sizeof value, type = 0;
+    if (!queryValue(key, name, &type, reinterpret_cast<BYTE *>(&value), &size) ||
+        type != REG_DWORD || size != sizeof value)
+      return false;
+    out = value;
+    return true;
+  }
+  bool readText(const std::wstring &key, const std::wstring &name, std::wstring &out) override {
+    constexpr DWORD kChars = 4096;
+    std::vector<wchar_t> text(kChars + 1, L'\0');
+    DWORD size = kChars * sizeof(wchar_t), type = 0;
+    if (!queryValue(key, name, &type, reinterpret_cast<BYTE *>(text.data()), &size) ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+      return false;
+    // The stored text need not end with a zero: take what was read, up to the first zero.
+    text[size / sizeof(wchar_t)] = L'\0';
+    out = text.data();
+    return true;
+  }
+  bool serviceOpens(const std::wstring &name) override {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return false;
+    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+  }
+
  private:
+  // RegQueryValueExW on a local machine key; false on any failure (a value larger than the
+  // buffer among them).
+  static bool queryValue(const std::wstring &path, const std::wstring &name, DWORD *type,
+                         BYTE *data, DWORD *size) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return false;
+    const LONG result = RegQueryValueExW(key, name.c_str(), nullptr, type, data, size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+  }
+
   HMODULE newdev_ = nullptr;
   UpdateDriverFn update_ = nullptr;
 };

@@ -2,6 +2,7 @@
 // revision and class-code ones (or only each device's first id), and the lookup by id.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,85 @@ TEST(PresentDevices, ListedByIdAndFound) {
   EXPECT_EQ(fresh.IsHardwarePresent(), 0);
   fresh.AddSupportedDevice(L"pci\\ven_8086&dev_1234");
   EXPECT_EQ(fresh.IsHardwarePresent(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The installed-state checks over the INF's service: the service and its key, disabled, marked
+// for deletion (its DeleteFlag, or its legacy node's StatusFlags), bound to the devices (PNP).
+TEST(InstalledState, FromTheInfServiceAndTheRegistry) {
+  ScratchDir scratch;
+  FakePlatform fake;
+  ScratchDir::write(
+      scratch.file("tal.inf"),
+      "[Version]\nSignature=\"$Windows NT$\"\nClass=System\n"
+      "ClassGuid={4d36e97d-e325-11ce-bfc1-08002be10318}\n"
+      "[DefaultInstall]\nCopyFiles=Files\nAddService=TalSvc,2,Svc\n[Files]\ntal.sys\n"
+      "[Svc]\nServiceType=1\nStartType=3\nErrorControl=1\nServiceBinary=%12%\\tal.sys\n");
+  const std::wstring key = L"HKLM\\System\\CurrentControlSet\\Services\\TalSvc";
+  const std::wstring legacy = L"HKLM\\System\\CurrentControlSet\\Enum\\Root\\LEGACY_TalSvc\\0000";
+  const struct {
+    const char *what;
+    bool service;
+    const wchar_t *start;        // Start value, null: none
+    const wchar_t *deleteFlag;   // DeleteFlag value, null: none
+    const wchar_t *statusFlags;  // the legacy node's StatusFlags, null: none
+    int32_t installed, marked;
+  } cases[] = {
+      {"running service", true, L"3", nullptr, nullptr, 1, 0},
+      {"disabled", true, L"4", nullptr, nullptr, 0, 0},
+      {"marked by DeleteFlag", true, L"3", L"1", nullptr, 0, 1},
+      {"service gone, legacy node marked", false, nullptr, nullptr, L"262152", 0, 1},
+      {"legacy flags not exactly 0x40008", true, L"3", nullptr, L"262153", 1, 0},
+      {"no service", false, nullptr, nullptr, nullptr, 0, 0},
+  };
+  for (const auto &k : cases) {
+    FakeSetupHost host;
+    if (k.service) {
+      tal::os::SimService service;
+      service.name = L"TalSvc";
+      host.services.push_back(service);
+      host.registry[L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\TALSVC"].path = key;
+    }
+    auto set = [&](const std::wstring &path, const wchar_t *name, const wchar_t *value) {
+      if (!value) return;
+      std::wstring upper = path;
+      for (wchar_t &c : upper) c = static_cast<wchar_t>(std::towupper(c));
+      std::wstring upperName = name;
+      for (wchar_t &c : upperName) c = static_cast<wchar_t>(std::towupper(c));
+      host.registry[upper].path = path;
+      host.registry[upper].values[upperName] = {name, L"REG_DWORD", value};
+    };
+    set(key, L"Start", k.start);
+    set(key, L"DeleteFlag", k.deleteFlag);
+    set(legacy, L"StatusFlags", k.statusFlags);
+    Probe c;
+    c.SetInfFile(L"tal.inf", INSTALL_LEGACY);
+    EXPECT_EQ(c.IsComponentInstalled(), k.installed) << k.what;
+    EXPECT_EQ(c.IsMarkedForRemoval(), k.marked) << k.what;
+  }
+
+  // A PNP package: installed only while the service drives as many devices as are present.
+  FakeSetupHost host;
+  host.devices = {Device(L"ROOT\\TALDEV\\0000", {L"ROOT\\TALDEV"})};
+  tal::os::SimService service;
+  service.name = L"TalSvc";
+  host.services.push_back(service);
+  const std::wstring enumKey = L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\TALSVC\\ENUM";
+  host.registry[L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\TALSVC"].path = key;
+  host.registry[enumKey].path = key + L"\\Enum";
+  host.registry[enumKey].values[L"COUNT"] = {L"Count", L"REG_DWORD", L"1"};
+  host.registry[enumKey].values[L"0"] = {L"0", L"REG_SZ", L"Root\\LEGACY_TalSvc\\0000"};
+  Probe c;
+  c.SetInfFile(L"tal.inf", INSTALL_PNP);
+  c.AddSupportedDevice(L"ROOT\\TALDEV");
+  EXPECT_EQ(c.IsComponentInstalled(), 0);  // one legacy entry drives no device
+  host.registry[enumKey].values[L"0"] = {L"0", L"REG_SZ", L"ROOT\\TALDEV\\0000"};
+  EXPECT_EQ(c.IsComponentInstalled(), 1);
+  host.registry[enumKey].values.erase(L"COUNT");
+  EXPECT_EQ(c.IsComponentInstalled(), 0);
 }
 
 }  // namespace

@@ -221,6 +221,15 @@ class SetupHost {
   // For tests and tools: a new root-enumerated device with this hardware id and no driver
   // (instance id out). 0 or the error.
   virtual uint32_t registerRootDevice(const std::wstring &hardwareId, std::wstring &instanceId) = 0;
+
+  // --- what the installation checks read ---
+  // A value under a local machine key: a number (REG_DWORD), a text (REG_SZ, REG_EXPAND_SZ as
+  // stored, at most 4096 characters). False when the key or value is missing or of another type.
+  virtual bool readNumber(const std::wstring &key, const std::wstring &name, uint32_t &out) = 0;
+  virtual bool readText(const std::wstring &key, const std::wstring &name, std::wstring &out) = 0;
+  // The service control manager opens the service with full access (false also when the caller
+  // may not: without administrative rights a service counts as absent).
+  virtual bool serviceOpens(const std::wstring &name) = 0;
 };
 
 // The current host: the backend of this build unless a test installed another.

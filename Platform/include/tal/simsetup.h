@@ -110,6 +110,9 @@ class SimSetupHost : public SetupHost {
                         bool &reboot) override;
   void unloadDriverUpdater() override {}
   uint32_t registerRootDevice(const std::wstring &hardwareId, std::wstring &instanceId) override;
+  bool readNumber(const std::wstring &key, const std::wstring &name, uint32_t &out) override;
+  bool readText(const std::wstring &key, const std::wstring &name, std::wstring &out) override;
+  bool serviceOpens(const std::wstring &name) override;
 
   // Adds a device node for a root device installed from an INF (used by DeviceNode::install).
   uint32_t addRootDevice(const std::wstring &deviceName, const std::wstring &hardwareId,
