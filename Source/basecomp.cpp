@@ -565,14 +565,33 @@ int32_t CBaseComponent::Install(uint32_t a, void *b, wchar_t *resultText, uint32
   return result;
 }
 
+namespace {
+
+// The LEGACY and VIRTUAL paths: the INF's default installation, or the section install.xml
+// names. 2 when a reboot is needed (the package's or the INF's), 1, or 0.
+int32_t InstallInf(const CStr &infFile, const CStr &section, bool virtualMode,
+                   uint32_t rebootRequired, CCmpLog *log) {
+  if (infFile.IsEmpty()) return 0;
+  CInf inf(infFile.c_str(), log);
+  if (!inf.IsOpen()) return 0;
+  if (virtualMode) inf.SetVirtualMode(true);
+  int32_t reboot = 0;
+  const int32_t done = section.IsEmpty() ? inf.InstallDefault(&reboot)
+                                         : inf.InstallSection(section.c_str(), &reboot, 0);
+  if (!done) return 0;
+  return rebootRequired || reboot ? 2 : 1;
+}
+
+}  // namespace
+
 int32_t CBaseComponent::InstallLegacy(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
                                       const wchar_t *lang) {
-  return 0;  // the INF does not open without an INF model
+  return InstallInf(infFile, infSection, false, rebootRequired, log);
 }
 
 int32_t CBaseComponent::InstallVirtual(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
                                        const wchar_t *lang) {
-  return 0;  // the INF does not open without an INF model
+  return InstallInf(infFile, infSection, true, rebootRequired, log);
 }
 
 int32_t CBaseComponent::InstallPnp(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
@@ -583,10 +602,40 @@ int32_t CBaseComponent::InstallPnp(uint32_t a, void *b, wchar_t *resultText, uin
     log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"%ls\r\n", text);
     return 0;
   }
-  // No present device can be found without the PnP device list, so the driver installation has
-  // no device to install on.
-  if (resultText) std::wcscpy(resultText, LookupMessage(noDevicesFound, lang));
-  return 0;
+  CWin2000PnPDriver driver(infFile.c_str(), 1, log);
+  bool alreadyHasDriver = false;
+  std::wstring packageService;  // read once, when a device needs the comparison
+  bool packageServiceRead = false;
+  for (const CStr &id : supportedDevices) {
+    PresentDevice present;
+    if (!FindPresentDevice(id.c_str(), &present)) continue;
+    const bool inbox = (present.device.driverParams.flags & tal::os::kDriverFlagInbox) != 0;
+    if (noOverwrite && !inbox) {
+      if (!packageServiceRead) {
+        packageService = InfServiceName(infFile, log);
+        packageServiceRead = true;
+      }
+      wchar_t installedInf[261] = {};
+      std::wcsncpy(installedInf, present.device.driverDetail.infFileName, 260);
+      const std::wstring installedService = InfServiceName(CStr(installedInf), log);
+      if (!packageService.empty() &&
+          CompareNoCase(packageService.c_str(), installedService.c_str()) == 0) {
+        alreadyHasDriver = true;
+        continue;
+      }
+    }
+    driver.AddDevice(id.c_str());
+  }
+  const int32_t code = driver.Install(static_cast<int32_t>(noOverwrite), alreadyHasDriver ? 1 : 0);
+  const MessageTable *failure = code == 1                ? &noDevicesFound
+                                : code == 2 || code == 3 ? &installationError
+                                : code == 4              ? &failedOnDevice
+                                                         : nullptr;
+  if (code != 0) {
+    if (failure && resultText) std::wcscpy(resultText, LookupMessage(*failure, lang));
+    return 0;
+  }
+  return rebootRequired || driver.RebootNeeded() ? 2 : 1;
 }
 
 // --- setters ---

@@ -144,3 +144,78 @@ TEST(InstalledState, FromTheInfServiceAndTheRegistry) {
 }
 
 }  // namespace
+
+namespace {
+
+// The base installation step's three paths over the simulated host: an INF's default
+// installation (LEGACY, VIRTUAL) and a driver update of the present supported devices (PNP),
+// with the /no_overwrite skip of devices whose driver already adds the package's service.
+TEST(InstallPaths, LegacyVirtualAndPnp) {
+  ScratchDir scratch;
+  FakePlatform fake;
+  FakeSetupHost host;
+  const std::string inf =
+      "[Version]\nSignature=\"$Windows NT$\"\n[DestinationDirs]\nDefaultDestDir = 24, out\n"
+      "[DefaultInstall]\nCopyFiles=Files\nAddReg=Reg\n[Files]\ntal.txt\n"
+      "[Reg]\nHKLM,Software\\Tal,Installed,0x10001,1\n";
+  ScratchDir::write(scratch.file("legacy.inf"), inf);
+  ScratchDir::write(scratch.file("tal.txt"), "tal");
+  const struct {
+    int32_t type;
+    uint32_t reboot;
+    const wchar_t *file;
+    int32_t result;
+  } cases[] = {{INSTALL_LEGACY, 0, L"legacy.inf", 1},
+               {INSTALL_LEGACY, 1, L"legacy.inf", 2},
+               {INSTALL_VIRTUAL, 0, L"legacy.inf", 1},
+               {INSTALL_LEGACY, 0, L"missing.inf", 0}};
+  for (const auto &k : cases) {
+    Probe c;
+    c.SetInfFile(k.file, k.type);
+    c.SetRebootRequired(k.reboot);
+    wchar_t result[256] = L"";
+    EXPECT_EQ(c.Install(0, nullptr, result, 0, L"en"), k.result) << k.type << " " << k.reboot;
+    EXPECT_STREQ(result, L"");
+  }
+  EXPECT_NE(host.findKey(L"HKLM\\Software\\Tal"), nullptr);
+
+  const std::string pnp =
+      "[Version]\nSignature=\"$Windows NT$\"\nClass=System\n"
+      "ClassGuid={4d36e97d-e325-11ce-bfc1-08002be10318}\n"
+      "[Models]\n[DefaultInstall]\nCopyFiles=Files\nAddService=TalSvc,2,Svc\n[Files]\n";
+  ScratchDir::write(scratch.file("tal.inf"), pnp);
+  ScratchDir::write(scratch.file("old.inf"), pnp);  // a driver that adds the same service
+  SimDevice device = Device(L"ROOT\\TALDEV\\0000", {L"ROOT\\TALDEV"});
+  device.inf = L"old.inf";
+  host.devices = {device};
+  const struct {
+    const char *what;
+    std::vector<std::wstring> args;
+    const wchar_t *supported;
+    int32_t result;
+    const wchar_t *text;
+  } pnpCases[] = {
+      {"updated", {L"talhost.exe"}, L"ROOT\\TALDEV", 1, L""},
+      {"not present", {L"talhost.exe"}, L"ROOT\\OTHER", 0, L"No devices were found to install."},
+      {"no overwrite of the same service",
+       {L"talhost.exe", L"/no_overwrite"},
+       L"ROOT\\TALDEV",
+       1,
+       L""},
+  };
+  for (const auto &k : pnpCases) {
+    fake.args = k.args;
+    Probe c;
+    c.Initialize();
+    c.SetInfFile(L"tal.inf", INSTALL_PNP);
+    c.AddSupportedDevice(k.supported);
+    const size_t updatesBefore = host.eventsOf("update_driver").size();
+    wchar_t result[256] = L"";
+    EXPECT_EQ(c.Install(0, nullptr, result, 0, L"de"), k.result) << k.what;
+    EXPECT_STREQ(result, k.text) << k.what;
+    const size_t updates = host.eventsOf("update_driver").size() - updatesBefore;
+    EXPECT_EQ(updates, k.result && k.args.size() == 1 ? 1u : 0u) << k.what;
+  }
+}
+
+}  // namespace
