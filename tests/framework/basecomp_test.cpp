@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "fake_setup.h"
 #include "log_files.h"
 #include "probe.h"
 
@@ -30,6 +31,7 @@ class BaseComponentTest : public ::testing::Test {
  protected:
   ScratchDir scratch;
   FakePlatform fake;
+  tal::os::FakeSetupHost host;  // no present devices, services or registry values
 
   std::string Verbose(const CBaseComponent &c) { return Uniform(test::VerboseText(*c.GetLog())); }
   std::string Main(const CBaseComponent &c) { return test::MainText(*c.GetLog()); }
