@@ -6,6 +6,7 @@
 // device-access lock is not held.
 #include "discovery.h"
 
+#include <bitset>
 #include <cstdio>
 #include <cstring>
 
@@ -35,6 +36,10 @@ constexpr uint32_t kNameChunk = 32;
 
 // Switch cards found in the current scan; the next card's number.
 int g_cardsFound = 0;
+// Segments scanned in the current scan. A segment is scanned once whatever became of its card: a
+// card left out of the device list (not in the configuration, or no image for it) leaves no trace
+// there, and a second scan would list its backplanes again, so that Install flashed them twice.
+std::bitset<256> g_segmentsScanned;
 
 std::string versionText(uint8_t major, uint8_t minor) {
   char text[16];
@@ -62,10 +67,13 @@ uint32_t readAt16(uint8_t segment, uint8_t address, uint16_t offset, uint8_t *ou
 
 }  // namespace
 
-void resetDiscovery() { g_cardsFound = 0; }
+void resetDiscovery() {
+  g_cardsFound = 0;
+  g_segmentsScanned.reset();
+}
 
 void scanDeviceCorrelation() {
-  g_cardsFound = 0;
+  resetDiscovery();
   SmbiosTable table(true);
   if (!table.isLoaded()) {
     logMessage(LOG_VERBOSE, "Failed to load smbios\n");
@@ -110,9 +118,10 @@ void scanDeviceCorrelation() {
     }
     logMessage(LOG_VERBOSE, "Segment = %x \n", segment);
     logMessage(LOG_VERBOSE, "Scanning %d...\n", segment);
-    if (segmentExists(segment)) {
+    if (g_segmentsScanned.test(segment) || segmentExists(segment)) {
       logMessage(LOG_VERBOSE, "VeltoE Segment %x already exists\n", segment);
     } else {
+      g_segmentsScanned.set(segment);
       discoverVlteSegment(segment);
     }
   }

@@ -91,6 +91,11 @@ void readFaults(Faults &f, const json &j) {
   readCount(j, "lock_reports_error", f.lockReportsError);
   readCount(j, "unlock_ignored", f.unlockIgnored);
   readCount(j, "unlock_reports_error", f.unlockReportsError);
+  readCount(j, "header_only_len", f.headerOnlyLen);
+  if (j.contains("header_only_after")) {
+    f.headerOnlyAfter =
+        static_cast<int>(unsignedValue(j["header_only_after"], "header_only_after", 0x7FFFFFFF));
+  }
   if (j.contains("command_errors")) {
     const json &list = j["command_errors"];
     if (!list.is_array()) throw std::runtime_error("command_errors: expected a list");

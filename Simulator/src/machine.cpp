@@ -57,6 +57,15 @@ std::vector<Transaction> Machine::transactionsOn(uint8_t engine, uint8_t address
   return out;
 }
 
+bool Machine::headerOnly() {
+  if (faults.headerOnlyLen == 0) return false;
+  if (faults.headerOnlyAfter > 0) {
+    --faults.headerOnlyAfter;
+    return false;
+  }
+  return consume(faults.headerOnlyLen);
+}
+
 size_t Machine::process(const uint8_t *request, size_t length, uint8_t *response, size_t capacity) {
   // Every answer fits the largest response; it is built in full, then cut to the capacity.
   uint8_t answer[kStatusResponseLen];
@@ -68,6 +77,18 @@ size_t Machine::process(const uint8_t *request, size_t length, uint8_t *response
   const uint16_t cmd = length >= 6 ? u16(request, 4) : 0;
   if (length < 8 || u16(request, 0) != length) {
     error = kErrBadRequest;
+  } else if (headerOnly()) {
+    // Not carried out: the usual size, zeros, and a LEN that covers the header alone.
+    const size_t size = cmd == kCmdGetStatus        ? kStatusResponseLen
+                        : cmd == kCmdRequest        ? kRequestResponseLen
+                        : cmd == kCmdI2cTransaction ? kI2cResponseLen
+                                                    : kErrorResponseLen;
+    put16(answer, 0, 8);
+    put16(answer, 2, u16(request, 2));
+    put16(answer, 4, cmd);
+    const size_t out = std::min<size_t>(size, capacity);
+    std::memcpy(response, answer, out);
+    return out;
   } else {
     auto fault = faults.commandErrors.find(cmd);
     if (fault != faults.commandErrors.end() && consume(fault->second.count)) {

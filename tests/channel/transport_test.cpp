@@ -191,6 +191,23 @@ TEST_F(Transport, ResponsesShorterThanTheirLengthAreRunts) {
     length = 8;
   };
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 22u);
+
+  // A LEN that does not cover the error code, however many bytes came: whatever lies past LEN
+  // belongs to no response.
+  for (uint16_t len : {0, 8, 11}) {
+    SCOPED_TRACE(len);
+    lib.tamper = [len](uint8_t *bytes, uint32_t &) { putU16(bytes, 0, len); };
+    EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 22u);
+  }
+  lib.tamper = nullptr;
+
+  // The processor's own header-only answer (LEN 8 in a response of the usual size, the command
+  // not carried out) ends the exchange at its one receive.
+  machine.faults.headerOnlyLen = 1;
+  const int recvs = lib.recvCalls;
+  EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 22u);
+  EXPECT_EQ(lib.recvCalls, recvs + 1);
+  EXPECT_EQ(machine.faults.headerOnlyLen, 0);
 }
 
 TEST_F(Transport, AReceiveClaimingMoreThanTheBufferIsBelievedUpToTheBuffer) {

@@ -286,6 +286,42 @@ TEST_F(DiscoveryTest, CorrelationRecordsThatNameNoNewCard) {
   EXPECT_TRUE(machine.transactionsOn(2, 0xAE).empty());
 }
 
+TEST_F(DiscoveryTest, EachSegmentIsScannedOnceWhateverBecameOfItsCard) {
+  // Three correlation records name segment 1. Whether or not its card made the list, the
+  // segment's backplane is listed once (listed twice, Install would program it twice).
+  struct Row {
+    const char *name;
+    std::vector<std::string> keyFiles;
+    bool cardEntry;
+    size_t listedCount;
+  };
+  const Row rows[] = {
+      {"card listed", {kCard, kBackplane}, true, 2},
+      {"card not among the key files", {kBackplane}, true, 1},
+      {"no configuration entry for the card", {kCard, kBackplane}, false, 1},
+  };
+  build({{"segments", {segment(1, card("1.12", {backplane("2.05")}))}},
+         {"smbios", {{"records", {{{"segment", 1}}, {{"segment", 1}}}}}}});
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    deleteDevices();
+    releaseConfigInfo();
+    std::filesystem::remove(logDir() + "/Verbose.log");
+    ConfigInfo *info = ConfigInfo::instance();
+    info->keyFileList = row.keyFiles;
+    if (row.cardEntry) addConfigEntry(1, "vlte_card.bin", "1.12", kCard);
+    addConfigEntry(1, "vlti_backplane.bin", "2.05", kBackplane);
+    scan();
+    EXPECT_EQ(listed().size(), row.listedCount);
+    int backplanes = 0;
+    for (const DeviceObj *d : g_deviceList) backplanes += d->getType() == DEVICE_VELTO_I;
+    EXPECT_EQ(backplanes, 1);
+    EXPECT_EQ(loggedCount("Scanning 1..."), 3);
+    EXPECT_EQ(loggedCount("VeltoE Segment 1 already exists"), 2);
+    EXPECT_EQ(machine.transactionsOn(1, 0xAE).size(), 1u);
+  }
+}
+
 TEST_F(DiscoveryTest, ShortRecordsAreSkippedAndTheScanGoesOn) {
   build({{"segments", {segment(5, card("1.12"))}}});
   sim::SmbiosBuilder b;

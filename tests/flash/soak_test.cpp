@@ -1,6 +1,8 @@
 // Soak: the random-fault mode of both flash targets over many seeds. Whatever fails, no run
 // succeeds after a failed transaction whose result the procedure checks, no Velto-E run succeeds
 // with a wrong image, and no run leaves a lock, the handshake or a port behind.
+#include <functional>
+
 #include "flash_fixture.h"
 
 namespace flashtest {
@@ -62,6 +64,72 @@ TEST_F(Soak, RandomFaultsNeverEndInAFalseSuccess) {
   EXPECT_GT(iFail, 0);
   std::printf("Velto-E: %d succeeded, %d failed; Velto-I: %d succeeded, %d failed\n", eOk, eFail,
               iOk, iFail);
+}
+
+// The processor answers one request, at every place of a run in turn, with the header alone (LEN
+// 8 in a response of the usual size) without carrying it out. A run may still succeed when the
+// lost request was one whose result the procedure does not rely on, but never with a device
+// holding anything other than the image.
+TEST_F(Soak, HeaderOnlyAnswersNeverEndInAFalseSuccess) {
+  machine.recordTransactions = false;
+  const Bytes vltePayload = makePayload(1000, 21);
+  const Bytes vltiPayload = makePayload(93000, 22);
+  writeImage("e.bin", imageBytes(1, 1, vltePayload));
+  writeImage("i.bin", imageBytes(2, 2, vltiPayload));
+  Bytes vltiRegions = vltiPayload;
+  vltiRegions.resize(sim::MachXO2::kPage * (sim::MachXO2::kCfgPages + sim::MachXO2::kUfmPages));
+
+  struct Target {
+    const char *name;
+    std::function<int()> flash;
+    std::function<bool()> holdsImage;
+  };
+  const Target targets[] = {
+      {"Velto-E", [&] { return FlashTaskVeltoE(kSegment, kLoaderAddr, "e.bin", 0, 1).Flash(); },
+       [&] { return loader->image() == vltePayload; }},
+      {"Velto-I", [&] { return FlashTaskVeltoI(kSegment, kCpldAddr, "i.bin", 0, 2).Flash(); },
+       [&] {
+         Bytes both = cplds[0]->cfg;
+         both.insert(both.end(), cplds[0]->ufm.begin(), cplds[0]->ufm.end());
+         return both == vltiRegions;
+       }},
+  };
+  auto fresh = [&] {
+    freshRun();
+    loader = std::make_shared<sim::VlteLoader>();
+    card->loader = loader;
+    *cplds[0] = sim::MachXO2();
+    machine.requests = 0;
+  };
+  for (const Target &target : targets) {
+    fresh();
+    ASSERT_EQ(target.flash(), 0) << target.name;
+    const uint64_t total = machine.requests;
+    // Every request of the start and the end (locks, board writes, the first blocks or pages,
+    // the releases), and a spread of the ones in between.
+    std::vector<uint64_t> places;
+    for (uint64_t k = 0; k < total; k += (k < 60 || k + 60 > total) ? 1 : total / 150) {
+      places.push_back(k);
+    }
+    int succeeded = 0, failed = 0;
+    for (uint64_t k : places) {
+      SCOPED_TRACE(std::string(target.name) + ": request " + std::to_string(k));
+      fresh();
+      machine.faults.headerOnlyLen = 1;
+      machine.faults.headerOnlyAfter = static_cast<int>(k);
+      const int result = target.flash();
+      EXPECT_EQ(machine.faults.headerOnlyLen, 0) << "the answer was given";
+      if (result == 0) {
+        EXPECT_TRUE(target.holdsImage());
+        ++succeeded;
+      } else {
+        ++failed;
+      }
+    }
+    EXPECT_GT(failed, 0);
+    std::printf("%s: %zu places, %d succeeded, %d failed\n", target.name, places.size(), succeeded,
+                failed);
+  }
 }
 
 }  // namespace

@@ -124,8 +124,10 @@ uint32_t exchangePacket(void *request, void *response, uint32_t capacity) {
 
     if (status == CHANNEL_OK) {
       const uint16_t length = getU16(response, 0);
-      // Shorter than its own LEN, or too short to carry the error code: a runt.
-      if (received < length || received < kMinResponseSize) {
+      // Shorter than its own LEN, or too short to carry the error code, or a LEN that does not
+      // cover the header and the error code (the bytes past it belong to no response, and an
+      // error code read from there would pass a command that was never carried out): a runt.
+      if (received < length || received < kMinResponseSize || length < kMinResponseSize) {
         logMessage(LOG_VERBOSE, "Recv: Runt packet (Header length = %d):(Return Length = %d)\n",
                    static_cast<int>(length), static_cast<int>(received));
         status = CHANNEL_RUNT;

@@ -72,6 +72,10 @@ struct Faults {
   int lockReportsError = 0;    // lock commands that take the lock but answer kErrAccessRefused
   int unlockIgnored = 0;       // unlock commands answered as done, but the lock stays
   int unlockReportsError = 0;  // unlock commands that release but answer kErrAccessRefused
+  // Requests not carried out, answered with a zero-filled response of the command's usual size
+  // whose LEN says 8 (the header alone: no error code, no body).
+  int headerOnlyLen = 0;
+  int headerOnlyAfter = 0;  // requests carried out as usual before headerOnlyLen starts to hit
 };
 
 // One I2C transaction as the processor carried it out.
@@ -129,6 +133,7 @@ class Machine {
   size_t process(const uint8_t *request, size_t length, uint8_t *response, size_t capacity);
 
  private:
+  bool headerOnly();  // the header-only switch hits this request
   uint32_t accessRequest(const uint8_t *request, size_t length, uint8_t *response);
   uint32_t i2cTransaction(const uint8_t *request, size_t length, uint8_t *response);
 
