@@ -12,6 +12,7 @@
 
 #include "channel/smif.h"
 #include "device.h"
+#include "flashtask.h"
 #include "log.h"
 #include "smbios.h"
 
@@ -179,9 +180,17 @@ bool readVltiInfo(int backplane, uint8_t segment, std::string &productName, std:
                   bool locked) {
   productName.clear();
   version.clear();
-  if (setHandshake(segment, kAddrSwitchCtrl, 1, locked) != 0) return false;
+  // A take whose reply was lost may have gone through: a failed handshake or port write is
+  // followed by its release all the same, once, best effort. The handshake is released on every
+  // path, also when an exception leaves the read.
+  ReleaseGuard handshake([&] { setHandshake(segment, kAddrSwitchCtrl, 0, locked); });
+  if (setHandshake(segment, kAddrSwitchCtrl, 1, locked) != 0) {
+    handshake.release();
+    return false;
+  }
   if (selectVltiPort(segment, kAddrPortSelect, portMaskForIdx(backplane), locked) != 0) {
-    setHandshake(segment, kAddrSwitchCtrl, 0, locked);
+    selectVltiPort(segment, kAddrPortSelect, 0, locked);
+    handshake.release();
     return false;
   }
 
@@ -207,6 +216,6 @@ bool readVltiInfo(int backplane, uint8_t segment, std::string &productName, std:
     result = true;
   }
 
-  setHandshake(segment, kAddrSwitchCtrl, 0, locked);
+  handshake.release();
   return result;
 }

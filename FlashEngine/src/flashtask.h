@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "fwheader.h"
 
@@ -26,6 +27,38 @@ class PreciseSleepGuard {
   ~PreciseSleepGuard();
   PreciseSleepGuard(const PreciseSleepGuard &) = delete;
   PreciseSleepGuard &operator=(const PreciseSleepGuard &) = delete;
+};
+
+// Holds one release (the device-access lock, the backplane port, the card's handshake) for a
+// scope: release() runs it at the place the procedure gives it, once; when the scope ends without
+// it (an exception unwinding through the procedure) the destructor runs it. A release that fails
+// on the unwinding path is swallowed there: the exception already on its way is the one the
+// export reports. dismiss() drops a release that is no longer owed.
+template <typename Release>
+class ReleaseGuard {
+ public:
+  explicit ReleaseGuard(Release release) : release_(std::move(release)) {}
+  ~ReleaseGuard() {
+    if (!armed_) return;
+    armed_ = false;
+    try {
+      release_();
+    } catch (...) {
+    }
+  }
+  ReleaseGuard(const ReleaseGuard &) = delete;
+  ReleaseGuard &operator=(const ReleaseGuard &) = delete;
+
+  void release() {
+    if (!armed_) return;
+    armed_ = false;
+    release_();
+  }
+  void dismiss() { armed_ = false; }
+
+ private:
+  Release release_;
+  bool armed_ = true;
 };
 
 class FlashTaskVelto {

@@ -87,7 +87,9 @@ void openFailureNotice(bool &shown, const char *path, int error) {
 }
 
 void toEngineLogFile(uint32_t flags, const std::string &text) {
-  FILE *f = tal::os::sys().openStream(kEngineLogPath, "a+");
+  // Binary append: the message's bytes as they are. Messages carry their own line ends ("\n" or
+  // "\r\n"); a text stream on Windows would write "\r\n" as "\r\r\n".
+  FILE *f = tal::os::sys().openStream(kEngineLogPath, "ab");
   if (!f) {
     openFailureNotice(g_engineLogNoticeShown, kEngineLogPath, errno);
     return;

@@ -64,19 +64,23 @@ bool FlashTaskVeltoE::initFlashing() { return loadPayload(); }
 int FlashTaskVeltoE::startFlashing() {
   if (deviceType_ != DEVICE_VELTO_E) return -1;
   const uint8_t e = static_cast<uint8_t>(engine_), a = static_cast<uint8_t>(address_);
-  int status = lockDeviceAccess(e, a, kAccessValue);
+  // The unlock is owed from the lock command on: after a failed lock (which may have been taken
+  // all the same), after the transfer, and when an exception leaves the transfer.
+  int unlockStatus = 0;
+  ReleaseGuard unlock([&] { unlockStatus = unlockDeviceAccess(e, a, kAccessValue); });
+  const int status = lockDeviceAccess(e, a, kAccessValue);
   if (status != 0) {
     logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);
     logMessage(LOG_VERBOSE, "Trying to unlock it before returning.\n");
-    unlockDeviceAccess(e, a, kAccessValue);
+    unlock.release();
     return status;
   }
   logMessage(LOG_VERBOSE, "lockDeviceAccess: success\n");
-  int result = flashVlte();
+  const int result = flashVlte();
   if (result == 0) logMessage(LOG_VERBOSE, "flashVlt-E success\n");
-  status = unlockDeviceAccess(e, a, kAccessValue);
-  if (status != 0) {
-    logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", status);
+  unlock.release();
+  if (unlockStatus != 0) {
+    logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", unlockStatus);
   } else {
     logMessage(LOG_VERBOSE, "unlockDeviceAccess: success\n");
   }

@@ -76,41 +76,55 @@ bool FlashTaskVeltoI::setupFwPages() {
 
 int FlashTaskVeltoI::startFlashing() {
   const uint8_t e = u8(engine_), a = u8(address_), mask = u8(portMask_);
+  // Each of the three is owed from the write or command that takes it, released in reverse (the
+  // unlock, the port, the handshake) on every path, and by the guards when an exception leaves
+  // the procedure. A take whose reply was lost may have gone through: a failed handshake or port
+  // write is followed by its release all the same, once, best effort. After a failed unlock of a
+  // lock that was held, the port and handshake releases carry the locked tag.
+  bool lockHeld = false, releaseLocked = false;
+  ReleaseGuard handshake([&] { setHandshake(e, kAddrSwitchCtrl, 0, releaseLocked); });
   uint32_t st = setHandshake(e, kAddrSwitchCtrl, 1, false);
   if (st != 0) {
     logMessage(LOG_VERBOSE, "handshake failed\n");
+    handshake.release();
     return static_cast<int>(st);
   }
+  ReleaseGuard port([&] { selectVltiPort(e, kAddrPortSelect, 0, releaseLocked); });
   st = selectVltiPort(e, kAddrPortSelect, mask, false);
   if (st != 0) {
     logMessage(LOG_VERBOSE, "selectVltiPort failed\n");
-    setHandshake(e, kAddrSwitchCtrl, 0, false);
+    port.release();
+    handshake.release();
     return static_cast<int>(st);
   }
-  int status = lockDeviceAccess(e, a, kAccessValue);
+  int unlockStatus = 0;
+  ReleaseGuard unlock([&] {
+    unlockStatus = unlockDeviceAccess(e, a, kAccessValue);
+    if (lockHeld && unlockStatus != 0) releaseLocked = true;
+  });
+  const int status = lockDeviceAccess(e, a, kAccessValue);
   if (status != 0) {
     logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);
     logMessage(LOG_VERBOSE, "Trying to unlock it before returning.\n");
-    unlockDeviceAccess(e, a, kAccessValue);
-    setHandshake(e, kAddrSwitchCtrl, 0, false);
-    selectVltiPort(e, kAddrPortSelect, 0, false);
+    unlock.release();
+    handshake.release();
+    port.release();
     return status;
   }
+  lockHeld = true;
   logMessage(LOG_VERBOSE, "lockDeviceAccess: success\n");
 
-  int result = startFlashingVlti();
+  const int result = startFlashingVlti();
   if (result != 0) logMessage(LOG_VERBOSE, "startFlashingVlti failed: %d\n", result);
 
-  status = unlockDeviceAccess(e, a, kAccessValue);
-  if (status != 0) {
-    logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", status);
-    selectVltiPort(e, kAddrPortSelect, 0, true);
-    setHandshake(e, kAddrSwitchCtrl, 0, true);
+  unlock.release();
+  if (unlockStatus != 0) {
+    logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", unlockStatus);
   } else {
     logMessage(LOG_VERBOSE, "unlockDeviceAccess: success\n");
-    selectVltiPort(e, kAddrPortSelect, 0, false);
-    setHandshake(e, kAddrSwitchCtrl, 0, false);
   }
+  port.release();
+  handshake.release();
   return result;
 }
 
@@ -123,49 +137,61 @@ int FlashTaskVeltoI::abortSequence(int status) {
 int FlashTaskVeltoI::startFlashingVlti() {
   const uint8_t e = u8(engine_), a = u8(address_);
   logMessage(LOG_VERBOSE, "velto-I Flashing started.\n");
+  // An exception that leaves the sequence after the open command closes the configuration and
+  // releases the handshake, as a failed step does; the failed steps do it themselves.
+  ReleaseGuard abort([&] { abortSequence(0); });
 
   int rc = static_cast<int>(i2cWrite(e, a, kCmdEnable, sizeof kCmdEnable, true));
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: Opening configure failed.\n");
+    abort.dismiss();
     return abortSequence(rc);
   }
   rc = waitStatusBusy(engine_, address_);
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: wait status busy failed after open cfg.\n");
+    abort.dismiss();
     return abortSequence(rc);
   }
   rc = static_cast<int>(i2cWrite(e, a, kCmdErase, sizeof kCmdErase, true));
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: Erasing failed.\n");
+    abort.dismiss();
     return abortSequence(rc);
   }
   tal::os::sys().sleepMs(kEraseWaitMs);
   rc = waitStatusBusy(engine_, address_);
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: wait status busy failed after erase.\n");
+    abort.dismiss();
     return abortSequence(rc);
   }
   rc = programRegion(engine_, REGION_CFG);
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "programRegion failed #1.\n");
+    abort.dismiss();
     return abortSequence(rc);
   }
   rc = programRegion(engine_, REGION_UFM);
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "programRegion failed #2.\n");
+    abort.dismiss();
     return abortSequence(rc);
   }
   rc = static_cast<int>(i2cWrite(e, a, kCmdDone, sizeof kCmdDone, true));
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: set done failed.\n");
+    abort.dismiss();
     return abortSequence(rc);
   }
   rc = closeCfg(engine_, address_);
   if (rc != 0) {
+    abort.dismiss();
     logMessage(LOG_VERBOSE, "Error: Close configure failed.\n");
     setHandshake(e, kAddrSwitchCtrl, 0, true);
     return rc;
   }
+  abort.dismiss();
   logMessage(LOG_VERBOSE, "\nFlashing done.\n");
   return 0;
 }

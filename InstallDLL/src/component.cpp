@@ -165,9 +165,12 @@ int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wcha
     }
     if (type == 3) return 1;
     return answered ? 1 : 0;
+  } catch (const std::exception &e) {
+    LogCaught("GetProperty", &e);
   } catch (...) {
-    return 0;
+    LogCaught("GetProperty", nullptr);
   }
+  return 0;
 }
 
 int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang) {
@@ -175,8 +178,34 @@ int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, cons
   if (!resultText || !g_component) return 0;
   try {
     return g_component->Install(a, b, resultText, d, lang);
+  } catch (const std::exception &e) {
+    LogCaught("Install", &e);
   } catch (...) {
-    return 0;
+    LogCaught("Install", nullptr);
+  }
+  return 0;
+}
+
+void LogCaught(const char *where, const std::exception *caught) {
+  const char *what = "an exception of unknown type";
+  try {
+    if (caught && caught->what()) what = caught->what();
+  } catch (...) {
+  }
+  // Each destination on its own: one that fails (the allocation that threw may fail again) does
+  // not keep the line from the other.
+  try {
+    logMessage(LOG_VERBOSE, "%s: caught %s; returning failure\n", where, what);
+  } catch (...) {
+  }
+  try {
+    CCmpLog *log = g_component ? g_component->GetLog() : nullptr;
+    if (log) {
+      const std::wstring wideWhere = sys().fromAnsi(where), wideWhat = sys().fromAnsi(what);
+      log->Write(LT_BOTH, LS_ERROR, FC_HERE, L"%ls: caught %ls; returning failure\r\n",
+                 wideWhere.c_str(), wideWhat.c_str());
+    }
+  } catch (...) {
   }
 }
 
@@ -186,14 +215,21 @@ void ProcessAttach(void *module) {
   try {
     g_component = new FlashComponent(module);
     g_component->Initialize();  // its result is not used
+  } catch (const std::exception &e) {
+    LogCaught("process attach", &e);
   } catch (...) {
+    LogCaught("process attach", nullptr);
   }
 }
 
-void ProcessDetach() {
+void ProcessDetach(bool processExit) {
+  if (processExit) return;
   try {
     cleanupEngine();
+  } catch (const std::exception &e) {
+    LogCaught("process detach", &e);
   } catch (...) {
+    LogCaught("process detach", nullptr);
   }
   delete g_component;
   g_component = nullptr;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 
 #include "basecomp.h"
 
@@ -63,7 +64,14 @@ int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, cons
 
 // Process attach: stores the module handle, creates and initialises the component.
 void ProcessAttach(void *module);
-// Process detach: cleans up the engine, destroys the component.
-void ProcessDetach();
+// Process detach. On an unload of the library (FreeLibrary, dlclose): cleans up the engine
+// (closing the channel) and destroys the component. At process exit (processExit): nothing,
+// since it would call into other libraries, which may be gone, from inside the loader lock; the
+// system reclaims the process's resources.
+void ProcessDetach(bool processExit = false);
+
+// What an export caught, written to the engine log and to the component log (when there is
+// one) before the export returns its failure result. Never throws.
+void LogCaught(const char *where, const std::exception *caught);
 
 }  // namespace tal::plugin

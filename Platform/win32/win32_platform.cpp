@@ -63,12 +63,12 @@ using detail::StatusMessageFn;
 
 // TalCi.dll, loaded on the first call of any of its functions; each function is looked up on
 // its own first call.
+//
+// The library is never freed: this object goes with the plug-in's static objects, which the
+// runtime destroys inside the plug-in's process-detach handler, under the loader lock, where
+// freeing a library is not allowed. Its reference goes when the process ends.
 class Win32ChannelLibrary : public ChannelLibrary {
  public:
-  ~Win32ChannelLibrary() override {
-    if (library_) FreeLibrary(library_);
-  }
-
   uint32_t initialize(uintptr_t arg) override {
     auto fn = bind<InitializeFn>(kInitialize);
     return fn ? fn(arg) : kFailed;

@@ -126,6 +126,7 @@ size_t Machine::process(const uint8_t *request, size_t length, uint8_t *response
 uint32_t Machine::accessRequest(const uint8_t *request, size_t length, uint8_t *response) {
   if (length < kRequestLen) return kErrBadRequest;
   AccessRecord record;
+  record.order = requests;
   record.action = u16(request, 10);
   record.value = u32(request, 12);
   record.target = u32(request, 16);
@@ -173,6 +174,7 @@ uint32_t Machine::i2cTransaction(const uint8_t *request, size_t length, uint8_t 
 
   if (recordTransactions) {
     Transaction t;
+    t.order = requests;
     t.engine = engine;
     t.address = io.address;
     t.lockedTag = io.lockedTag;

@@ -40,8 +40,7 @@ class ChannelTest : public ::testing::Test {
     clearLog();
   }
 
-  // The engine log with the time stamps taken out and the line ends as the engine wrote them
-  // (on Windows the C runtime's text mode writes each "\n" as "\r\n").
+  // The engine log with the time stamps taken out and the line ends as the engine wrote them.
   std::string log() const { return testlog::withoutStamps(testlog::readEngineFile(logPath)); }
   void clearLog() { tal::os::ScratchDir::write(logPath, ""); }
 

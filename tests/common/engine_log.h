@@ -22,9 +22,14 @@ inline std::string engineLogPath(const tal::os::ScratchDir &scratch) {
   return engineLogDir(scratch) + "/Verbose.log";
 }
 
-// A file with the line ends as the engine wrote them: on Windows the C runtime's text mode
-// writes each "\n" as "\r\n", which is undone here.
+// The engine log file: the engine appends each message's bytes as they are, on every platform.
 inline std::string readEngineFile(const std::string &path) {
+  return tal::os::ScratchDir::read(path);
+}
+
+// The report, which the engine writes as a text stream: on Windows the C runtime's text mode
+// writes each "\n" as "\r\n", which is undone here.
+inline std::string readReportFile(const std::string &path) {
   std::string text = tal::os::ScratchDir::read(path);
 #ifdef _WIN32
   std::string out;

@@ -6,12 +6,16 @@
 
 #include <cwchar>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "channel/transport.h"
 #include "engine.h"
 #include "fake_platform.h"
 #include "log.h"
+#include "sim/machine.h"
+#include "sim/simchannel.h"
 
 using tal::os::FakePlatform;
 using tal::os::ScratchDir;
@@ -102,10 +106,21 @@ TEST(UpdateList, DeliveredOnceAndOnlyWhole) {
   ResetUpdateListOnce();
 }
 
+// The fake, whose C-runtime streams (the engine log's) can be made to throw: an exception from
+// deep inside the engine, as an allocation failing in a log call would raise.
+class ThrowingStreams : public FakePlatform {
+ public:
+  FILE *openStream(const char *path, const char *mode) override {
+    if (throwOnStream) throw std::runtime_error("no room for the line");
+    return FakePlatform::openStream(path, mode);
+  }
+  bool throwOnStream = false;
+};
+
 class PluginTest : public ::testing::Test {
  protected:
   ScratchDir scratch;
-  FakePlatform fake;
+  ThrowingStreams fake;
 
   void SetUp() override {
     resetEngine();
@@ -206,6 +221,39 @@ TEST_F(PluginTest, InstallAppendsTheResultAfterTheExistingText) {
   EXPECT_LT(initiated, completed);
   // No buffer for the result: nothing is flashed and nothing reported as done.
   EXPECT_EQ(plugin::ExportInstall(1, nullptr, nullptr, 2, L"en"), 0);
+}
+
+TEST_F(PluginTest, AnExportLogsWhatItCaughtAndAnswersFailure) {
+  Attach({L"talhost.exe", L"/verbose_log"});
+  fake.throwOnStream = true;
+  std::vector<wchar_t> record(kInstallationStatusChars, L'#');
+  EXPECT_EQ(plugin::ExportGetProperty(5, record.data(), kInstallationStatusChars, L"en"), 0);
+  wchar_t result[256] = L"";
+  EXPECT_EQ(plugin::ExportInstall(1, nullptr, result, 2, L"en"), 0);
+  EXPECT_EQ(std::wstring(result), L"");
+  fake.throwOnStream = false;
+  const std::string main = ReadLog(*g_component->GetLog(), 0);
+  for (const char *line : {"**ERROR** - GetProperty: caught no room for the line; returning "
+                           "failure\r\n",
+                           "**ERROR** - Install: caught no room for the line; returning "
+                           "failure\r\n"}) {
+    EXPECT_NE(main.find(line), std::string::npos) << line << "\n" << main;
+    EXPECT_NE(Verbose().find(line), std::string::npos) << line;
+  }
+}
+
+TEST_F(PluginTest, DetachAtProcessExitCallsIntoNoOtherLibrary) {
+  sim::Machine machine;
+  sim::SimChannel channel(machine);
+  fake.channel = &channel;
+  Attach({L"talhost.exe"});
+  ASSERT_TRUE(openChannel());
+  plugin::ProcessDetach(true);  // the process is ending: nothing is called, nothing destroyed
+  EXPECT_EQ(channel.closeCalls, 0);
+  EXPECT_NE(g_component, nullptr);
+  plugin::ProcessDetach(false);  // the library is unloaded: the channel is closed
+  EXPECT_EQ(channel.closeCalls, 1);
+  EXPECT_EQ(g_component, nullptr);
 }
 
 TEST_F(PluginTest, TheRequirementsCheckIsMetWithoutAText) {

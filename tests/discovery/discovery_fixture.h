@@ -79,15 +79,13 @@ class DiscoveryTest : public ::testing::Test {
   // folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.
   std::string logDir() const { return testlog::engineLogDir(scratch); }
 
-  // The engine log, each line without its time stamp (and without the carriage return the
-  // Windows runtime's text mode adds).
+  // The engine log, each line without its time stamp (discovery's messages end in "\n" alone).
   std::vector<std::string> logLines() const {
     std::string text = tal::os::ScratchDir::read(logDir() + "/Verbose.log");
     std::vector<std::string> lines;
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.size() >= 23 && line[0] == '[' && line[21] == ']') line = line.substr(23);
       lines.push_back(line);
     }

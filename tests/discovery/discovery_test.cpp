@@ -204,12 +204,23 @@ TEST_F(DiscoveryTest, HandshakeOrPortSelectionFailing) {
                           "Controller card 1|Orvo Varibay 6 HDD Switch Card|1.12|0|1",
                           "Controller card 2|Orvo Varibay 6 HDD Switch Card|1.12|1|2",
                       }));
-  // A failed take is not followed by a release nor a port selection.
-  EXPECT_EQ(
-      writesTo(1, 0xEC),
-      (std::vector<V>{{0x66, 0x00}, {0x51}, {0x50}, {0x66, 0x01}, {0x66, 0x01}, {0x66, 0x01}}));
+  // A failed take may have gone through with its reply lost: it is followed by one release, and
+  // no port selection.
+  EXPECT_EQ(writesTo(1, 0xEC), (std::vector<V>{{0x66, 0x00},
+                                               {0x51},
+                                               {0x50},
+                                               {0x66, 0x01},
+                                               {0x66, 0x00},
+                                               {0x66, 0x01},
+                                               {0x66, 0x00},
+                                               {0x66, 0x01},
+                                               {0x66, 0x00}}));
   EXPECT_TRUE(writesTo(1, 0xE4).empty());
-  // A failed selection releases the handshake at once.
+  // A failed selection is followed by a deselection, then the handshake's release.
+  EXPECT_EQ(
+      writesTo(2, 0xE4),
+      (std::vector<V>{
+          {0x00, 0x01}, {0x00, 0x00}, {0x00, 0x02}, {0x00, 0x00}, {0x00, 0x04}, {0x00, 0x00}}));
   EXPECT_EQ(cards[1]->controller->handshakeTakes, 3);
   EXPECT_EQ(cards[1]->controller->handshakeReleases, 4);
   EXPECT_FALSE(cards[1]->handshakeHeld());

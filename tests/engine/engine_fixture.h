@@ -111,8 +111,9 @@ class EngineTest : public ::testing::Test {
   // The engine log folder: the root of the current drive, which the platform maps to the scratch
   // folder natively (SYSTEMDRIVE); on Windows it is the real root of the current drive.
   std::string logDir() const { return testlog::engineLogDir(scratch); }
-  static std::string readText(const std::string &path) { return testlog::readEngineFile(path); }
-  std::string engineLog() const { return readText(logDir() + "/Verbose.log"); }
+  // A report file as written (text mode), and the engine log as written (its bytes).
+  static std::string readText(const std::string &path) { return testlog::readReportFile(path); }
+  std::string engineLog() const { return testlog::readEngineFile(logDir() + "/Verbose.log"); }
   // The engine log without its time stamps.
   std::string engineLogText() const {
     std::string log = engineLog(), out;

@@ -50,6 +50,14 @@ TEST_F(LogTest, NoTimeWritesTheBareText) {
   EXPECT_EQ(engineLog(), "ab 01\n");
 }
 
+TEST_F(LogTest, MessagesReachTheFileByteForByte) {
+  // Line ends as the message has them, on every platform: no "\r" is added before a "\n".
+  logMessage(LOG_VERBOSE | LOG_NOTIME, "crlf\r\n");
+  logMessage(LOG_ALL | LOG_NOTIME, "lf\n");
+  logMessage(LOG_VERBOSE | LOG_NOTIME, "%s", "cr\r");
+  EXPECT_EQ(engineLog(), "crlf\r\nlf\ncr\r");
+}
+
 TEST_F(LogTest, ComponentStepsNeedAComponentLog) {
   logMessage(LOG_CMP | LOG_CMP_VERBOSE, "nowhere\n");
   EXPECT_FALSE(tal::os::sys().pathExists(L"\\talsystem\\log\\Verbose.log"));

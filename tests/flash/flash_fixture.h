@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -61,13 +63,20 @@ inline std::string imageBytes(int type, int chip, const Bytes &payload, int majo
 }
 
 // The fake platform, also noting whether each sleep ran with precise sleeps on.
+// Also throws, once, at the sleep of index throwAtSleep (counted in `sleeps`): an exception from
+// deep inside a procedure, as an allocation failing in a log call would raise.
 class SleepRecordingPlatform : public tal::os::FakePlatform {
  public:
   void sleepMs(uint32_t ms) override {
+    if (throwAtSleep >= 0 && sleeps.size() == static_cast<size_t>(throwAtSleep)) {
+      throwAtSleep = -1;
+      throw std::runtime_error("thrown at a sleep");
+    }
     preciseAtSleep.push_back(preciseDepth > 0);
     FakePlatform::sleepMs(ms);
   }
   std::vector<bool> preciseAtSleep;
+  int throwAtSleep = -1;
 };
 
 class FlashFixture : public ::testing::Test {
@@ -116,8 +125,7 @@ class FlashFixture : public ::testing::Test {
   // The engine log: at the root of the current drive, which the platform maps to the scratch
   // folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.
   std::string logPath() const { return testlog::engineLogPath(scratch); }
-  // The engine log without its time stamps (and, on Windows, without the carriage returns that
-  // the C runtime's text mode puts before each line feed).
+  // The engine log without its time stamps.
   std::string log() const { return testlog::withoutStamps(testlog::readEngineFile(logPath())); }
   // Each text appears in the log, in this order.
   void expectInOrder(const std::vector<std::string> &texts) const {
@@ -151,6 +159,27 @@ class FlashFixture : public ::testing::Test {
     int n = 0;
     for (const auto &a : machine.accessLog) n += a.action == action;
     return n;
+  }
+  // The lock and board traffic in the order the processor saw it: access requests ("query",
+  // "lock", "unlock"), handshake writes at 0xEC ("hs1", "hs0") and port writes at 0xE4
+  // ("port<mask>"), each marked "*" when it carried the locked tag.
+  std::vector<std::string> boardRecord() const {
+    std::vector<std::pair<uint64_t, std::string>> events;
+    static const char *const kActions[] = {"query", "lock", "unlock"};
+    for (const auto &a : machine.accessLog) {
+      events.emplace_back(a.order, a.action <= 2 ? kActions[a.action] : "action?");
+    }
+    for (const auto &t : machine.transactions) {
+      if (t.engine != kSegment || t.write.size() != 2) continue;
+      std::string what;
+      if (t.address == 0xEC && t.write[0] == 0x66) what = "hs" + std::to_string(t.write[1]);
+      if (t.address == 0xE4 && t.write[0] == 0x00) what = "port" + std::to_string(t.write[1]);
+      if (!what.empty()) events.emplace_back(t.order, what + (t.lockedTag ? "*" : ""));
+    }
+    std::sort(events.begin(), events.end());
+    std::vector<std::string> out;
+    for (auto &e : events) out.push_back(e.second);
+    return out;
   }
   bool anyLocked() const {
     return machine.isLocked(kSegment, kLoaderAddr) || machine.isLocked(kSegment, kCpldAddr);

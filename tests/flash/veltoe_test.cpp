@@ -239,6 +239,56 @@ TEST_F(VeltoE, FailureTable) {
   }
 }
 
+// The lock and the one board write of the procedure in the order the processor saw them, on the
+// way out of every kind of path, an exception included.
+TEST_F(VeltoE, ReleaseOrderOnEveryPath) {
+  using V = std::vector<std::string>;
+  struct Case {
+    const char *name;
+    std::function<void(VeltoE &)> setup;
+    int throwAtSleep;
+    V record;
+  };
+  const Case cases[] = {
+      {"success",
+       [](VeltoE &) {},
+       -1,
+       {"query", "lock", "query", "hs0", "query", "unlock", "query"}},
+      {"lock fails: the unlock attempt all the same",
+       [](VeltoE &t) { t.machine.faults.lockIgnored = -1; },
+       -1,
+       {"query", "lock", "query", "query"}},
+      {"a refused block",
+       [](VeltoE &t) { t.loader->faults.answerAtBlock = 1; },
+       -1,
+       {"query", "lock", "query", "hs0", "query", "unlock", "query"}},
+      {"exception inside the lock",
+       [](VeltoE &) {},
+       0,
+       {"query", "lock", "query", "unlock", "query"}},
+      {"exception after block 1",
+       [](VeltoE &) {},
+       1,
+       {"query", "lock", "query", "hs0", "query", "unlock", "query"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    freshRun();
+    loader = std::make_shared<sim::VlteLoader>();
+    card->loader = loader;
+    c.setup(*this);
+    fake.throwAtSleep = c.throwAtSleep;
+    if (c.throwAtSleep >= 0) {
+      EXPECT_THROW(flash(makePayload(600)), std::runtime_error);
+    } else {
+      flash(makePayload(600));
+    }
+    EXPECT_EQ(boardRecord(), c.record);
+    EXPECT_FALSE(anyLocked());
+    EXPECT_EQ(fake.preciseDepth, 0);
+  }
+}
+
 TEST_F(VeltoE, LockStatesAndTypeRefusal) {
   // A failed release does not change a successful transfer's result.
   machine.faults.unlockIgnored = -1;

@@ -229,6 +229,81 @@ TEST_F(VeltoI, FailureTable) {
   }
 }
 
+// The whole release order of every path against one record of the processor's traffic: the
+// unlock (also the attempt after a failed lock), then the port, then the handshake; a failed or
+// interrupted sequence closes the configuration and releases the handshake with the locked tag
+// first. An exception thrown anywhere after a take (here from a sleep) releases the same way.
+TEST_F(VeltoI, ReleaseOrderOnEveryPath) {
+  using V = std::vector<std::string>;
+  const V taken = {"hs1", "port1", "query", "lock", "query"};
+  const V unlocked = {"query", "unlock", "query", "port0", "hs0"};
+  auto join = [](V a, const V &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  struct Case {
+    const char *name;
+    std::function<void(VeltoI &)> setup;
+    int throwAtSleep;
+    bool throws;
+    V record;
+  };
+  const Case cases[] = {
+      {"success", [](VeltoI &) {}, -1, false, join(taken, unlocked)},
+      {"handshake fails, released all the same",
+       [](VeltoI &t) { t.card->controller->takeFails = true; },
+       -1,
+       false,
+       {"hs1", "hs0"}},
+      {"port selection fails, deselected all the same",
+       [](VeltoI &t) { t.card->selector->selectFails = true; },
+       -1,
+       false,
+       {"hs1", "port1", "port0", "hs0"}},
+      {"lock fails: the unlock attempt, then handshake and port",
+       [](VeltoI &t) { t.machine.faults.lockIgnored = -1; },
+       -1,
+       false,
+       {"hs1", "port1", "query", "lock", "query", "query", "hs0", "port0"}},
+      {"a step fails", cpldFault(sim::CpldCommand::Erase, 1, sim::CpldFault::Nak), -1, false,
+       join(join(taken, {"hs0*"}), unlocked)},
+      {"unlock fails: releases with the locked tag",
+       [](VeltoI &t) { t.machine.faults.unlockIgnored = -1; }, -1, false,
+       join(taken, {"query", "unlock", "query", "port0*", "hs0*"})},
+      {"exception inside the lock",
+       [](VeltoI &) {},
+       0,
+       true,
+       {"hs1", "port1", "query", "lock", "query", "unlock", "query", "port0", "hs0"}},
+      {"exception at the erase pause", [](VeltoI &) {}, 1, true,
+       join(join(taken, {"hs0*"}), unlocked)},
+      {"exception at a page pause", [](VeltoI &) {}, 900, true,
+       join(join(taken, {"hs0*"}), unlocked)},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    freshRun();
+    for (auto &cpld : cplds) *cpld = sim::MachXO2();
+    card->controller->takeFails = false;
+    card->selector->selectFails = false;
+    c.setup(*this);
+    fake.throwAtSleep = c.throwAtSleep;
+    if (c.throws) {
+      EXPECT_THROW(flash(makePayload(1000)), std::runtime_error);
+    } else {
+      flash(makePayload(1000));
+    }
+    EXPECT_EQ(boardRecord(), c.record);
+    card->controller->takeFails = false;
+    card->selector->selectFails = false;
+    if (std::string(c.name).find("unlock fails") == std::string::npos) expectReleased();
+    if (c.throws) {
+      EXPECT_FALSE(cplds[0]->enabled) << "the configuration interface is closed";
+      EXPECT_EQ(fake.preciseDepth, 0);
+    }
+  }
+}
+
 TEST_F(VeltoI, BusyPollLimitAndFailedUnlock) {
   cplds[0]->faults.push_back({sim::CpldCommand::Erase, 1, sim::CpldFault::BusyForever});
   EXPECT_EQ(flash(makePayload(16)), -1);

@@ -80,6 +80,7 @@ struct Faults {
 
 // One I2C transaction as the processor carried it out.
 struct Transaction {
+  uint64_t order = 0;  // the request's place among all requests (Machine::requests)
   uint8_t engine = 0;
   uint8_t address = 0;
   bool lockedTag = false;
@@ -92,6 +93,7 @@ struct Transaction {
 
 // One access request as the processor received it.
 struct AccessRecord {
+  uint64_t order = 0;   // the request's place among all requests (Machine::requests)
   uint16_t action = 0;  // 0 query, 1 lock, 2 unlock
   uint8_t engine = 0;
   uint8_t address = 0;
