@@ -2,6 +2,7 @@
 // quadratic time in loading, navigation, queries, Clear or destruction.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -77,6 +78,29 @@ TEST_F(XmlDeep, LongSiblingList) {
   EXPECT_NE(doc.FindNode("/r/last"), nullptr);
   C_XML::AttrTextPairs pairs;
   EXPECT_EQ(doc.FindAttrText("/r/s", "x", std::back_inserter(pairs)), kDepth);
+}
+
+TEST_F(XmlDeep, EveryStepPredicatedCostsOneWalk) {
+  // 28 nested elements, each with the attribute the path tests at every step: one walk, not one
+  // per combination of predicates (which would take seconds here, hours at 40).
+  constexpr int kSteps = 28;
+  std::string xml, path;
+  for (int i = 0; i < kSteps; ++i) xml += "<e k='v'>";
+  xml += "bottom";
+  for (int i = 0; i < kSteps; ++i) xml += "</e>";
+  for (int i = 0; i < kSteps; ++i) path += "/e[@k='v']";
+  C_XML doc;
+  ASSERT_TRUE(LoadText(doc, xml));
+  const auto start = std::chrono::steady_clock::now();
+  C_XMLNode *bottom = doc.FindNode(path);
+  C_XML::AttrTextPairs pairs;
+  EXPECT_EQ(doc.FindAttrText(path, "k", std::back_inserter(pairs)), 1);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_NE(bottom, nullptr);
+  EXPECT_EQ(bottom->text, "bottom");
+  EXPECT_LT(elapsed, std::chrono::seconds(1));
+  // A predicate that fails at the last step finds nothing.
+  EXPECT_EQ(doc.FindNode(path.substr(0, path.size() - 10) + "/e[@k='w']"), nullptr);
 }
 
 }  // namespace

@@ -79,6 +79,41 @@ TEST_F(XmlTree, TrimmingKeepsMixedContentAndCdata) {
   EXPECT_EQ(Element(empty)->text, "");
 }
 
+TEST_F(XmlTree, BlanknessIsDecidedOverTheWholeRunOfText) {
+  // The parser cuts text at line breaks, references and read edges; the text kept must not
+  // depend on where the cuts fall.
+  struct Row {
+    const char *name;
+    std::string body;  // inside <a>...</a>
+    std::string text;  // a's text
+  };
+  const Row rows[] = {
+      {"line breaks after a child", "x<b/>  \n  \n y", "x  \n  \n y"},
+      {"a reference after a child", "x<b/> \n&#32; y", "x \n  y"},
+      {"text after a CDATA section", "<![CDATA[v]]>\n w", "v\n w"},
+      {"blank run with a reference after a child", "x<b/>\n &#x20;\n<c/>y", "xy"},
+      {"blank run after a CDATA section", "<![CDATA[v]]>\n \n", "v"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    C_XML doc;
+    ASSERT_TRUE(LoadText(doc, "<a>" + row.body + "</a>"));
+    EXPECT_EQ(Element(doc)->text, row.text);
+  }
+
+  // The same run wherever a 4096-byte read edge falls in it.
+  const std::string run = "x<b/>" + std::string(6, ' ') + "\n" + std::string(4, ' ') + "y";
+  for (size_t pad = 0; pad < 24; ++pad) {
+    SCOPED_TRACE(pad);
+    const std::string head = "<r><p v='" + std::string(4096 - 20 + pad, 'p') + "'/><a>";
+    C_XML doc;
+    ASSERT_TRUE(LoadText(doc, head + run + "</a></r>"));
+    C_XMLNode *a = doc.NextSibling(doc.FirstChild(Element(doc)));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->text, "x" + std::string(6, ' ') + "\n" + std::string(4, ' ') + "y");
+  }
+}
+
 TEST_F(XmlTree, WithoutTrimmingEveryCharacterStays) {
   C_XML doc;
   ASSERT_TRUE(LoadText(doc, "<a>\n<b/>\n</a>", false));

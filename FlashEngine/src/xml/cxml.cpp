@@ -37,6 +37,19 @@ void emptyBlankText(const C_XMLParseState &state) {
   if (trimming(state) && !node.hasCdata && isBlank(node.text)) node.text.clear();
 }
 
+// Ends the run of text at a markup event: with trimming on, a run that follows an end tag or the
+// end of a CDATA section, lies outside CDATA and is blank as a whole is dropped from the node.
+void endRun(C_XMLParseState &state) {
+  if (!state.inRun) return;
+  state.inRun = false;
+  if (state.current == nullptr || !trimming(state) || !state.afterEnd || state.inCdata) return;
+  std::string &text = state.current->text;
+  if (state.runStart > text.size()) return;
+  if (isBlank(text.data() + state.runStart, text.size() - state.runStart)) {
+    text.resize(state.runStart);
+  }
+}
+
 // Runs one callback's body; no exception crosses the parser.
 template <typename Body>
 void guarded(void *userData, const char *callback, const char *unknownText, Body body) {
@@ -190,6 +203,7 @@ bool C_XML::GetAttr(C_XMLNode *node, const std::string &attrName, std::string *o
 void C_XML::startElement(void *userData, const char *name, const char **attributes) {
   guarded(userData, "startElement", "C_XML::startElement: Unknown exception.",
           [&](C_XMLParseState &state) {
+            endRun(state);
             if (state.current == nullptr) return;
             state.afterEnd = false;
             emptyBlankText(state);
@@ -206,6 +220,7 @@ void C_XML::startElement(void *userData, const char *name, const char **attribut
 void C_XML::endElement(void *userData, const char *name) {
   guarded(userData, "endElement", "C_XML::endElement: Unknown exception.",
           [&](C_XMLParseState &state) {
+            endRun(state);
             if (state.current == nullptr) return;
             if (state.afterEnd) emptyBlankText(state);
             state.afterEnd = true;
@@ -219,8 +234,9 @@ void C_XML::characterData(void *userData, const char *data, int length) {
             if (state.current == nullptr || data == nullptr || length <= 0) return;
             const size_t size = static_cast<size_t>(length);
             if (state.inCdata) state.current->hasCdata = true;
-            if (trimming(state) && state.afterEnd && !state.inCdata && isBlank(data, size)) {
-              return;
+            if (!state.inRun) {
+              state.inRun = true;
+              state.runStart = state.current->text.size();
             }
             state.current->text.append(data, size);
           });
@@ -229,6 +245,7 @@ void C_XML::characterData(void *userData, const char *data, int length) {
 void C_XML::startCdataSection(void *userData) {
   guarded(userData, "startCdataSection", "C_XML::startCdataSection: Unknown exception.",
           [&](C_XMLParseState &state) {
+            endRun(state);
             if (state.current != nullptr) emptyBlankText(state);
             state.inCdata = true;
           });
@@ -237,6 +254,7 @@ void C_XML::startCdataSection(void *userData) {
 void C_XML::endCdataSection(void *userData) {
   guarded(userData, "endCdataSection", "C_XML::endCdataSection: Unknown exception.",
           [&](C_XMLParseState &state) {
+            endRun(state);
             state.afterEnd = true;
             state.inCdata = false;
           });

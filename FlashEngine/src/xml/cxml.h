@@ -56,6 +56,11 @@ struct C_XMLParseState {
   bool inCdata = false;
   int32_t errorKind = 0;  // 0 none; 2 a standard exception; 3 any other exception
   std::string errorText;
+  // The run of text since the last markup event: whether one is open and where it starts in
+  // current's text. The parser cuts a run into pieces wherever it likes (line breaks, references,
+  // read edges), so blankness is decided over the whole run, when the next markup event ends it.
+  bool inRun = false;
+  size_t runStart = 0;
 };
 
 class C_XML {
