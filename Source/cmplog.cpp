@@ -215,6 +215,9 @@ void CCmpLog::MoveVerboseLog(const wchar_t *newName, const wchar_t *newFolder) {
   }
   std::wstring newPath = folder + name;
   std::wstring oldPath = std::wstring(entry.folder) + entry.name;
+  // The same file spelt another way ("C:/x" for "C:\\x", a short name, a link): merging it into
+  // itself would delete it. Files are compared by identity, not by name.
+  if (sys().sameFile(oldPath, newPath)) return;
 
   if (!sys().pathExists(newPath)) {
     if (entry.open) sys().closeFile(entry.handle);

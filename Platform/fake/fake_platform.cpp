@@ -108,6 +108,9 @@ FILE *FakePlatform::openStream(const char *path, const char *mode) {
 }
 std::string FakePlatform::nativePath(const std::string &path) { return real_.nativePath(path); }
 std::wstring FakePlatform::nativePath(const std::wstring &path) { return real_.nativePath(path); }
+bool FakePlatform::sameFile(const std::wstring &a, const std::wstring &b) {
+  return real_.sameFile(a, b);
+}
 std::wstring FakePlatform::expandEnvironment(const std::wstring &text) {
   return real_.expandEnvironment(text);
 }

@@ -376,6 +376,14 @@ std::wstring NativePlatform::nativePath(const std::wstring &path) {
   return fromUtf8(mapPath(toUtf8(path)));
 }
 
+bool NativePlatform::sameFile(const std::wstring &a, const std::wstring &b) {
+  struct stat sa, sb;
+  if (stat(mapPath(toUtf8(a)).c_str(), &sa) != 0 || stat(mapPath(toUtf8(b)).c_str(), &sb) != 0) {
+    return false;
+  }
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 // --- environment ---
 
 std::wstring NativePlatform::expandEnvironment(const std::wstring &text) { return expand(text); }

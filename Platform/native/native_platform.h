@@ -44,6 +44,7 @@ class NativePlatform : public Platform {
   FILE *openStream(const char *path, const char *mode) override;
   std::string nativePath(const std::string &path) override;
   std::wstring nativePath(const std::wstring &path) override;
+  bool sameFile(const std::wstring &a, const std::wstring &b) override;
   std::wstring expandEnvironment(const std::wstring &text) override;
   std::wstring tempFileName(const std::wstring &folder, const std::wstring &prefix,
                             unsigned unique) override;

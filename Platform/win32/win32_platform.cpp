@@ -125,6 +125,17 @@ class Win32ChannelLibrary : public ChannelLibrary {
   bool tried_[kCount] = {};
 };
 
+// The volume serial number and file index of a file (opened for no access, shared every way, so
+// an open log does not stand in the way; a folder opens too).
+bool fileIdentity(const std::wstring &path, BY_HANDLE_FILE_INFORMATION &out) {
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(h, &out) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
 class Win32Platform : public Platform {
  public:
   // --- files and folders ---
@@ -228,6 +239,12 @@ class Win32Platform : public Platform {
   }
   std::string nativePath(const std::string &path) override { return path; }
   std::wstring nativePath(const std::wstring &path) override { return path; }
+  bool sameFile(const std::wstring &a, const std::wstring &b) override {
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    if (!fileIdentity(a, ia) || !fileIdentity(b, ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+  }
 
   // --- environment ---
   std::wstring expandEnvironment(const std::wstring &text) override {

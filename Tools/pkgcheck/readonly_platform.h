@@ -45,6 +45,9 @@ class ReadOnlyPlatform : public tal::os::Platform {
   }
   std::string nativePath(const std::string &path) override { return inner_.nativePath(path); }
   std::wstring nativePath(const std::wstring &path) override { return inner_.nativePath(path); }
+  bool sameFile(const std::wstring &a, const std::wstring &b) override {
+    return inner_.sameFile(a, b);
+  }
   std::wstring expandEnvironment(const std::wstring &text) override {
     return inner_.expandEnvironment(text);
   }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "fake_platform.h"
@@ -217,11 +218,22 @@ TEST_F(MoveVerboseLogTest, ToTheSamePlaceChangesNothing) {
   log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"before\r\n");
   log.MoveVerboseLog(L"own.log", Folder().c_str());
   log.MoveVerboseLog(L"OWN.LOG", Folder().c_str());  // the same file where paths ignore case
+  // The same file spelt another way, or reached through another link: compared by identity.
+  std::wstring slashed = Folder(), dotted = Folder() + L".\\", around = Folder() + L"..\\log\\";
+  for (wchar_t &c : slashed) {
+    if (c == L'\\') c = L'/';
+  }
+  std::filesystem::create_hard_link(LogFile("own.log"), LogFile("alias.log"));
+  for (const std::wstring &folder : {slashed, dotted, around}) {
+    log.MoveVerboseLog(L"own.log", folder.c_str());
+  }
+  log.MoveVerboseLog(L"alias.log", Folder().c_str());
   log.MoveVerboseLog(L"", L"C:\\elsewhere\\");
   log.MoveVerboseLog(nullptr, L"C:\\elsewhere\\");
   log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"after\r\n");
   log.Close();
   EXPECT_EQ(std::wstring(log.GetVerboseName()), L"own.log");
+  EXPECT_EQ(std::wstring(log.GetVerboseFolder()), Folder());
   EXPECT_EQ(ScratchDir::read(LogFile("own.log")), "before\r\nafter\r\n");
 }
 

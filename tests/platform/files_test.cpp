@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "fake_platform.h"
 
@@ -77,6 +78,30 @@ TEST_F(FilesTest, FoldersExistenceRenameAndDelete) {
   EXPECT_FALSE(os.deleteFile(at("b.txt")));
   EXPECT_FALSE(os.deleteFile(at("dir")));  // folders are not files
   EXPECT_TRUE(os.pathExists(at("dir")));
+}
+
+TEST_F(FilesTest, SameFileComparesIdentityNotNames) {
+  ScratchDir::write(scratch.file("a.log"), "a");
+  ScratchDir::write(scratch.file("b.log"), "a");  // same content, another file
+  std::filesystem::create_hard_link(scratch.file("a.log"), scratch.file("link.log"));
+  std::wstring slashed = at("a.log");
+  std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+  struct Row {
+    std::wstring a, b;
+    bool same;
+  };
+  const Row rows[] = {
+      {at("a.log"), at("a.log"), true},
+      {at("a.log"), slashed, true},
+      {at("a.log"), at("./a.log"), true},
+      {at("a.log"), at("link.log"), true},
+      {at("a.log"), at("b.log"), false},
+      {at("a.log"), at("missing.log"), false},
+      {at("missing.log"), at("missing.log"), false},
+  };
+  for (const Row &row : rows) {
+    EXPECT_EQ(os.sameFile(row.a, row.b), row.same) << toUtf8(row.a) << " / " << toUtf8(row.b);
+  }
 }
 
 TEST_F(FilesTest, FindFilesMatchesPatternsIgnoringCaseAndSkipsFolders) {

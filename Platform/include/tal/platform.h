@@ -115,6 +115,10 @@ class Platform {
   // The path as the operating system takes it (identity on Windows).
   virtual std::string nativePath(const std::string &path) = 0;
   virtual std::wstring nativePath(const std::wstring &path) = 0;
+  // True when both paths name one existing file, however each is spelt (case, separators, a
+  // short name, a link): Windows compares the volume serial number and the file index, native the
+  // device and the inode. False when either cannot be opened.
+  virtual bool sameFile(const std::wstring &a, const std::wstring &b) = 0;
 
   // --- environment ---
   // Expands %VAR% references (names compared ignoring case); unknown names stay as written.
