@@ -183,7 +183,7 @@ bool readVltiInfo(int backplane, uint8_t segment, std::string &productName, std:
   // A take whose reply was lost may have gone through: a failed handshake or port write is
   // followed by its release all the same, once, best effort. The handshake is released on every
   // path, also when an exception leaves the read.
-  ReleaseGuard handshake([&] { setHandshake(segment, kAddrSwitchCtrl, 0, locked); });
+  ReleaseGuard handshake([&](bool) { setHandshake(segment, kAddrSwitchCtrl, 0, locked); });
   if (setHandshake(segment, kAddrSwitchCtrl, 1, locked) != 0) {
     handshake.release();
     return false;

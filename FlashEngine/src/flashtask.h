@@ -30,10 +30,10 @@ class PreciseSleepGuard {
 };
 
 // Holds one release (the device-access lock, the backplane port, the card's handshake) for a
-// scope: release() runs it at the place the procedure gives it, once; when the scope ends without
-// it (an exception unwinding through the procedure) the destructor runs it. A release that fails
-// on the unwinding path is swallowed there: the exception already on its way is the one the
-// export reports. dismiss() drops a release that is no longer owed.
+// scope: release() runs it at the place the procedure gives it, once, as release(false); when the
+// scope ends without it (an exception unwinding through the procedure) the destructor runs it as
+// release(true). A release that fails on the unwinding path is swallowed there: the exception
+// already on its way is the one the export reports. dismiss() drops a release no longer owed.
 template <typename Release>
 class ReleaseGuard {
  public:
@@ -42,7 +42,7 @@ class ReleaseGuard {
     if (!armed_) return;
     armed_ = false;
     try {
-      release_();
+      release_(true);
     } catch (...) {
     }
   }
@@ -52,7 +52,7 @@ class ReleaseGuard {
   void release() {
     if (!armed_) return;
     armed_ = false;
-    release_();
+    release_(false);
   }
   void dismiss() { armed_ = false; }
 

@@ -65,9 +65,17 @@ int FlashTaskVeltoE::startFlashing() {
   if (deviceType_ != DEVICE_VELTO_E) return -1;
   const uint8_t e = static_cast<uint8_t>(engine_), a = static_cast<uint8_t>(address_);
   // The unlock is owed from the lock command on: after a failed lock (which may have been taken
-  // all the same), after the transfer, and when an exception leaves the transfer.
+  // all the same), after the transfer, and when an exception leaves the transfer. On that last
+  // path the unlock command is sent without asking first: a lock command whose wait was cut
+  // short may not show yet, and would take effect after a query that found nothing to release.
   int unlockStatus = 0;
-  ReleaseGuard unlock([&] { unlockStatus = unlockDeviceAccess(e, a, kAccessValue); });
+  ReleaseGuard unlock([&](bool unwinding) {
+    if (unwinding) {
+      setI2cAccess(e, a, false, kAccessValue);
+    } else {
+      unlockStatus = unlockDeviceAccess(e, a, kAccessValue);
+    }
+  });
   const int status = lockDeviceAccess(e, a, kAccessValue);
   if (status != 0) {
     logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);

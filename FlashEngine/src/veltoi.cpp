@@ -82,14 +82,14 @@ int FlashTaskVeltoI::startFlashing() {
   // write is followed by its release all the same, once, best effort. After a failed unlock of a
   // lock that was held, the port and handshake releases carry the locked tag.
   bool lockHeld = false, releaseLocked = false;
-  ReleaseGuard handshake([&] { setHandshake(e, kAddrSwitchCtrl, 0, releaseLocked); });
+  ReleaseGuard handshake([&](bool) { setHandshake(e, kAddrSwitchCtrl, 0, releaseLocked); });
   uint32_t st = setHandshake(e, kAddrSwitchCtrl, 1, false);
   if (st != 0) {
     logMessage(LOG_VERBOSE, "handshake failed\n");
     handshake.release();
     return static_cast<int>(st);
   }
-  ReleaseGuard port([&] { selectVltiPort(e, kAddrPortSelect, 0, releaseLocked); });
+  ReleaseGuard port([&](bool) { selectVltiPort(e, kAddrPortSelect, 0, releaseLocked); });
   st = selectVltiPort(e, kAddrPortSelect, mask, false);
   if (st != 0) {
     logMessage(LOG_VERBOSE, "selectVltiPort failed\n");
@@ -98,7 +98,11 @@ int FlashTaskVeltoI::startFlashing() {
     return static_cast<int>(st);
   }
   int unlockStatus = 0;
-  ReleaseGuard unlock([&] {
+  ReleaseGuard unlock([&](bool unwinding) {
+    if (unwinding) {  // sent without asking first, as the Velto-E procedure does
+      setI2cAccess(e, a, false, kAccessValue);
+      return;
+    }
     unlockStatus = unlockDeviceAccess(e, a, kAccessValue);
     if (lockHeld && unlockStatus != 0) releaseLocked = true;
   });
@@ -139,7 +143,7 @@ int FlashTaskVeltoI::startFlashingVlti() {
   logMessage(LOG_VERBOSE, "velto-I Flashing started.\n");
   // An exception that leaves the sequence after the open command closes the configuration and
   // releases the handshake, as a failed step does; the failed steps do it themselves.
-  ReleaseGuard abort([&] { abortSequence(0); });
+  ReleaseGuard abort([&](bool) { abortSequence(0); });
 
   int rc = static_cast<int>(i2cWrite(e, a, kCmdEnable, sizeof kCmdEnable, true));
   if (rc != 0) {

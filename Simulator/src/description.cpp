@@ -122,6 +122,9 @@ void configureMachine(Machine &machine, const json &description) {
   readUnsigned(processor, "major", machine.major, 0xFF);
   readUnsigned(processor, "minor", machine.minor, 0xFF);
   readUnsigned(description, "latency_ms", machine.latencyMs, 60000);
+  // The processor's lock settles in the time the flash procedures wait for it.
+  machine.accessSettleMs = 2000;
+  readUnsigned(description, "access_settle_ms", machine.accessSettleMs, 60000);
   readFaults(machine.faults, objectAt(description, "faults"));
   if (description.contains("locks")) {
     const json &locks = description["locks"];

@@ -86,6 +86,8 @@ void configureLoader(VlteLoader &loader, const json &entry, const std::string &w
       f.writeFailsAtBlock = static_cast<int>(integer(v, w, 0, 1 << 30));
     else if (k == "query_fails_at_block")
       f.queryFailsAtBlock = static_cast<int>(integer(v, w, 0, 1 << 30));
+    else if (k == "block_pause_ms")
+      loader.blockPauseMs = static_cast<uint32_t>(integer(v, w, 0, 600000));
     else
       bad(w, "unknown key");
   }
@@ -100,6 +102,10 @@ void configureCpld(MachXO2 &cpld, const json &entry, const std::string &what) {
       cpld.erasePolls = static_cast<int>(integer(v, w, 0, 1000000));
     } else if (k == "page_polls") {
       cpld.pagePolls = static_cast<int>(integer(v, w, 0, 1000000));
+    } else if (k == "erase_ms") {
+      cpld.eraseMs = static_cast<uint32_t>(integer(v, w, 0, 600000));
+    } else if (k == "page_ms") {
+      cpld.pageMs = static_cast<uint32_t>(integer(v, w, 0, 600000));
     } else if (k == "preset") {
       cpld.preset(static_cast<uint8_t>(integer(v, w, 0, 255)));
     } else if (k == "faults") {

@@ -110,6 +110,7 @@ void buildFlashTargets(Machine &machine, const json &description) {
     auto l = cardSpec.find("loader");
     if (l == cardSpec.end() || !(l->is_boolean() && !l->get<bool>())) {
       ct.loader = std::make_shared<VlteLoader>();
+      ct.loader->blockPauseMs = 1000;  // the loader's time to store block 1
       if (l != cardSpec.end() && !l->is_boolean())
         configureLoader(*ct.loader, *l, what + ".loader");
       if (random) configureRandom(ct.loader->random, *random, salt | 0xFF, "flash_random");
@@ -132,6 +133,8 @@ void buildFlashTargets(Machine &machine, const json &description) {
         std::shared_ptr<MachXO2> cpld;
         if (c == bp.end() || !(c->is_boolean() && !c->get<bool>())) {
           cpld = std::make_shared<MachXO2>();
+          cpld->eraseMs = 5000;  // the part's erase time, and its page time
+          cpld->pageMs = 1;
           if (c != bp.end() && !c->is_boolean()) configureCpld(*cpld, *c, bw);
           if (random) {
             configureRandom(cpld->random, *random, salt | static_cast<uint64_t>(port),

@@ -117,7 +117,12 @@ bool VlteLoader::onWrite(const I2cRequest &, const uint8_t *bytes, size_t length
 void VlteLoader::finishBlock() {
   ++blockCount_;
   fill_ = 0;
-  blockTimes.push_back(tal::os::sys().monotonicMs());
+  const uint64_t now = tal::os::sys().monotonicMs();
+  blockTimes.push_back(now);
+  if (blockPauseMs > 0 && (blockCount_ - 1) % 256 == 0) {
+    pausing_ = true;
+    pauseStart_ = now;
+  }
   const uint8_t *data = block_ + 3;
   const uint16_t crc = static_cast<uint16_t>(block_[259] << 8 | block_[260]);
   int answer = ACK;
@@ -146,6 +151,15 @@ void VlteLoader::finishBlock() {
 bool VlteLoader::onQuery(const I2cRequest &request, uint8_t *read) {
   const uint8_t *w = request.write;
   if (!unlocked) return false;
+  if (pausing_) {
+    const uint64_t since = tal::os::sys().monotonicMs() - pauseStart_;
+    if (since < blockPauseMs) {
+      violation("query " + std::to_string(since) + " ms into the " + std::to_string(blockPauseMs) +
+                " ms pause after block " + std::to_string(blockCount_));
+      return false;
+    }
+    pausing_ = false;
+  }
   std::memset(read, 0xFF, request.readLength);
   if (request.writeLength != 1 || !w || w[0] != 0x00) return true;  // another register
   int answer;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tal/platform.h"
+
 namespace sim {
 
 namespace {
@@ -38,10 +40,33 @@ bool consume(int &count) {
 }
 
 bool Machine::isLocked(uint8_t engine, uint8_t address) const {
+  // Without a change settling the clock is not read (the flash record is written at process exit,
+  // when the platform may be gone).
+  auto pending = settling_.find({engine, address});
+  if (pending != settling_.end() && tal::os::sys().monotonicMs() >= pending->second.second) {
+    return pending->second.first;
+  }
   return locks_.count({engine, address}) != 0;
 }
 
+void Machine::requestLock(uint8_t engine, uint8_t address, bool locked) {
+  if (accessSettleMs == 0) {
+    setLocked(engine, address, locked);
+    return;
+  }
+  // A change still settling is overtaken: the state it would have set is the state now.
+  const bool current = isLocked(engine, address);
+  settling_.erase({engine, address});
+  if (current) {
+    locks_.insert({engine, address});
+  } else {
+    locks_.erase({engine, address});
+  }
+  settling_[{engine, address}] = {locked, tal::os::sys().monotonicMs() + accessSettleMs};
+}
+
 void Machine::setLocked(uint8_t engine, uint8_t address, bool locked) {
+  settling_.erase({engine, address});
   if (locked) {
     locks_.insert({engine, address});
   } else {
@@ -66,7 +91,25 @@ bool Machine::headerOnly() {
   return consume(faults.headerOnlyLen);
 }
 
+void Machine::settle() {
+  if (settling_.empty()) return;
+  const uint64_t now = tal::os::sys().monotonicMs();
+  for (auto it = settling_.begin(); it != settling_.end();) {
+    if (now < it->second.second) {
+      ++it;
+      continue;
+    }
+    if (it->second.first) {
+      locks_.insert(it->first);
+    } else {
+      locks_.erase(it->first);
+    }
+    it = settling_.erase(it);
+  }
+}
+
 size_t Machine::process(const uint8_t *request, size_t length, uint8_t *response, size_t capacity) {
+  settle();
   // Every answer fits the largest response; it is built in full, then cut to the capacity.
   uint8_t answer[kStatusResponseLen];
   std::memset(answer, 0, sizeof answer);
@@ -139,10 +182,10 @@ uint32_t Machine::accessRequest(const uint8_t *request, size_t length, uint8_t *
       (record.target & 0xFF00FF00u) != 0) {
     error = kErrBadRequest;
   } else if (record.action == 1) {
-    if (!consume(faults.lockIgnored)) setLocked(record.engine, record.address, true);
+    if (!consume(faults.lockIgnored)) requestLock(record.engine, record.address, true);
     if (consume(faults.lockReportsError)) error = kErrAccessRefused;
   } else if (record.action == 2) {
-    if (!consume(faults.unlockIgnored)) setLocked(record.engine, record.address, false);
+    if (!consume(faults.unlockIgnored)) requestLock(record.engine, record.address, false);
     if (consume(faults.unlockReportsError)) error = kErrAccessRefused;
   }
   if (error == kErrNone) put32(response, 12, isLocked(record.engine, record.address) ? 1 : 0);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tal/platform.h"
+
 namespace sim {
 namespace {
 
@@ -89,9 +91,14 @@ void MachXO2::violation(const std::string &what) {
   if (violations.size() < kMaxViolations) violations.push_back(what);
 }
 
+bool MachXO2::busyNow() const {
+  if (busyForever || busyLeft > 0) return true;
+  return erasing_ && tal::os::sys().monotonicMs() - eraseStart_ < eraseMs;
+}
+
 uint32_t MachXO2::statusWord() const {
   uint32_t w = 0;
-  if (busyForever || busyLeft > 0) w |= kBusyBit;
+  if (busyNow()) w |= kBusyBit;
   if (failBit) w |= kFailBit;
   if (done) w |= kDoneBit;
   if (enabled) w |= kEnabledBit;
@@ -138,13 +145,23 @@ bool MachXO2::command(const I2cRequest &request, const uint8_t *bytes, size_t le
     violation("malformed " + name);
     return true;
   }
-  const bool busy = busyForever || busyLeft > 0;
+  const uint64_t now = tal::os::sys().monotonicMs();
+  if (paging_ && c != CpldCommand::Status && c != CpldCommand::Close) {
+    if (now - pageStart_ < pageMs) {
+      violation(name + " " + std::to_string(now - pageStart_) + " ms after a page (page time " +
+                std::to_string(pageMs) + " ms)");
+      return false;
+    }
+    paging_ = false;
+  }
+  const bool busy = busyNow();
   if (c == CpldCommand::Status) {
     ++statusReads;
     const uint32_t w = statusWord();
     for (int i = 0; i < 4; ++i) read[i] = static_cast<uint8_t>(w >> (8 * (3 - i)));
     random.maybeFlip(read, 4);
-    if (busyLeft > 0) --busyLeft;
+    // The polls count once the time has passed.
+    if (busyLeft > 0 && !(erasing_ && now - eraseStart_ < eraseMs)) --busyLeft;
   } else if (c == CpldCommand::Close) {
     // Closing is always taken (an interface that is not open stays closed).
     enabled = false;
@@ -169,6 +186,8 @@ bool MachXO2::command(const I2cRequest &request, const uint8_t *bytes, size_t le
         ++erases;
         cfgPagesProgrammed = ufmPagesProgrammed = 0;
         busyLeft = erasePolls;
+        erasing_ = eraseMs > 0;
+        eraseStart_ = now;
         break;
       case CpldCommand::ResetCfg:
         cfgAddress = 0;
@@ -178,7 +197,11 @@ bool MachXO2::command(const I2cRequest &request, const uint8_t *bytes, size_t le
         break;
       case CpldCommand::CfgPage:
       case CpldCommand::UfmPage:
-        if (programPage(c == CpldCommand::CfgPage, bytes + 4)) busyLeft = pagePolls;
+        if (programPage(c == CpldCommand::CfgPage, bytes + 4)) {
+          busyLeft = pagePolls;
+          paging_ = pageMs > 0;
+          pageStart_ = now;
+        }
         break;
       case CpldCommand::Done:
         done = true;

@@ -73,11 +73,33 @@ class SleepRecordingPlatform : public tal::os::FakePlatform {
       throw std::runtime_error("thrown at a sleep");
     }
     preciseAtSleep.push_back(preciseDepth > 0);
+    if (ms == dropSleepsOf) {  // a wait left out: recorded, but no time passes
+      sleeps.push_back(ms);
+      return;
+    }
     FakePlatform::sleepMs(ms);
   }
   std::vector<bool> preciseAtSleep;
   int throwAtSleep = -1;
+  uint32_t dropSleepsOf = 0;  // sleeps of this length let no time pass (0: none)
 };
+
+// The devices' own times, which the procedures' waits must cover: the processor's lock settles
+// in 2000 ms, the loader stores block 1 in 1000 ms, the CPLD erases in 5000 ms and programs a page
+// in 1 ms (all on the fake clock, which only the procedures' sleeps advance).
+constexpr uint32_t kAccessSettleMs = 2000, kBlockPauseMs = 1000, kEraseMs = 5000, kPageMs = 1;
+
+inline std::shared_ptr<sim::VlteLoader> timedLoader() {
+  auto l = std::make_shared<sim::VlteLoader>();
+  l->blockPauseMs = kBlockPauseMs;
+  return l;
+}
+inline sim::MachXO2 timedCpld() {
+  sim::MachXO2 c;
+  c.eraseMs = kEraseMs;
+  c.pageMs = kPageMs;
+  return c;
+}
 
 class FlashFixture : public ::testing::Test {
  public:
@@ -88,11 +110,12 @@ class FlashFixture : public ::testing::Test {
     tal::os::ScratchDir::write(logPath(), "");
     fake.channel = &channel;
     card = std::make_shared<sim::SwitchCard>(kSegment, "Orvo Varibay 6 HDD Switch Card", 1, 5);
-    loader = std::make_shared<sim::VlteLoader>();
+    machine.accessSettleMs = kAccessSettleMs;
+    loader = timedLoader();
     card->loader = loader;
     for (int b = 0; b < 3; ++b) {
       auto bp = card->addBackplane("Orvo Varibay 6 HDD Backplane", 2, 4);
-      cplds.push_back(std::make_shared<sim::MachXO2>());
+      cplds.push_back(std::make_shared<sim::MachXO2>(timedCpld()));
       cplds.back()->erasePolls = 2;
       bp->cpld = cplds.back();
     }

@@ -20,9 +20,9 @@ TEST_F(Soak, RandomFaultsNeverEndInAFalseSuccess) {
   for (uint64_t seed = 1; seed <= 40; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     freshRun();
-    loader = std::make_shared<sim::VlteLoader>();
+    loader = timedLoader();
     card->loader = loader;
-    *cplds[0] = sim::MachXO2();
+    *cplds[0] = timedCpld();
     for (sim::RandomFaults *r : {&loader->random, &cplds[0]->random}) {
       r->enabled = true;
       r->writeFail = 0.004;
@@ -96,9 +96,9 @@ TEST_F(Soak, HeaderOnlyAnswersNeverEndInAFalseSuccess) {
   };
   auto fresh = [&] {
     freshRun();
-    loader = std::make_shared<sim::VlteLoader>();
+    loader = timedLoader();
     card->loader = loader;
-    *cplds[0] = sim::MachXO2();
+    *cplds[0] = timedCpld();
     machine.requests = 0;
   };
   for (const Target &target : targets) {

@@ -97,7 +97,7 @@ TEST_F(VeltoE, FullLastBlockAndEmptyPayloadSendAMarkerBlock) {
   EXPECT_EQ(loader->image(), p);
 
   machine.transactions.clear();
-  loader = std::make_shared<sim::VlteLoader>();
+  loader = timedLoader();
   loader->faults.firstAnswer = 0x15;  // NAK: ready as well
   card->loader = loader;
   ASSERT_EQ(flash({}), 0);
@@ -225,7 +225,7 @@ TEST_F(VeltoE, FailureTable) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     freshRun();
-    loader = std::make_shared<sim::VlteLoader>();
+    loader = timedLoader();
     card->loader = loader;
     row.setup(*this);
     EXPECT_EQ(flash(makePayload(600)), row.result);
@@ -262,19 +262,15 @@ TEST_F(VeltoE, ReleaseOrderOnEveryPath) {
        [](VeltoE &t) { t.loader->faults.answerAtBlock = 1; },
        -1,
        {"query", "lock", "query", "hs0", "query", "unlock", "query"}},
-      {"exception inside the lock",
-       [](VeltoE &) {},
-       0,
-       {"query", "lock", "query", "unlock", "query"}},
-      {"exception after block 1",
-       [](VeltoE &) {},
-       1,
-       {"query", "lock", "query", "hs0", "query", "unlock", "query"}},
+      // On an exception the unlock goes out without a query first: a lock whose wait was cut
+      // short may not show yet.
+      {"exception inside the lock", [](VeltoE &) {}, 0, {"query", "lock", "unlock"}},
+      {"exception after block 1", [](VeltoE &) {}, 1, {"query", "lock", "query", "hs0", "unlock"}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     freshRun();
-    loader = std::make_shared<sim::VlteLoader>();
+    loader = timedLoader();
     card->loader = loader;
     c.setup(*this);
     fake.throwAtSleep = c.throwAtSleep;
@@ -284,6 +280,7 @@ TEST_F(VeltoE, ReleaseOrderOnEveryPath) {
       flash(makePayload(600));
     }
     EXPECT_EQ(boardRecord(), c.record);
+    fake.nowMs += kAccessSettleMs;  // an unlock sent on the way out has taken effect
     EXPECT_FALSE(anyLocked());
     EXPECT_EQ(fake.preciseDepth, 0);
   }

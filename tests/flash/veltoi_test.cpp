@@ -198,7 +198,7 @@ TEST_F(VeltoI, FailureTable) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     freshRun();
-    for (auto &c : cplds) *c = sim::MachXO2();
+    for (auto &c : cplds) *c = timedCpld();
     cplds[0]->erasePolls = 2;
     card->controller->takeFails = false;
     card->selector->selectFails = false;
@@ -270,20 +270,22 @@ TEST_F(VeltoI, ReleaseOrderOnEveryPath) {
       {"unlock fails: releases with the locked tag",
        [](VeltoI &t) { t.machine.faults.unlockIgnored = -1; }, -1, false,
        join(taken, {"query", "unlock", "query", "port0*", "hs0*"})},
+      // On an exception the unlock goes out without a query first: a lock whose wait was cut
+      // short may not show yet.
       {"exception inside the lock",
        [](VeltoI &) {},
        0,
        true,
-       {"hs1", "port1", "query", "lock", "query", "unlock", "query", "port0", "hs0"}},
+       {"hs1", "port1", "query", "lock", "unlock", "port0", "hs0"}},
       {"exception at the erase pause", [](VeltoI &) {}, 1, true,
-       join(join(taken, {"hs0*"}), unlocked)},
+       join(taken, {"hs0*", "unlock", "port0", "hs0"})},
       {"exception at a page pause", [](VeltoI &) {}, 900, true,
-       join(join(taken, {"hs0*"}), unlocked)},
+       join(taken, {"hs0*", "unlock", "port0", "hs0"})},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     freshRun();
-    for (auto &cpld : cplds) *cpld = sim::MachXO2();
+    for (auto &cpld : cplds) *cpld = timedCpld();
     card->controller->takeFails = false;
     card->selector->selectFails = false;
     c.setup(*this);
@@ -294,6 +296,7 @@ TEST_F(VeltoI, ReleaseOrderOnEveryPath) {
       flash(makePayload(1000));
     }
     EXPECT_EQ(boardRecord(), c.record);
+    fake.nowMs += kAccessSettleMs;  // an unlock sent on the way out has taken effect
     card->controller->takeFails = false;
     card->selector->selectFails = false;
     if (std::string(c.name).find("unlock fails") == std::string::npos) expectReleased();
@@ -311,7 +314,7 @@ TEST_F(VeltoI, BusyPollLimitAndFailedUnlock) {
 
   // A failed unlock keeps the result, and the releases carry the locked tag.
   freshRun();
-  *cplds[0] = sim::MachXO2();
+  *cplds[0] = timedCpld();
   machine.faults.unlockIgnored = -1;
   EXPECT_EQ(flash(makePayload(16)), 0);
   expectInOrder({"\nFlashing done.\n", "unlockDeviceAccess: failed: -1\n"});

@@ -57,6 +57,10 @@ class VlteLoader : public I2cDevice {
 
   LoaderFaults faults;
   RandomFaults random;
+  // Time, from the platform clock: after block 1 (and any block that starts at a multiple of
+  // 65,536 bytes) the loader writes what it received and answers no query for this long; a query
+  // sooner is not acknowledged and recorded as a violation. 0: it answers at once.
+  uint32_t blockPauseMs = 0;
 
   // --- what happened ---
   bool unlocked = false;   // the right unlock code was written
@@ -95,6 +99,8 @@ class VlteLoader : public I2cDevice {
   int pendingAnswer_ = -1;    // the answer to the block just completed
   bool repeatArmed_ = false;  // the next repeat query answers faults.repeatAnswer
   bool firstQueryDone_ = false;
+  bool pausing_ = false;  // a block pause started at pauseStart_ for blockPauseMs
+  uint64_t pauseStart_ = 0;
   uint8_t block_[261];
   size_t fill_ = 0;
   std::vector<uint8_t> received_;

@@ -113,6 +113,9 @@ class Machine {
   Faults faults;
   // Each delivered response first waits this long (through the platform's sleep).
   uint32_t latencyMs = 0;
+  // A lock or unlock command takes effect this long after it is received (platform clock): until
+  // then queries, and the devices, see the state before it. 0: at once.
+  uint32_t accessSettleMs = 0;
   // A generated SMBIOS table for the boards (raw 'RSMB' form), when a board model makes one.
   std::vector<uint8_t> smbios;
   // The drive-bay boards buildBoards made (sim/board.h), in the order of "segments".
@@ -140,6 +143,10 @@ class Machine {
   uint32_t i2cTransaction(const uint8_t *request, size_t length, uint8_t *response);
 
   std::set<std::pair<uint8_t, uint8_t>> locks_;
+  // Lock changes not yet in effect: the state they set and the clock at which they take effect.
+  std::map<std::pair<uint8_t, uint8_t>, std::pair<bool, uint64_t>> settling_;
+  void requestLock(uint8_t engine, uint8_t address, bool locked);
+  void settle();  // the changes whose time has come take effect
 };
 
 }  // namespace sim

@@ -66,6 +66,11 @@ class MachXO2 : public I2cDevice {
   std::vector<CpldFault> faults;
   int erasePolls = 3;  // status reads that answer busy after an erase
   int pagePolls = 1;   // ... after a page
+  // Time, from the platform clock. An erase keeps the part busy for eraseMs (and its status
+  // reads). A page program takes pageMs: a command other than a status read or the close sooner
+  // than that after a page is not acknowledged and recorded as a violation. 0: no time.
+  uint32_t eraseMs = 0;
+  uint32_t pageMs = 0;
   // Random faults: failed writes and reads, flips only on status words in
   // transit (the page commands carry no check of their own).
   RandomFaults random;
@@ -92,6 +97,9 @@ class MachXO2 : public I2cDevice {
 
  private:
   bool command(const I2cRequest &request, const uint8_t *bytes, size_t length, uint8_t *read);
+  bool busyNow() const;
+  uint64_t eraseStart_ = 0, pageStart_ = 0;
+  bool erasing_ = false, paging_ = false;
   bool programPage(bool cfgRegion, const uint8_t *data);
   void violation(const std::string &what);
   uint32_t statusWord() const;
