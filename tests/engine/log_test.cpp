@@ -1,5 +1,7 @@
 // The engine log function: which destinations each flag combination reaches, time stamps, the
 // report file, the open-failure notices and texts that must pass through unchanged.
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 
@@ -124,10 +126,24 @@ TEST_F(LogTest, ReportFileNameLimit) {
   EXPECT_EQ(getReportFile(), "");
 }
 
-TEST_F(LogTest, TimeStampFormat) {
-  const std::string t = timeStamp();
+TEST_F(LogTest, TimeStampIsTheLocalTimeNow) {
+  auto localText = [] {
+    std::time_t now = std::time(nullptr);
+    char text[100];
+    return std::string(text,
+                       std::strftime(text, sizeof text, "%d %b %Y - %X", std::localtime(&now)));
+  };
+  const std::string before = localText();
+  const char *stamp = timeStamp();
+  const std::string t = stamp;
+  const std::string after = localText();
+  EXPECT_TRUE(t == before || t == after) << t << " between " << before << " and " << after;
   EXPECT_TRUE(std::regex_match(t, std::regex(R"(\d{2} \w{3} \d{4} - \d{2}:\d{2}:\d{2})"))) << t;
-  EXPECT_EQ(timeStamp(), timeStamp());  // the same static buffer each time
+  // One static buffer, overwritten by each call: the text read through the first pointer is the
+  // latest call's.
+  std::strcpy(const_cast<char *>(stamp), "overwritten");
+  EXPECT_EQ(timeStamp(), stamp);
+  EXPECT_NE(std::string(stamp), "overwritten");
 }
 
 }  // namespace

@@ -60,6 +60,32 @@ TEST_F(FwFile, HeaderFieldsAndCheck) {
   EXPECT_EQ(t3->parseFwFile().strIsp, "EP");
 }
 
+TEST_F(FwFile, TheIspTextMustBeTheChipsExactly) {
+  // An image made for another part of the family, or a text that only resembles the chip's, is
+  // refused: the ISP text is compared byte for byte, letter case included.
+  struct Row {
+    const char *isp;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"LCMXO2-4000HC-4MG132C", true},
+      {"lcmxo2-4000hc-4mg132c", false},
+      {"LCMXO2-4000HC-4MG132c", false},
+      {"LCMXO2-4000HC-4MG132", false},
+      {"LCMXO2-7000HC-4MG132C", false},
+      {" LCMXO2-4000HC-4MG132C", false},
+      {"", false},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.isp);
+    uint8_t h[fwimg::kHeaderSize];
+    fwimg::encodeHeader(h, 1, 2, 1, 5, 2, row.isp);
+    std::string img(reinterpret_cast<char *>(h), sizeof h);
+    auto task = createFlashTask(2, kSegment, kCpldAddr, writeImage("isp.bin", img + "payload"), 0);
+    EXPECT_EQ(checkFwHeader(task->parseFwFile(), 2), row.accepted);
+  }
+}
+
 // Files without a usable header are refused with the header lines and touch no
 // device.
 TEST_F(FwFile, DamagedFilesAreRefusedBeforeAnyDeviceAccess) {
