@@ -1,12 +1,17 @@
-// Fuzz target: parse an arbitrary path and evaluate it over a small fixed document with the
-// three query operations and a recording collector, checking that they agree with each other.
+// Fuzz target: parse an arbitrary path and evaluate it with the three query operations and a
+// recording collector, checking that they agree with each other and that every node found
+// matches the path step by step (its chain of ancestors from the root node, each step's test and
+// predicate). Input: the path, and optionally a zero byte followed by a document to query
+// (loaded with trimming when the byte after the zero is odd); otherwise a small fixed document.
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,16 +64,50 @@ C_XML *Document() {
   return doc;
 }
 
+// The fuzzer's own document, loaded from a file of this process.
+C_XML *OwnDocument(const char *bytes, size_t size) {
+  static const std::string path = (std::filesystem::temp_directory_path() /
+                                   ("tal_fuzz_xpath_doc_" + std::to_string(getpid()) + ".xml"))
+                                      .string();
+  FILE *file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) __builtin_trap();
+  if (size > 1) std::fwrite(bytes + 1, 1, size - 1, file);
+  std::fclose(file);
+  auto *doc = new C_XML;
+  doc->SetTrimWhitespace(size > 0 && (bytes[0] & 1));
+  doc->Load(path);  // a document that fails to load is queried as far as it was built
+  return doc;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  C_XML &doc = *Document();
-  const std::string path(reinterpret_cast<const char *>(data), size);
+  const char *text = reinterpret_cast<const char *>(data);
+  const void *zero = std::memchr(data, 0, size);
+  const size_t pathLength =
+      zero ? static_cast<size_t>(static_cast<const uint8_t *>(zero) - data) : size;
+  std::unique_ptr<C_XML> own;
+  if (zero) own.reset(OwnDocument(text + pathLength + 1, size - pathLength - 1));
+  C_XML &doc = own ? *own : *Document();
+  const std::string path(text, pathLength);
 
   C_XPath xpath;
   if (!xpath.Parse(path) || xpath.Steps().empty()) __builtin_trap();
   Recorder all;
   if (!xpath.Evaluate(doc, all)) __builtin_trap();  // the recorder never stops the walk
+
+  // Each node found answers the path: its chain from the root node has one node per step, and
+  // each node passes its step's test and predicate.
+  for (C_XMLNode *node : all.nodes) {
+    std::vector<C_XMLNode *> chain;
+    for (C_XMLNode *n = node; n != nullptr; n = n->parent) chain.insert(chain.begin(), n);
+    if (chain.front() != &doc.Root() || chain.size() != xpath.Steps().size()) __builtin_trap();
+    for (size_t i = 0; i < chain.size(); ++i) {
+      C_XPath::C_Match &step = *xpath.Steps()[i];
+      if (!step.Match(doc, chain[i])) __builtin_trap();
+      if (step.predicate && !step.predicate->Match(doc, chain[i])) __builtin_trap();
+    }
+  }
 
   C_XMLNode *first = doc.FindNode(path);
   if (first != (all.nodes.empty() ? nullptr : all.nodes.front())) __builtin_trap();
