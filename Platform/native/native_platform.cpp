@@ -8,6 +8,7 @@
 #include <link.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -539,10 +540,19 @@ uint64_t NativePlatform::monotonicMs() {
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-// nanosleep already sleeps what it is asked; only the nesting is kept.
-void NativePlatform::beginPreciseSleeps() { ++preciseDepth_; }
+// The thread's timer slack (by default 50 us, by which the kernel may defer a wake-up to merge it
+// with others) is set to its minimum while precise sleeps are on, and restored after.
+void NativePlatform::beginPreciseSleeps() {
+  if (preciseDepth_++ > 0) return;
+  const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+  savedTimerSlack_ = slack > 0 ? slack : 0;
+  if (savedTimerSlack_ > 0) prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+}
 void NativePlatform::endPreciseSleeps() {
-  if (preciseDepth_ > 0) --preciseDepth_;
+  if (preciseDepth_ == 0 || --preciseDepth_ > 0) return;
+  if (savedTimerSlack_ > 0) {
+    prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(savedTimerSlack_), 0, 0, 0);
+  }
 }
 
 // --- console: a Linux program's standard streams are its terminal already ---

@@ -74,6 +74,7 @@ class NativePlatform : public Platform {
  private:
   std::unique_ptr<NativeChannelLibrary> channel_;
   int preciseDepth_ = 0;
+  int savedTimerSlack_ = 0;  // nanoseconds, while precise sleeps are on
 };
 
 }  // namespace tal::os::native

@@ -356,15 +356,37 @@ class Win32Platform : public Platform {
         GetDateFormatW(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, buffer, 128);
     return n > 0 ? std::wstring(buffer) : std::wstring();
   }
-  void sleepMs(uint32_t ms) override { Sleep(ms); }
+  // While precise sleeps are on, a sleep waits on a high-resolution waitable timer where the
+  // system has one (it wakes close to the time asked, without raising the system's tick);
+  // elsewhere Sleep runs at the 1 ms resolution that timeBeginPeriod(1) gives.
+  void sleepMs(uint32_t ms) override {
+    if (preciseDepth_ > 0 && preciseTimer_ != nullptr && ms > 0) {
+      LARGE_INTEGER due;
+      due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;  // relative, in 100 ns units
+      if (SetWaitableTimer(preciseTimer_, &due, 0, nullptr, nullptr, FALSE) &&
+          WaitForSingleObject(preciseTimer_, INFINITE) == WAIT_OBJECT_0) {
+        return;
+      }
+    }
+    Sleep(ms);
+  }
   uint64_t monotonicMs() override { return GetTickCount64(); }
-  // With the default 15.6 ms timer tick a Sleep(1) lasts a whole tick; 1 ms resolution makes
-  // the flash procedures' short pauses last what they say.
+  // With the default 15.6 ms timer tick a Sleep(1) lasts a whole tick; the flash procedures'
+  // short pauses must last what they say.
   void beginPreciseSleeps() override {
-    if (preciseDepth_++ == 0) timeBeginPeriod(1);
+    if (preciseDepth_++ > 0) return;
+    preciseTimer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer,
+                                           TIMER_MODIFY_STATE | SYNCHRONIZE);
+    if (preciseTimer_ == nullptr) {
+      periodRaised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+    }
   }
   void endPreciseSleeps() override {
-    if (preciseDepth_ > 0 && --preciseDepth_ == 0) timeEndPeriod(1);
+    if (preciseDepth_ == 0 || --preciseDepth_ > 0) return;
+    if (preciseTimer_ != nullptr) CloseHandle(preciseTimer_);
+    preciseTimer_ = nullptr;
+    if (periodRaised_) timeEndPeriod(1);
+    periodRaised_ = false;
   }
 
   // --- console ---
@@ -530,8 +552,13 @@ class Win32Platform : public Platform {
   ChannelLibrary &channelLibrary() override { return channel_; }
 
  private:
+  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION (Windows 10 1803 and later; refused elsewhere).
+  static constexpr DWORD kHighResolutionTimer = 0x00000002;
+
   Win32ChannelLibrary channel_;
   int preciseDepth_ = 0;
+  HANDLE preciseTimer_ = nullptr;
+  bool periodRaised_ = false;
 };
 
 }  // namespace
