@@ -143,13 +143,34 @@ int32_t FlashComponent::Install(uint32_t a, void *b, wchar_t *resultText, uint32
 
 namespace tal::plugin {
 
+namespace {
+
+// Whether the component's Initialize has run (once per attach).
+bool g_initialized = false;
+
+}  // namespace
+
+void EnsureInitialized() {
+  if (g_initialized || !g_component) return;
+  g_initialized = true;
+  try {
+    g_component->Initialize();  // its result is not used
+  } catch (const std::exception &e) {
+    LogCaught("initialisation", &e);
+  } catch (...) {
+    LogCaught("initialisation", nullptr);
+  }
+}
+
 int32_t ExportGetInterfaceVersion(uint32_t *version) {
+  EnsureInitialized();
   if (!version) return 0;
   *version = kInterfaceVersion;
   return 1;
 }
 
 int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang) {
+  EnsureInitialized();
   if (!buffer || !g_component) return 0;
   try {
     g_component->AttachEngineLog();
@@ -174,6 +195,7 @@ int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wcha
 }
 
 int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang) {
+  EnsureInitialized();
   // Without a result-text buffer the outcome could not be reported: nothing is flashed.
   if (!resultText || !g_component) return 0;
   try {
@@ -212,9 +234,11 @@ void LogCaught(const char *where, const std::exception *caught) {
 void ProcessAttach(void *module) {
   if (g_component) return;
   g_moduleHandle = module;
+  // Only what is safe under the loader lock: no library is loaded and nothing calls into the
+  // setup library here. The component initialises on the first call of an export.
+  g_initialized = false;
   try {
     g_component = new FlashComponent(module);
-    g_component->Initialize();  // its result is not used
   } catch (const std::exception &e) {
     LogCaught("process attach", &e);
   } catch (...) {
@@ -233,6 +257,7 @@ void ProcessDetach(bool processExit) {
   }
   delete g_component;
   g_component = nullptr;
+  g_initialized = false;
   setEngineLog(nullptr);
 }
 

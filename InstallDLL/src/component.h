@@ -62,8 +62,12 @@ int32_t ExportGetInterfaceVersion(uint32_t *version);
 int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang);
 int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang);
 
-// Process attach: stores the module handle, creates and initialises the component.
+// Process attach: stores the module handle and creates the component, nothing more (it runs
+// under the loader lock, where loading libraries or calling the setup library may deadlock).
 void ProcessAttach(void *module);
+// The component's Initialize, once per attach, on the first call of any export before that
+// call's own work.
+void EnsureInitialized();
 // Process detach. On an unload of the library (FreeLibrary, dlclose): cleans up the engine
 // (closing the channel) and destroys the component. At process exit (processExit): nothing,
 // since it would call into other libraries, which may be gone, from inside the loader lock; the

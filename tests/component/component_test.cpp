@@ -144,10 +144,16 @@ TEST_F(PluginTest, AttachCreatesTheComponentAndDetachDestroysIt) {
   Attach({L"talhost.exe", L"/verbose_log"});
   EXPECT_EQ(g_moduleHandle, reinterpret_cast<void *>(0x1000));
   EXPECT_EQ(g_component->Module(), reinterpret_cast<void *>(0x1000));
-  EXPECT_NE(Verbose().find("Checking for install.xml... Not found.\r\n"), std::string::npos);
+  // Attach runs under the loader lock: it only creates the component. The first export call,
+  // before its own work, initialises it (log opened, package files read), once.
+  EXPECT_EQ(Verbose().find("Checking for install.xml"), std::string::npos);
   EXPECT_EQ(getEngineLog(), nullptr);  // the engine gets the log with the first property query
   uint32_t version = 0;
   EXPECT_EQ(plugin::ExportGetInterfaceVersion(&version), 1);
+  EXPECT_NE(Verbose().find("Checking for install.xml... Not found.\r\n"), std::string::npos);
+  EXPECT_EQ(plugin::ExportGetInterfaceVersion(&version), 1);
+  const std::string verbose = Verbose();
+  EXPECT_EQ(verbose.find("Checking for install.xml"), verbose.rfind("Checking for install.xml"));
   EXPECT_EQ(version, 100u);
   EXPECT_EQ(plugin::ExportGetInterfaceVersion(nullptr), 0);
 
