@@ -330,59 +330,37 @@ int32_t CInf::GetServiceStartType(const wchar_t *section, uint32_t *out) {
 // --- directories ---
 
 int32_t CInf::GetDirIdPath(int32_t dirid, CStr *out) {
+  // The directory ids the framework knows: an environment variable and a folder below it.
+  static const struct {
+    int32_t id;
+    const wchar_t *variable;
+    const wchar_t *suffix;
+  } kDirIds[] = {
+      {10, L"%SystemRoot%", L""},
+      {11, L"%SystemRoot%", L"\\system32"},
+      {12, L"%SystemRoot%", L"\\system32\\drivers"},
+      {17, L"%SystemRoot%", L"\\inf"},
+      {18, L"%SystemRoot%", L"\\help"},
+      {20, L"%SystemRoot%", L"\\fonts"},
+      {24, L"%SystemDrive%", L""},
+      {50, L"%SystemRoot%", L"\\system"},
+      {16406, L"%ALLUSERSPROFILE%", L""},
+      {16407, L"%ALLUSERSPROFILE%", L"\\Start Menu\\Programs"},
+      {16408, L"%ALLUSERSPROFILE%", L"\\Start Menu\\Programs\\Startup"},
+      {16409, L"%ALLUSERSPROFILE%", L"\\Desktop"},
+      {16415, L"%ALLUSERSPROFILE%", L"\\Favorites"},
+      {16419, L"%ALLUSERSPROFILE%", L"\\Application Data"},
+      {16422, L"%ProgramFiles%", L""},
+      {16427, L"%ProgramFiles%", L"\\Common"},
+  };
   const wchar_t *variable = nullptr;
   const wchar_t *suffix = L"";
-  switch (dirid) {
-    case 10:
-      variable = L"%SystemRoot%";
+  for (const auto &entry : kDirIds) {
+    if (entry.id == dirid) {
+      variable = entry.variable;
+      suffix = entry.suffix;
       break;
-    case 11:
-      variable = L"%SystemRoot%", suffix = L"\\system32";
-      break;
-    case 12:
-      variable = L"%SystemRoot%", suffix = L"\\system32\\drivers";
-      break;
-    case 17:
-      variable = L"%SystemRoot%", suffix = L"\\inf";
-      break;
-    case 18:
-      variable = L"%SystemRoot%", suffix = L"\\help";
-      break;
-    case 20:
-      variable = L"%SystemRoot%", suffix = L"\\fonts";
-      break;
-    case 24:
-      variable = L"%SystemDrive%";
-      break;
-    case 50:
-      variable = L"%SystemRoot%", suffix = L"\\system";
-      break;
-    case 16406:
-      variable = L"%ALLUSERSPROFILE%";
-      break;
-    case 16407:
-      variable = L"%ALLUSERSPROFILE%", suffix = L"\\Start Menu\\Programs";
-      break;
-    case 16408:
-      variable = L"%ALLUSERSPROFILE%", suffix = L"\\Start Menu\\Programs\\Startup";
-      break;
-    case 16409:
-      variable = L"%ALLUSERSPROFILE%", suffix = L"\\Desktop";
-      break;
-    case 16415:
-      variable = L"%ALLUSERSPROFILE%", suffix = L"\\Favorites";
-      break;
-    case 16419:
-      variable = L"%ALLUSERSPROFILE%", suffix = L"\\Application Data";
-      break;
-    case 16422:
-      variable = L"%ProgramFiles%";
-      break;
-    case 16427:
-      variable = L"%ProgramFiles%", suffix = L"\\Common";
-      break;
-    default:
-      break;
+    }
   }
   if (!variable) {
     if (out) out->Empty();
