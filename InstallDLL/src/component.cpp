@@ -10,8 +10,6 @@
 
 using tal::os::sys;
 
-FlashComponent *g_component = nullptr;
-
 namespace {
 
 const wchar_t kSource[] = L"component";
@@ -141,124 +139,54 @@ int32_t FlashComponent::Install(uint32_t a, void *b, wchar_t *resultText, uint32
   return result;
 }
 
-namespace tal::plugin {
-
 namespace {
 
-// Whether the component's Initialize has run (once per attach).
-bool g_initialized = false;
+// The flash plug-in's part in the boundary: the flash component, the engine's state over the
+// base status record, the engine log, and the engine's cleanup at unload.
+class FlashBinding final : public tal::plugin::Binding {
+ public:
+  CBaseComponent *Create(void *module) override { return new FlashComponent(module); }
 
-}  // namespace
-
-void EnsureInitialized() {
-  if (g_initialized || !g_component) return;
-  g_initialized = true;
-  try {
-    g_component->Initialize();  // its result is not used
-  } catch (const std::exception &e) {
-    LogCaught("initialisation", &e);
-  } catch (...) {
-    LogCaught("initialisation", nullptr);
-  }
-}
-
-int32_t ExportGetInterfaceVersion(uint32_t *version) {
-  EnsureInitialized();
-  if (!version) return 0;
-  *version = kInterfaceVersion;
-  return 1;
-}
-
-int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang) {
-  EnsureInitialized();
-  if (!buffer || !g_component) return 0;
-  try {
-    g_component->AttachEngineLog();
-    int32_t answered = g_component->GetProperty(type, buffer, size, lang);
+  int32_t GetProperty(CBaseComponent &base, uint32_t type, void *buffer, uint32_t size,
+                      const wchar_t *lang) override {
+    auto &component = static_cast<FlashComponent &>(base);
+    component.AttachEngineLog();
+    int32_t answered = component.GetProperty(type, buffer, size, lang);
     // Property 9 may have replaced the log: the engine must not keep the one just deleted.
-    g_component->AttachEngineLog();
+    component.AttachEngineLog();
     if (type == 5) {
       // Only a record the base dispatch filled gets the engine's state; a refused buffer does
       // not run the engine, so a later query with room still discovers the devices.
       if (!answered) return 0;
-      SetInstallationStatus(buffer, g_component->GetInstallationState());
+      SetInstallationStatus(buffer, component.GetInstallationState());
       return 1;
     }
     if (type == 3) return 1;
     return answered ? 1 : 0;
-  } catch (const std::exception &e) {
-    LogCaught("GetProperty", &e);
-  } catch (...) {
-    LogCaught("GetProperty", nullptr);
   }
-  return 0;
-}
 
-int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang) {
-  EnsureInitialized();
-  // Without a result-text buffer the outcome could not be reported: nothing is flashed.
-  if (!resultText || !g_component) return 0;
-  try {
-    return g_component->Install(a, b, resultText, d, lang);
-  } catch (const std::exception &e) {
-    LogCaught("Install", &e);
-  } catch (...) {
-    LogCaught("Install", nullptr);
-  }
-  return 0;
-}
-
-void LogCaught(const char *where, const std::exception *caught) {
-  const char *what = "an exception of unknown type";
-  try {
-    if (caught && caught->what()) what = caught->what();
-  } catch (...) {
-  }
-  // Each destination on its own: one that fails (the allocation that threw may fail again) does
-  // not keep the line from the other.
-  try {
-    logMessage(LOG_VERBOSE, "%s: caught %s; returning failure\n", where, what);
-  } catch (...) {
-  }
-  try {
-    CCmpLog *log = g_component ? g_component->GetLog() : nullptr;
-    if (log) {
-      const std::wstring wideWhere = sys().fromAnsi(where), wideWhat = sys().fromAnsi(what);
-      log->Write(LT_BOTH, LS_ERROR, FC_HERE, L"%ls: caught %ls; returning failure\r\n",
-                 wideWhere.c_str(), wideWhat.c_str());
+  void Unload() override {
+    // The engine must not keep the log of the component about to be destroyed, even when its
+    // cleanup fails.
+    try {
+      cleanupEngine();
+    } catch (...) {
+      setEngineLog(nullptr);
+      throw;
     }
-  } catch (...) {
+    setEngineLog(nullptr);
   }
+
+  void LogCaught(const char *where, const char *what) override {
+    logMessage(LOG_VERBOSE, "%s: caught %s; returning failure\n", where, what);
+  }
+};
+
+}  // namespace
+
+tal::plugin::Binding &tal::plugin::PluginBinding() {
+  static FlashBinding binding;
+  return binding;
 }
 
-void ProcessAttach(void *module) {
-  if (g_component) return;
-  g_moduleHandle = module;
-  // Only what is safe under the loader lock: no library is loaded and nothing calls into the
-  // setup library here. The component initialises on the first call of an export.
-  g_initialized = false;
-  try {
-    g_component = new FlashComponent(module);
-  } catch (const std::exception &e) {
-    LogCaught("process attach", &e);
-  } catch (...) {
-    LogCaught("process attach", nullptr);
-  }
-}
-
-void ProcessDetach(bool processExit) {
-  if (processExit) return;
-  try {
-    cleanupEngine();
-  } catch (const std::exception &e) {
-    LogCaught("process detach", &e);
-  } catch (...) {
-    LogCaught("process detach", nullptr);
-  }
-  delete g_component;
-  g_component = nullptr;
-  g_initialized = false;
-  setEngineLog(nullptr);
-}
-
-}  // namespace tal::plugin
+FlashComponent *TheComponent() { return static_cast<FlashComponent *>(tal::plugin::Component()); }

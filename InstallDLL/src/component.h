@@ -1,16 +1,13 @@
 // FlashComponent: the plug-in's one component. A CBaseComponent whose installation-state value,
 // property-3 text and installation step come from the firmware flash engine; everything else the
 // host asks is answered by the base class.
-//
-// Beside it, the plug-in boundary: the one component of the process, the logic of the three
-// exports, and process attach and detach (exports.cpp holds only the exported names and the
-// library's entry point, so that tests can drive the same logic in-process).
+// The plug-in's binding (boundary.h) creates it and adds the engine around the base answers.
 #pragma once
 
 #include <cstdint>
-#include <exception>
 
 #include "basecomp.h"
+#include "boundary.h"
 
 class FlashComponent : public CBaseComponent {
  public:
@@ -36,8 +33,8 @@ class FlashComponent : public CBaseComponent {
   void *module_;
 };
 
-// The one component of the process (attach to detach).
-extern FlashComponent *g_component;
+// The one component of the process (attach to detach), or null.
+FlashComponent *TheComponent();
 
 // The property-3 once-flag (set at load; cleared when the update list has been delivered).
 bool UpdateListPending();
@@ -52,30 +49,3 @@ void DeliverUpdateList(const char *list, wchar_t *out, uint32_t size);
 int32_t InstallationStateFromEngine(int engineCode);
 const wchar_t *InstallResultText(int engineCode);
 int32_t InstallResultFromEngine(int engineCode);
-
-namespace tal::plugin {
-
-constexpr uint32_t kInterfaceVersion = 100;
-
-// The exports' behaviour. A null buffer returns 0 and touches nothing; no exception leaves them.
-int32_t ExportGetInterfaceVersion(uint32_t *version);
-int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang);
-int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang);
-
-// Process attach: stores the module handle and creates the component, nothing more (it runs
-// under the loader lock, where loading libraries or calling the setup library may deadlock).
-void ProcessAttach(void *module);
-// The component's Initialize, once per attach, on the first call of any export before that
-// call's own work.
-void EnsureInitialized();
-// Process detach. On an unload of the library (FreeLibrary, dlclose): cleans up the engine
-// (closing the channel) and destroys the component. At process exit (processExit): nothing,
-// since it would call into other libraries, which may be gone, from inside the loader lock; the
-// system reclaims the process's resources.
-void ProcessDetach(bool processExit = false);
-
-// What an export caught, written to the engine log and to the component log (when there is
-// one) before the export returns its failure result. Never throws.
-void LogCaught(const char *where, const std::exception *caught);
-
-}  // namespace tal::plugin

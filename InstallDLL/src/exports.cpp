@@ -1,11 +1,12 @@
-// The plug-in's three exports and its process entry point. The behaviour is in component.cpp.
+// A plug-in's three exports and its process entry point, compiled into each plug-in (install,
+// drvinstall). The behaviour is in boundary.cpp; the plug-in's binding names its component.
 #include <cstdint>
 
-#include "component.h"
+#include "boundary.h"
 
 #if defined(_WIN32)
 #include <windows.h>
-#define TAL_EXPORT  // exported by name through install.def
+#define TAL_EXPORT  // exported by name through the plug-in's .def file
 #else
 #include <dlfcn.h>
 #define TAL_EXPORT __attribute__((visibility("default")))
@@ -33,7 +34,7 @@ TAL_EXPORT int32_t Install(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
 // A non-null reserved argument at detach means the process is ending (not a FreeLibrary): then
 // the handler calls into no other library.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) tal::plugin::ProcessAttach(instance);
+  if (reason == DLL_PROCESS_ATTACH) tal::plugin::ProcessAttach(instance, tal::plugin::PluginBinding());
   if (reason == DLL_PROCESS_DETACH) tal::plugin::ProcessDetach(reserved != nullptr);
   return TRUE;  // thread attach and detach: nothing
 }
@@ -51,7 +52,7 @@ __attribute__((constructor)) void OnLibraryLoad() {
   Dl_info info{};
   void *base = nullptr;
   if (dladdr(reinterpret_cast<void *>(&OnLibraryLoad), &info)) base = info.dli_fbase;
-  tal::plugin::ProcessAttach(base);
+  tal::plugin::ProcessAttach(base, tal::plugin::PluginBinding());
 }
 
 __attribute__((destructor)) void OnLibraryUnload() { tal::plugin::ProcessDetach(); }

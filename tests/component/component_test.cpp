@@ -134,16 +134,16 @@ class PluginTest : public ::testing::Test {
   }
   void Attach(std::vector<std::wstring> args) {
     fake.args = std::move(args);
-    plugin::ProcessAttach(reinterpret_cast<void *>(0x1000));
-    ASSERT_NE(g_component, nullptr);
+    plugin::ProcessAttach(reinterpret_cast<void *>(0x1000), plugin::PluginBinding());
+    ASSERT_NE(TheComponent(), nullptr);
   }
-  std::string Verbose() { return ReadLog(*g_component->GetLog(), 1); }
+  std::string Verbose() { return ReadLog(*TheComponent()->GetLog(), 1); }
 };
 
 TEST_F(PluginTest, AttachCreatesTheComponentAndDetachDestroysIt) {
   Attach({L"talhost.exe", L"/verbose_log"});
   EXPECT_EQ(g_moduleHandle, reinterpret_cast<void *>(0x1000));
-  EXPECT_EQ(g_component->Module(), reinterpret_cast<void *>(0x1000));
+  EXPECT_EQ(TheComponent()->Module(), reinterpret_cast<void *>(0x1000));
   // Attach runs under the loader lock: it only creates the component. The first export call,
   // before its own work, initialises it (log opened, package files read), once.
   EXPECT_EQ(Verbose().find("Checking for install.xml"), std::string::npos);
@@ -159,9 +159,9 @@ TEST_F(PluginTest, AttachCreatesTheComponentAndDetachDestroysIt) {
 
   int32_t word = -1;
   EXPECT_EQ(plugin::ExportGetProperty(7, &word, 2, L"en"), 1);
-  EXPECT_EQ(getEngineLog(), g_component->GetLog());
+  EXPECT_EQ(getEngineLog(), TheComponent()->GetLog());
   plugin::ProcessDetach();
-  EXPECT_EQ(g_component, nullptr);
+  EXPECT_EQ(TheComponent(), nullptr);
   EXPECT_EQ(getEngineLog(), nullptr);
   // The exports answer 0 without a component rather than fail.
   EXPECT_EQ(plugin::ExportGetProperty(7, &word, 2, L"en"), 0);
@@ -238,7 +238,7 @@ TEST_F(PluginTest, AnExportLogsWhatItCaughtAndAnswersFailure) {
   EXPECT_EQ(plugin::ExportInstall(1, nullptr, result, 2, L"en"), 0);
   EXPECT_EQ(std::wstring(result), L"");
   fake.throwOnStream = false;
-  const std::string main = ReadLog(*g_component->GetLog(), 0);
+  const std::string main = ReadLog(*TheComponent()->GetLog(), 0);
   for (const char *line : {"**ERROR** - GetProperty: caught no room for the line; returning "
                            "failure\r\n",
                            "**ERROR** - Install: caught no room for the line; returning "
@@ -256,16 +256,16 @@ TEST_F(PluginTest, DetachAtProcessExitCallsIntoNoOtherLibrary) {
   ASSERT_TRUE(openChannel());
   plugin::ProcessDetach(true);  // the process is ending: nothing is called, nothing destroyed
   EXPECT_EQ(channel.closeCalls, 0);
-  EXPECT_NE(g_component, nullptr);
+  EXPECT_NE(TheComponent(), nullptr);
   plugin::ProcessDetach(false);  // the library is unloaded: the channel is closed
   EXPECT_EQ(channel.closeCalls, 1);
-  EXPECT_EQ(g_component, nullptr);
+  EXPECT_EQ(TheComponent(), nullptr);
 }
 
 TEST_F(PluginTest, TheRequirementsCheckIsMetWithoutAText) {
   Attach({L"talhost.exe"});
   wchar_t reason[16] = L"keep";
-  EXPECT_EQ(g_component->CheckComponentRequirements(reason, 16, L"en"), 1);
+  EXPECT_EQ(TheComponent()->CheckComponentRequirements(reason, 16, L"en"), 1);
   EXPECT_EQ(std::wstring(reason), L"keep");
 }
 
