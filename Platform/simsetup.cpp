@@ -476,6 +476,26 @@ uint32_t SimSetupHost::addRootDevice(const std::wstring &deviceName, const std::
   return 0;
 }
 
+namespace {
+
+// A file's version resource is part of the file on Windows; here it is the "<file>.version" file
+// beside it (the native platform's version query), so it travels with the file: copied or moved
+// with it, and a stale one at the target removed.
+void carryVersion(const fs::path &from, const fs::path &to, bool move) {
+  std::error_code ec;
+  fs::path fromVersion = from, toVersion = to;
+  fromVersion += ".version";
+  toVersion += ".version";
+  fs::remove(toVersion, ec);
+  if (!fs::is_regular_file(fromVersion, ec)) return;
+  if (move)
+    fs::rename(fromVersion, toVersion, ec);
+  else
+    fs::copy_file(fromVersion, toVersion, ec);
+}
+
+}  // namespace
+
 uint32_t SimSetupHost::copyFile(const std::wstring &source, const std::wstring &target,
                                 bool failIfExists) {
   std::error_code ec;
@@ -489,6 +509,7 @@ uint32_t SimSetupHost::copyFile(const std::wstring &source, const std::wstring &
   if (fs::exists(to, ec) && !fs::remove(to, ec)) return toWinError(ec, winerr::kAccessDenied);
   fs::copy_file(from, to, ec);
   if (ec) return toWinError(ec, winerr::kPathNotFound);
+  carryVersion(from, to, false);
   record("copy", {{"source", source}, {"target", target}});
   return 0;
 }
@@ -500,6 +521,7 @@ uint32_t SimSetupHost::moveFile(const std::wstring &from, const std::wstring &to
   if (fs::exists(mapped(to), ec)) return winerr::kAlreadyExists;
   fs::rename(mapped(from), mapped(to), ec);
   if (ec) return toWinError(ec, winerr::kPathNotFound);
+  carryVersion(mapped(from), mapped(to), true);
   record("rename", {{"from", from}, {"to", to}});
   return 0;
 }
@@ -577,10 +599,115 @@ std::unique_ptr<DeviceSet> SimSetupHost::presentDevices(uint32_t &error) {
 
 int SimSetupHost::loadDriverUpdater() { return driverUpdater; }
 
+namespace {
+
+const InfLine *keyLine(const std::vector<InfLine> &lines, const wchar_t *key) {
+  for (const InfLine &l : lines)
+    if (l.hasKey && infEqualNoCase(l.key, key)) return &l;
+  return nullptr;
+}
+
+// The first of "<section>.NTamd64", "<section>.NT" and "<section>" that the INF has.
+bool decoratedSection(InfFile &inf, const std::wstring &section, std::wstring &out,
+                      std::vector<InfLine> &lines) {
+  for (const wchar_t *suffix : {L".NTamd64", L".NT", L""}) {
+    out = section + suffix;
+    if (inf.sectionLines(out, lines)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+uint32_t SimSetupHost::copySectionFiles(InfFile &inf, const std::wstring &infFolder,
+                                        const std::wstring &section) {
+  std::vector<InfLine> lines, dirs;
+  if (!inf.sectionLines(section, lines)) return 0;
+  inf.sectionLines(L"DestinationDirs", dirs);
+  const auto destination = [&](const std::wstring &list, std::wstring &folder) {
+    const InfLine *dir = keyLine(dirs, list.c_str());
+    if (!dir) dir = keyLine(dirs, L"DefaultDestDir");
+    wchar_t *end = nullptr;
+    const long id = dir && !dir->fields.empty() ? std::wcstol(dir->fields[0].c_str(), &end, 10) : 0;
+    if (!dir || !dirIdFolder(id, folder, infFolder)) return false;
+    if (dir->fields.size() >= 2 && !dir->fields[1].empty()) folder += L"\\" + dir->fields[1];
+    return true;
+  };
+  for (const InfLine &line : lines) {
+    if (!line.hasKey || !infEqualNoCase(line.key, L"CopyFiles")) continue;
+    for (const std::wstring &field : line.fields) {
+      std::vector<std::pair<std::wstring, std::wstring>> files;  // target, source
+      std::wstring folder;
+      if (!field.empty() && field[0] == L'@') {
+        files.emplace_back(field.substr(1), field.substr(1));
+        if (!destination(L"DefaultDestDir", folder)) return winerr::kPathNotFound;
+      } else {
+        std::vector<InfLine> list;
+        if (field.empty() || !inf.sectionLines(field, list)) continue;
+        if (!destination(field, folder)) return winerr::kPathNotFound;
+        for (const InfLine &l : list) {
+          if (l.fields.empty() || l.fields[0].empty()) continue;
+          files.emplace_back(l.fields[0],
+                             l.fields.size() >= 2 && !l.fields[1].empty() ? l.fields[1] : l.fields[0]);
+        }
+      }
+      // The file queue makes the destination folder as it copies.
+      std::error_code ec;
+      fs::create_directories(mapped(folder), ec);
+      for (const auto &file : files) {
+        if (uint32_t e = copyFile(infFolder + file.second, folder + L"\\" + file.first, false))
+          return e;
+      }
+    }
+  }
+  return 0;
+}
+
+uint32_t SimSetupHost::installModel(InfFile &inf, const std::wstring &infFolder,
+                                    const std::wstring &hardwareId, SimDevice &device) {
+  std::vector<InfLine> manufacturers, models, install, services;
+  if (!inf.sectionLines(L"Manufacturer", manufacturers)) return 0;
+  std::wstring section;
+  for (const InfLine &maker : manufacturers) {
+    if (maker.fields.empty()) continue;
+    std::vector<std::wstring> names{maker.fields[0]};
+    for (size_t i = 1; i < maker.fields.size(); ++i)
+      names.insert(names.begin(), maker.fields[0] + L"." + maker.fields[i]);
+    for (const std::wstring &name : names) {
+      if (!inf.sectionLines(name, models)) continue;
+      for (const InfLine &model : models) {
+        for (size_t i = 1; i < model.fields.size() && section.empty(); ++i)
+          if (infEqualNoCase(model.fields[i], hardwareId)) section = model.fields[0];
+      }
+      if (!section.empty()) break;
+    }
+    if (!section.empty()) break;
+  }
+  std::wstring decorated;
+  if (section.empty() || !decoratedSection(inf, section, decorated, install)) return 0;
+  if (const uint32_t e = copySectionFiles(inf, infFolder, decorated)) return e;
+  installFromSection(inf, decorated, kInstallRegistry, L"", infFolder, nullptr);
+  const std::wstring servicesSection = decorated + L".Services";
+  if (inf.sectionLines(servicesSection, services)) {
+    installServices(inf, servicesSection);
+    for (const InfLine &line : services) {
+      if (!line.hasKey || !infEqualNoCase(line.key, L"AddService") || line.fields.size() < 2)
+        continue;
+      if (std::wcstoul(line.fields[1].c_str(), nullptr, 0) & 0x2) device.service = line.fields[0];
+    }
+  }
+  return 0;
+}
+
 uint32_t SimSetupHost::updateDriver(const std::wstring &hardwareId, const std::wstring &infPath,
                                     bool force, bool &reboot) {
   reboot = false;
   if (!fileExists(infPath)) return winerr::kFileNotFound;
+  uint32_t openError = 0;
+  unsigned openLine = 0;
+  std::unique_ptr<InfFile> inf = openInf(infPath, openError, openLine);
+  const size_t cut = infPath.find_last_of(L"\\/");
+  const std::wstring infFolder = cut == std::wstring::npos ? L"" : infPath.substr(0, cut + 1);
   uint32_t result = winerr::kNoSuchDevInst;
   for (SimDevice &d : devices) {
     bool match = false;
@@ -588,6 +715,10 @@ uint32_t SimSetupHost::updateDriver(const std::wstring &hardwareId, const std::w
     if (!match) continue;
     if (d.updateFails) {
       result = winerr::kNoDriverSelected;
+      continue;
+    }
+    if (const uint32_t e = inf ? installModel(*inf, infFolder, hardwareId, d) : 0) {
+      result = e;
       continue;
     }
     d.inf = fileNamePart(infPath);

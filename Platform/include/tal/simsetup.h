@@ -128,6 +128,14 @@ class SimSetupHost : public SetupHost {
   uint32_t applyRegistrySection(InfFile &inf, const std::wstring &regSection, bool add,
                                 const std::wstring &relativeKey);
   std::wstring uniqueInstanceId(const std::wstring &prefix);
+  // What the system's driver update does once it has chosen the INF's driver for a device: the
+  // install section of the model naming the hardware id copies its files, writes its registry
+  // values and adds its services. 0 (also when no model of the INF names the id: the driver is
+  // taken as given) or the error of a file copy.
+  uint32_t installModel(InfFile &inf, const std::wstring &infFolder, const std::wstring &hardwareId,
+                    SimDevice &device);
+  uint32_t copySectionFiles(InfFile &inf, const std::wstring &infFolder,
+                            const std::wstring &section);
 };
 
 }  // namespace tal::os
