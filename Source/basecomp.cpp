@@ -264,6 +264,9 @@ int32_t CBaseComponent::GetInstallationStatus(InstallationStatus *out, uint32_t 
   dependencyText[4095] = L'\0';
   log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE,
              dependencies ? L"Done.\r\n\r\n" : L"Failed!\r\n\r\n");
+  // Why the list could not be applied as written, after the check's own line.
+  if (!dependencyNote.empty())
+    log->Write(LT_VERBOSE, LS_WARNING, BC_HERE, L"%ls", dependencyNote.c_str());
 
   int32_t status = STATUS_UNKNOWN_VERSION;
   if (hardware) {
@@ -493,7 +496,15 @@ int32_t CBaseComponent::CheckDependencyList(wchar_t *out, uint32_t size) {
   // package is for, compared with the computer model that WMI reports.
   CTalXMLReader reader;
   bool supported = true;
-  if (reader.LoadFile(kDependencyXml) == 0 && reader.GetRoot()) {
+  dependencyNote.clear();
+  const int32_t loaded = reader.LoadFile(kDependencyXml);
+  if (loaded == 4 || loaded == 5) {
+    dependencyNote = loaded == 4
+                         ? L"dependency.xml cannot be read; no system model is required.\r\n"
+                         : L"dependency.xml is not well-formed; no system model is "
+                           L"required.\r\n";
+  }
+  if (loaded == 0 && reader.GetRoot()) {
     supported = false;
     const CTalXMLNode *node = reader.FindChild(nullptr, L"componentdependencies");
     for (const wchar_t *name : {L"dependent_hardware", L"platforms"}) {
@@ -501,6 +512,11 @@ int32_t CBaseComponent::CheckDependencyList(wchar_t *out, uint32_t size) {
     }
     std::wstring model;
     const bool modelKnown = node && sys().computerModel(model);
+    if (node && !modelKnown) {
+      dependencyNote =
+          L"The computer model cannot be read (WMI); the system models dependency.xml "
+          L"lists cannot be matched.\r\n";
+    }
     if (modelKnown) {
       const std::wstring system = WithoutTrailingBlanks(model.c_str());
       for (const CTalXMLNode *platform = reader.FindChild(node, L"platform"); platform;

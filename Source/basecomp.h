@@ -166,6 +166,9 @@ class CBaseComponent {
   // Fields, in declaration order.
   uint32_t dependencyChecked = 0;
   uint32_t systemModelSupported = 1;
+  // Why the last dependency check could not apply dependency.xml as written (empty: nothing to
+  // say); logged after the check's line.
+  std::wstring dependencyNote;
   uint32_t noOverwrite = 0;
   uint32_t osMajor = 0;
   uint32_t osMinor = 0;

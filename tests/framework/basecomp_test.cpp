@@ -455,14 +455,17 @@ TEST_F(BaseComponentTest, DependencyListAgainstTheComputerModel) {
     const wchar_t *model;
     bool wmiWorks;
     int32_t supported;
+    const wchar_t *note;  // what the check logs after its line, beginning
   } cases[] = {
-      {"no file", nullptr, L"Fake Server", true, 1},
-      {"not well-formed", "<componentdependencies>", L"Fake Server", true, 1},
-      {"listed, blanks and case aside", list.c_str(), L"Fake Server  ", true, 1},
-      {"not listed", list.c_str(), L"Fake Server 2", true, 0},
-      {"the query fails", list.c_str(), L"Fake Server", false, 0},
+      {"no file", nullptr, L"Fake Server", true, 1, L""},
+      {"not well-formed", "<componentdependencies>", L"Fake Server", true, 1,
+       L"dependency.xml is not well-formed"},
+      {"listed, blanks and case aside", list.c_str(), L"Fake Server  ", true, 1, L""},
+      {"not listed", list.c_str(), L"Fake Server 2", true, 0, L""},
+      {"the query fails", list.c_str(), L"Fake Server", false, 0,
+       L"The computer model cannot be read (WMI)"},
       {"no platforms list", "<componentdependencies><dependent_hardware/></componentdependencies>",
-       L"Fake Server", true, 0},
+       L"Fake Server", true, 0, L""},
   };
   for (const auto &k : cases) {
     std::remove(scratch.file("dependency.xml").c_str());
@@ -474,5 +477,7 @@ TEST_F(BaseComponentTest, DependencyListAgainstTheComputerModel) {
     EXPECT_EQ(c.CheckDependencyList(out, 64), k.supported) << k.what;
     EXPECT_EQ(c.systemModelSupported, static_cast<uint32_t>(k.supported)) << k.what;
     EXPECT_EQ(std::wstring(out), k.supported ? L"keep" : L"System model not supported.") << k.what;
+    EXPECT_EQ(c.dependencyNote.substr(0, std::wcslen(k.note)), k.note) << k.what;
+    EXPECT_EQ(c.dependencyNote.empty(), *k.note == L'\0') << k.what;
   }
 }

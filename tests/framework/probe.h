@@ -25,5 +25,6 @@ class Probe : public CBaseComponent {
   using CBaseComponent::supportedOS;
   using CBaseComponent::supportedScsiIds;
   using CBaseComponent::systemModelSupported;
+  using CBaseComponent::dependencyNote;
   using CBaseComponent::versionFilePath;
 };
