@@ -238,6 +238,7 @@ int32_t CBaseComponent::GetInstallationStatus(InstallationStatus *out, uint32_t 
   log->Write(
       LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE,
       installed ? L"Component IS already installed\r\n" : L"Component NOT already installed\r\n");
+  WriteCheckNotes();
 
   log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Is component marked for removal... ");
   int32_t removal = IsMarkedForRemoval();
@@ -253,6 +254,7 @@ int32_t CBaseComponent::GetInstallationStatus(InstallationStatus *out, uint32_t 
   if (version >= 0 && version <= 2) {
     log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, versionLines[version]);
   }
+  WriteCheckNotes();
 
   std::vector<wchar_t> reason(4096, L'\0');
   int32_t requirements = CheckComponentRequirements(reason.data(), 4096, lang);
@@ -264,9 +266,7 @@ int32_t CBaseComponent::GetInstallationStatus(InstallationStatus *out, uint32_t 
   dependencyText[4095] = L'\0';
   log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE,
              dependencies ? L"Done.\r\n\r\n" : L"Failed!\r\n\r\n");
-  // Why the list could not be applied as written, after the check's own line.
-  if (!dependencyNote.empty())
-    log->Write(LT_VERBOSE, LS_WARNING, BC_HERE, L"%ls", dependencyNote.c_str());
+  WriteCheckNotes();
 
   int32_t status = STATUS_UNKNOWN_VERSION;
   if (hardware) {
@@ -409,8 +409,13 @@ int32_t CBaseComponent::IsComponentInstalled() {
   const std::wstring key = kServicesKey + service;
   uint32_t start = 0;
   const bool disabled = host.readNumber(key, L"Start", start) && start == 4;
-  int32_t installed =
-      host.serviceOpens(service) && host.keyExists(key) && !disabled && !MarkedForDeletion(service);
+  const bool opens = host.serviceOpens(service);
+  if (!opens) {
+    checkNotes += L"The service " + service +
+                  L" cannot be opened (absent, or no administrative rights); the component counts "
+                  L"as not installed.\r\n";
+  }
+  int32_t installed = opens && host.keyExists(key) && !disabled && !MarkedForDeletion(service);
   if (!installed) return 0;
   tal::os::SystemIdentity identity;
   sys().systemIdentity(identity);
@@ -438,6 +443,12 @@ int32_t CBaseComponent::IsServiceBoundToDevices(const wchar_t *name) {
   return count >= found ? 1 : 0;
 }
 
+void CBaseComponent::WriteCheckNotes() {
+  if (checkNotes.empty()) return;
+  log->Write(LT_VERBOSE, LS_WARNING, BC_HERE, L"%ls", checkNotes.c_str());
+  checkNotes.clear();
+}
+
 int32_t CBaseComponent::IsMarkedForRemoval() {
   // The INF's own service name; serviceName from install.xml is not consulted here.
   const std::wstring service = InfServiceName(infFile, log);
@@ -458,9 +469,18 @@ CStr CBaseComponent::ResolvedVersionFilePath() const {
 
 int32_t CBaseComponent::CompareInstalledVersion() {
   CStr path = ResolvedVersionFilePath();
-  if (path.IsEmpty() || !sys().isRegularFile(path.str())) return 0;
+  if (path.IsEmpty() || !sys().isRegularFile(path.str())) {
+    checkNotes += path.IsEmpty() ? std::wstring(L"The package names no version file")
+                                 : L"The version file " + path.str() + L" does not exist";
+    checkNotes += L"; the installed version counts as older.\r\n";
+    return 0;
+  }
   tal::os::FileVersion installed;
-  if (!sys().fileVersion(path.str(), installed)) installed = tal::os::FileVersion{};
+  if (!sys().fileVersion(path.str(), installed)) {
+    checkNotes += L"The version file " + path.str() +
+                  L" has no version resource; the installed version counts as 0.0.0.0.\r\n";
+    installed = tal::os::FileVersion{};
+  }
   wchar_t text[255] = {};
   if (!GetPackageVersion(text, 255)) return 0;
   text[254] = L'\0';
@@ -496,13 +516,11 @@ int32_t CBaseComponent::CheckDependencyList(wchar_t *out, uint32_t size) {
   // package is for, compared with the computer model that WMI reports.
   CTalXMLReader reader;
   bool supported = true;
-  dependencyNote.clear();
   const int32_t loaded = reader.LoadFile(kDependencyXml);
   if (loaded == 4 || loaded == 5) {
-    dependencyNote = loaded == 4
-                         ? L"dependency.xml cannot be read; no system model is required.\r\n"
-                         : L"dependency.xml is not well-formed; no system model is "
-                           L"required.\r\n";
+    checkNotes += loaded == 4 ? L"dependency.xml cannot be read; no system model is required.\r\n"
+                              : L"dependency.xml is not well-formed; no system model is "
+                                L"required.\r\n";
   }
   if (loaded == 0 && reader.GetRoot()) {
     supported = false;
@@ -513,7 +531,7 @@ int32_t CBaseComponent::CheckDependencyList(wchar_t *out, uint32_t size) {
     std::wstring model;
     const bool modelKnown = node && sys().computerModel(model);
     if (node && !modelKnown) {
-      dependencyNote =
+      checkNotes +=
           L"The computer model cannot be read (WMI); the system models dependency.xml "
           L"lists cannot be matched.\r\n";
     }

@@ -166,9 +166,12 @@ class CBaseComponent {
   // Fields, in declaration order.
   uint32_t dependencyChecked = 0;
   uint32_t systemModelSupported = 1;
-  // Why the last dependency check could not apply dependency.xml as written (empty: nothing to
-  // say); logged after the check's line.
-  std::wstring dependencyNote;
+  // What the checks could not read as they should (a service that does not open, a missing
+  // version file or resource, a dependency.xml that cannot be applied as written): collected
+  // while a check runs and written to the verbose log after that check's own line, so that the
+  // line stays whole.
+  std::wstring checkNotes;
+  void WriteCheckNotes();
   uint32_t noOverwrite = 0;
   uint32_t osMajor = 0;
   uint32_t osMinor = 0;

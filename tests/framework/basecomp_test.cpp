@@ -195,6 +195,10 @@ TEST_F(BaseComponentTest, AnInstalledVersionFileMakesTheComponentInstalled) {
 
   c.SetVersionFilePath(DrivePath(L"missing.exe").c_str());
   EXPECT_EQ(c.IsComponentInstalled(), 0);
+  c.checkNotes.clear();
+  EXPECT_EQ(c.CompareInstalledVersion(), 0);
+  EXPECT_NE(c.checkNotes.find(L"missing.exe does not exist; the installed version counts as older"),
+            std::wstring::npos);
 }
 
 TEST_F(BaseComponentTest, EmptyDeclarationsPassTheirChecks) {
@@ -329,9 +333,15 @@ class Scripted : public CBaseComponent {
   int32_t IsOSSupported() override { return os; }
   int32_t IsDiskSpaceAvailable(const wchar_t *) override { return disk; }
   int32_t IsHardwarePresent() override { return hardware; }
-  int32_t IsComponentInstalled() override { return installed; }
+  int32_t IsComponentInstalled() override {
+    checkNotes += L"installed note\r\n";
+    return installed;
+  }
   int32_t IsMarkedForRemoval() override { return removal; }
-  int32_t CompareInstalledVersion() override { return version; }
+  int32_t CompareInstalledVersion() override {
+    checkNotes += L"version note\r\n";
+    return version;
+  }
   int32_t CheckComponentRequirements(wchar_t *out, uint32_t size, const wchar_t *) override {
     CopyTruncated(out, size, reason.c_str());
     return requirements;
@@ -372,6 +382,12 @@ TEST_F(StatusTest, TheFullSequenceIsLogged) {
             "    - Checking dependency list... Done.\r\n\r\n");
   std::string verbose = Verbose(c);
   EXPECT_NE(verbose.find("<basecomp>     - Is hardware present... \r\nHardware IS present\r\n"),
+            std::string::npos);
+  // What a check could not read follows that check's line, which stays whole.
+  EXPECT_NE(verbose.find("Component IS already installed\r\n<basecomp> **WARNING** - installed "
+                         "note\r\n<basecomp>     - Is component marked for removal... Component"),
+            std::string::npos);
+  EXPECT_NE(verbose.find("Component version is Same\r\n<basecomp> **WARNING** - version note\r\n"),
             std::string::npos);
 }
 
@@ -477,7 +493,7 @@ TEST_F(BaseComponentTest, DependencyListAgainstTheComputerModel) {
     EXPECT_EQ(c.CheckDependencyList(out, 64), k.supported) << k.what;
     EXPECT_EQ(c.systemModelSupported, static_cast<uint32_t>(k.supported)) << k.what;
     EXPECT_EQ(std::wstring(out), k.supported ? L"keep" : L"System model not supported.") << k.what;
-    EXPECT_EQ(c.dependencyNote.substr(0, std::wcslen(k.note)), k.note) << k.what;
-    EXPECT_EQ(c.dependencyNote.empty(), *k.note == L'\0') << k.what;
+    EXPECT_EQ(c.checkNotes.substr(0, std::wcslen(k.note)), k.note) << k.what;
+    EXPECT_EQ(c.checkNotes.empty(), *k.note == L'\0') << k.what;
   }
 }

@@ -119,6 +119,9 @@ TEST(InstalledState, FromTheInfServiceAndTheRegistry) {
     Probe c;
     c.SetInfFile(L"tal.inf", INSTALL_LEGACY);
     EXPECT_EQ(c.IsComponentInstalled(), k.installed) << k.what;
+    EXPECT_EQ(c.checkNotes.find(L"The service TalSvc cannot be opened") != std::wstring::npos,
+              !k.service)
+        << k.what;
     EXPECT_EQ(c.IsMarkedForRemoval(), k.marked) << k.what;
   }
 

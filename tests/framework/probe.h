@@ -25,6 +25,6 @@ class Probe : public CBaseComponent {
   using CBaseComponent::supportedOS;
   using CBaseComponent::supportedScsiIds;
   using CBaseComponent::systemModelSupported;
-  using CBaseComponent::dependencyNote;
+  using CBaseComponent::checkNotes;
   using CBaseComponent::versionFilePath;
 };
