@@ -29,3 +29,16 @@ fresh_scratch() {
   mkdir -p "$TAL_SCRATCH"
   printf '%s\n' "$TAL_SCRATCH"
 }
+
+# wine_prefix_copy FOLDER: for a test that changes the system, a copy of the project's wine
+# prefix at FOLDER becomes WINEPREFIX; its wine server is stopped and the copy removed when the
+# script ends (each copy is some 700 MB).
+wine_prefix_copy() {
+  local base=${WINEPREFIX:-${TAL_CACHE:-/var/cache/tal}/wine}
+  [ -f "$base/system.reg" ] || fail "no wine prefix at $base (scripts/setup makes it)"
+  cp -a "$base" "$1"
+  rm -f "$1/.tal-drive.lock" "$1/dosdevices/s:"
+  export WINEPREFIX=$1
+  # shellcheck disable=SC2064  # the folder is fixed now
+  trap "wineserver -k >/dev/null 2>&1; rm -rf '$1'" EXIT
+}

@@ -14,12 +14,7 @@ dir=$(fresh_scratch)
 # the files beside the library).
 plugin_name=$(basename "$TAL_DRIVER_PLUGIN")
 if [ "$TAL_WINDOWS" = 1 ]; then
-  base=${WINEPREFIX:-${TAL_CACHE:-/var/cache/tal}/wine}
-  [ -f "$base/system.reg" ] || fail "no wine prefix at $base (scripts/setup makes it)"
-  export WINEPREFIX="$dir/prefix"
-  cp -a "$base" "$WINEPREFIX"
-  rm -f "$WINEPREFIX/.tal-drive.lock" "$WINEPREFIX/dosdevices/s:"
-  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  wine_prefix_copy "$dir/prefix"
   logs="$WINEPREFIX/drive_c/talsystem/log"
   model=Wine
 else

@@ -6,12 +6,7 @@
 source "$TAL_E2E_DIR/common.sh"
 
 dir=$(fresh_scratch)
-base=${WINEPREFIX:-${TAL_CACHE:-/var/cache/tal}/wine}
-[ -f "$base/system.reg" ] || fail "no wine prefix at $base (scripts/setup makes it)"
-export WINEPREFIX="$dir/prefix"
-cp -a "$base" "$WINEPREFIX"
-rm -f "$WINEPREFIX/.tal-drive.lock" "$WINEPREFIX/dosdevices/s:"
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wine_prefix_copy "$dir/prefix"
 pkg="$dir/package"
 mkdir -p "$pkg"
 cp -r "$TAL_BUILD_DIR/samples/package/." "$pkg/"

@@ -12,9 +12,7 @@ program="$TAL_BIN_DIR/test_setup$TAL_EXE"
 if [ "$TAL_WINDOWS" = 1 ]; then
   # The tests change the prefix: they run in a copy of it.
   prefix="$scratch/prefix"
-  cp -a "${TAL_CACHE:-/var/cache/tal}/wine" "$prefix"
-  export WINEPREFIX="$prefix"
-  trap 'wineserver -k >/dev/null 2>&1; rm -rf "$prefix"' EXIT
+  wine_prefix_copy "$prefix"
   out=$(TAL_SETUP_REAL=1 tal_run "$program" --gtest_filter='RealHost.*' 2>&1) ||
     fail "RealHost tests under wine:
 $out"
