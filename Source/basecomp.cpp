@@ -652,6 +652,9 @@ int32_t CBaseComponent::InstallPnp(uint32_t a, void *b, wchar_t *resultText, uin
       wchar_t installedInf[261] = {};
       std::wcsncpy(installedInf, present.device.driverDetail.infFileName, 260);
       const std::wstring installedService = InfServiceName(CStr(installedInf), log);
+      // The same service means the device already runs this driver. A package INF that names no
+      // service cannot show that: its devices are updated (two empty names are not a match, or
+      // the installation would report success having done nothing).
       if (!packageService.empty() &&
           CompareNoCase(packageService.c_str(), installedService.c_str()) == 0) {
         alreadyHasDriver = true;

@@ -188,36 +188,50 @@ TEST(InstallPaths, LegacyVirtualAndPnp) {
       "[Models]\n[DefaultInstall]\nCopyFiles=Files\nAddService=TalSvc,2,Svc\n[Files]\n";
   ScratchDir::write(scratch.file("tal.inf"), pnp);
   ScratchDir::write(scratch.file("old.inf"), pnp);  // a driver that adds the same service
-  SimDevice device = Device(L"ROOT\\TALDEV\\0000", {L"ROOT\\TALDEV"});
-  device.inf = L"old.inf";
-  host.devices = {device};
+  std::string other = pnp;
+  other.replace(other.find("TalSvc"), 6, "OldSvc");
+  ScratchDir::write(scratch.file("other.inf"), other);  // a driver with another service
+  std::string unnamed = pnp;
+  unnamed.replace(unnamed.find("AddService=TalSvc,2,Svc\n"), 24, "");
+  ScratchDir::write(scratch.file("unnamed.inf"), unnamed);  // names no service at all
+  const std::vector<std::wstring> plain{L"talhost.exe"}, keep{L"talhost.exe", L"/no_overwrite"};
   const struct {
     const char *what;
-    std::vector<std::wstring> args;
-    const wchar_t *supported;
+    const std::vector<std::wstring> &args;
+    const wchar_t *package, *installed, *supported;
+    bool inbox;
     int32_t result;
     const wchar_t *text;
+    size_t updates;
   } pnpCases[] = {
-      {"updated", {L"talhost.exe"}, L"ROOT\\TALDEV", 1, L""},
-      {"not present", {L"talhost.exe"}, L"ROOT\\OTHER", 0, L"No devices were found to install."},
-      {"no overwrite of the same service",
-       {L"talhost.exe", L"/no_overwrite"},
-       L"ROOT\\TALDEV",
-       1,
-       L""},
+      {"updated", plain, L"tal.inf", L"old.inf", L"ROOT\\TALDEV", false, 1, L"", 1},
+      {"not present", plain, L"tal.inf", L"old.inf", L"ROOT\\OTHER", false, 0,
+       L"No devices were found to install.", 0},
+      {"no overwrite of the same service", keep, L"tal.inf", L"old.inf", L"ROOT\\TALDEV", false, 1,
+       L"", 0},
+      {"no overwrite, another service", keep, L"tal.inf", L"other.inf", L"ROOT\\TALDEV", false,
+       1, L"", 1},
+      {"no overwrite, an inbox driver", keep, L"tal.inf", L"old.inf", L"ROOT\\TALDEV", true, 1,
+       L"", 1},
+      // Two INFs without a service name are not the same driver: the device is updated.
+      {"no overwrite, no service name", keep, L"unnamed.inf", L"unnamed.inf", L"ROOT\\TALDEV",
+       false, 1, L"", 1},
   };
   for (const auto &k : pnpCases) {
+    SimDevice device = Device(L"ROOT\\TALDEV\\0000", {L"ROOT\\TALDEV"});
+    device.inf = k.installed;
+    device.inbox = k.inbox;
+    host.devices = {device};
     fake.args = k.args;
     Probe c;
     c.Initialize();
-    c.SetInfFile(L"tal.inf", INSTALL_PNP);
+    c.SetInfFile(k.package, INSTALL_PNP);
     c.AddSupportedDevice(k.supported);
     const size_t updatesBefore = host.eventsOf("update_driver").size();
     wchar_t result[256] = L"";
     EXPECT_EQ(c.Install(0, nullptr, result, 0, L"de"), k.result) << k.what;
     EXPECT_STREQ(result, k.text) << k.what;
-    const size_t updates = host.eventsOf("update_driver").size() - updatesBefore;
-    EXPECT_EQ(updates, k.result && k.args.size() == 1 ? 1u : 0u) << k.what;
+    EXPECT_EQ(host.eventsOf("update_driver").size() - updatesBefore, k.updates) << k.what;
   }
 }
 
