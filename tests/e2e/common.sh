@@ -42,3 +42,9 @@ wine_prefix_copy() {
   # shellcheck disable=SC2064  # the folder is fixed now
   trap "wineserver -k >/dev/null 2>&1; rm -rf '$1'" EXIT
 }
+
+# dependency_xml FILE MODEL: a dependency.xml at FILE naming the one system model MODEL.
+dependency_xml() {
+  printf '<componentdependencies><dependent_hardware><platforms><platform model="%s"/></platforms></dependent_hardware></componentdependencies>\n' \
+    "$2" >"$1"
+}

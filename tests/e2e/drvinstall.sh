@@ -96,10 +96,6 @@ package() {
   if [ -n "${2:-}" ]; then sed -i "s/type=\"LEGACY\"/type=\"$2\"/" "$folder/install.xml"; fi
   printf '%s\n' "$folder"
 }
-dependency() {  # FOLDER MODEL: a dependency.xml in the package naming MODEL
-  printf '<componentdependencies><dependent_hardware><platforms><platform model="%s"/></platforms></dependent_hardware></componentdependencies>\n' \
-    "$2" >"$1/dependency.xml"
-}
 
 case ${DRV_CASE:-legacy} in
 legacy)
@@ -126,9 +122,9 @@ legacy)
   [ "$(status "$(host "$newer" 5)")" = "1 2 " ] || fail "a newer package is not status 2"
 
   # dependency.xml: the system's own model passes; another model is not supported.
-  dependency "$pkg" "$model"
+  dependency_xml "$pkg/dependency.xml" "$model"
   [ "$(status "$(host "$pkg" 5)")" = "1 1 " ] || fail "dependency.xml naming $model: not status 1"
-  dependency "$pkg" "Other Model 1"
+  dependency_xml "$pkg/dependency.xml" "Other Model 1"
   out=$(host "$pkg" 5)
   [ "$(status "$out")" = "1 6 System model not supported." ] ||
     fail "dependency.xml naming another model: $out"

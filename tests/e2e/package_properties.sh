@@ -71,15 +71,10 @@ if [ "$TAL_WINDOWS" = 0 ]; then
   printf '{"computer_model": "%s"}\n' "$model" >"$dir/machine.json"
   export TAL_MACHINE="$dir/machine.json"
 fi
-dependency() {
-  printf '<componentdependencies><dependent_hardware><platforms><platform model="%s"/>' "$1" \
-    >dependency.xml
-  printf '</platforms></dependent_hardware></componentdependencies>\n' >>dependency.xml
-}
-dependency "$model "
+dependency_xml dependency.xml "$model "
 out=$(tal_run "$TAL_HOST" --steps 5 2>&1) || fail "talhost: $out"
 expect_contains "$out" "property 5: result=1 status=$engine text=\"\""
-dependency "Another Server"
+dependency_xml dependency.xml "Another Server"
 out=$(tal_run "$TAL_HOST" --steps 5 2>&1) || fail "talhost: $out"
 expect_contains "$out" "property 5: result=1 status=$engine text=\"System model not supported.\""
 unset TAL_MACHINE
