@@ -22,6 +22,7 @@
 #include "configinfo.h"
 #include "cxml.h"
 #include "fwheader.h"
+#include "inf.h"
 #include "readonly_platform.h"
 #include "talxmlreader.h"
 #include "veltoi.h"
@@ -38,6 +39,7 @@ class Component : public CBaseComponent {
   using CBaseComponent::infFile;
   using CBaseComponent::installType;
   using CBaseComponent::packageFileName;
+  using CBaseComponent::serviceName;
   using CBaseComponent::supportedDevices;
   using CBaseComponent::supportedOS;
   using CBaseComponent::versionFilePath;
@@ -87,7 +89,11 @@ class Checker {
   void Run() {
     CheckPackageDefinition();
     CheckInstallerXml();
-    CheckConfig();
+    // A driver package is installed by the framework itself (drvinstall): no flash engine.
+    if (driverPackage_)
+      Show("package kind", "driver package (its INF installed by the framework)");
+    else
+      CheckConfig();
     CheckDependencies();
   }
 
@@ -136,6 +142,8 @@ class Checker {
     findings_.push_back({false, file, where, message});
   }
   void Show(const std::string &what, const std::string &value) { shown_.push_back({what, value}); }
+
+  bool driverPackage_ = false;  // install.xml names a LEGACY or PNP INF
 
   // --- the package definition file ---
 
@@ -416,6 +424,31 @@ class Checker {
         Error("install.xml", element,
               "type " + Quote(Narrow(type)) + " is none of LEGACY, PNP, VIRTUAL");
       }
+      if (reading.installType == INSTALL_LEGACY || reading.installType == INSTALL_PNP) {
+        driverPackage_ = true;
+        CheckDriverInf(reading, element);
+      }
+    }
+  }
+
+  // A LEGACY or PNP INF: what the installation and the installed check need of it.
+  void CheckDriverInf(Component &reading, const std::string &element) {
+    if (reading.installType == INSTALL_PNP && component_.supportedDevices.empty()) {
+      Error("install.xml", element,
+            "a PNP package whose definition lists no supported_devices: Install fails with "
+            "\"No supported devices were specified.\"");
+    }
+    CInf inf(reading.infFile.c_str(), nullptr);
+    if (!inf.IsOpen()) {
+      if (sys().isRegularFile(reading.infFile.str()))
+        Error("install.xml", element, "the INF file cannot be opened as an INF");
+      return;
+    }
+    wchar_t service[261] = {};
+    if (reading.serviceName.IsEmpty() && !inf.GetServiceName(nullptr, service, 261)) {
+      Warning("install.xml", element,
+              "the INF's first install section adds no service and service_name names none: "
+              "the installed check counts the package installed whenever its version file exists");
     }
   }
 

@@ -6,4 +6,4 @@ if(WIN32)
   tal_add_e2e(package_os_versions package_os_wine.sh NEEDS talhost tal_install TalCi sample_package)
 endif()
 # pkgcheck on the sample package and on broken copies of it, natively and pkgcheck.exe under wine.
-tal_add_e2e(pkgcheck pkgcheck.sh NEEDS pkgcheck fwimage sample_package)
+tal_add_e2e(pkgcheck pkgcheck.sh NEEDS pkgcheck fwimage sample_package sample_driver)

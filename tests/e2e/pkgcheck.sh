@@ -29,6 +29,11 @@ run "$sample"
 $out"
 expect_contains "$out" 'name [de]: "Orvo Varibay Firmware für Switch-Karte und Backplane"'
 expect_contains "$out" 'pkgcheck: 0 errors, 0 warnings'
+# The sample driver package: its INF installed by the framework, no flash engine.
+run "$TAL_BUILD_DIR/samples/driver"
+[ "$status" = 0 ] || fail "the sample driver package is not clean (exit $status):
+$out"
+expect_contains "$out" 'package kind: driver package'
 
 kz=kz0110vb.xml
 # name | expected exit | expected finding | mutation (a shell command run in a copy of the sample)
@@ -65,6 +70,8 @@ entry_uncovered|2|no sw_key of the package definition names this product|perl -0
 key_without_entry|1|no Config.xml entry for this product|perl -0pi -e 's|</sw_keys>|<sw_keys_and><sw_key name="Spare Board"/></sw_keys_and></sw_keys>|' kz0110vb.xml
 dependency_broken|1|not well-formed: the plug-in ignores it|printf '<componentdependencies>' >dependency.xml
 dependency_no_list|2|the system-model check fails on every system|printf '<componentdependencies><dependent_hardware/></componentdependencies>' >dependency.xml
+driver_pnp_no_devices|2|lists no supported_devices|perl -0pi -e 's|type="VIRTUAL"|type="PNP"|' install.xml
+driver_no_service|1|adds no service and service_name names none|perl -0pi -e 's|type="VIRTUAL"|type="LEGACY"|' install.xml && rm Config.xml
 dependency_no_model|2|lists no model|printf '<componentdependencies><dependent_hardware><platforms><platform name="x"/></platforms></dependent_hardware></componentdependencies>' >dependency.xml
 EOT
 )
