@@ -445,7 +445,7 @@ int32_t CBaseComponent::IsServiceBoundToDevices(const wchar_t *name) {
 
 void CBaseComponent::WriteCheckNotes() {
   if (checkNotes.empty()) return;
-  log->Write(LT_VERBOSE, LS_WARNING, BC_HERE, L"%ls", checkNotes.c_str());
+  log->Write(LT_VERBOSE, LS_NONE, BC_HERE, L"%ls", checkNotes.c_str());
   checkNotes.clear();
 }
 
