@@ -288,30 +288,28 @@ int32_t CInf::CollectSoftwareSettingsSections() {
   return 1;
 }
 
-int32_t CInf::GetServiceName(const wchar_t *section, wchar_t *out, uint32_t size) {
-  if (!out || size == 0) return 0;
+bool CInf::FindAddServiceLine(const wchar_t *section, InfLine &line) {
   CStr from = section ? section : L"";
   if (from.IsEmpty()) {
-    if (copyFilesSections.empty()) return 0;
+    if (copyFilesSections.empty()) return false;
     from = copyFilesSections.front();
   }
+  return FindKeyLine(from.c_str(), L"AddService", line);
+}
+
+int32_t CInf::GetServiceName(const wchar_t *section, wchar_t *out, uint32_t size) {
+  if (!out || size == 0) return 0;
   InfLine line;
   CStr name;
-  if (!FindKeyLine(from.c_str(), L"AddService", line) ||
-      !Field(line, 1, size, name, L"AddService name"))
+  if (!FindAddServiceLine(section, line) || !Field(line, 1, size, name, L"AddService name"))
     return 0;
   return CopyWhole(out, size, name.c_str()) ? 1 : 0;
 }
 
 int32_t CInf::GetServiceStartType(const wchar_t *section, uint32_t *out) {
-  CStr from = section ? section : L"";
-  if (from.IsEmpty()) {
-    if (copyFilesSections.empty()) return 0;
-    from = copyFilesSections.front();
-  }
   InfLine line;
   CStr installSection, startType;
-  if (!FindKeyLine(from.c_str(), L"AddService", line) ||
+  if (!FindAddServiceLine(section, line) ||
       !Field(line, 3, kNameChars, installSection, L"AddService install section"))
     return 0;
   if (!FindKeyLine(installSection.c_str(), L"StartType", line) ||

@@ -103,6 +103,8 @@ class CInf {
              const wchar_t *what);
   // The first line of a section with this key.
   bool FindKeyLine(const wchar_t *section, const wchar_t *key, tal::os::InfLine &out);
+  // The AddService line of a section (null or empty: the first install section).
+  bool FindAddServiceLine(const wchar_t *section, tal::os::InfLine &out);
   bool HasKeyLine(const wchar_t *section, const wchar_t *key);
   // True (with a log line) when a section's install directives lead back to the section itself.
   bool NamesItself(const wchar_t *section);
