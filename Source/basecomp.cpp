@@ -517,6 +517,7 @@ int32_t CBaseComponent::CheckDependencyList(wchar_t *out, uint32_t size) {
   CTalXMLReader reader;
   bool supported = true;
   const int32_t loaded = reader.LoadFile(kDependencyXml);
+  if (loaded == 3) checkNotes += L"No dependency.xml: every system model is supported.\r\n";
   if (loaded == 4 || loaded == 5) {
     checkNotes += loaded == 4 ? L"dependency.xml cannot be read; no system model is required.\r\n"
                               : L"dependency.xml is not well-formed; no system model is "

@@ -473,7 +473,7 @@ TEST_F(BaseComponentTest, DependencyListAgainstTheComputerModel) {
     int32_t supported;
     const wchar_t *note;  // what the check logs after its line, beginning
   } cases[] = {
-      {"no file", nullptr, L"Fake Server", true, 1, L""},
+      {"no file", nullptr, L"Fake Server", true, 1, L"No dependency.xml"},
       {"not well-formed", "<componentdependencies>", L"Fake Server", true, 1,
        L"dependency.xml is not well-formed"},
       {"listed, blanks and case aside", list.c_str(), L"Fake Server  ", true, 1, L""},
