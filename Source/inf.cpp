@@ -260,32 +260,32 @@ const wchar_t *CInf::GetSignature() { return signature.IsEmpty() ? nullptr : sig
 const wchar_t *CInf::GetClass() { return infClass.IsEmpty() ? nullptr : infClass.c_str(); }
 const wchar_t *CInf::GetClassGuid() { return classGuid.IsEmpty() ? nullptr : classGuid.c_str(); }
 
-int32_t CInf::CollectCopyFilesSections() {
-  copyFilesSections.clear();
+int32_t CInf::CollectSections(std::vector<CStr> &out,
+                              const std::function<bool(const std::wstring &)> &wanted) {
+  out.clear();
   std::vector<std::wstring> names;
   if (!SectionNames(names)) return 0;
   for (const std::wstring &name : names)
-    if (HasKeyLine(name.c_str(), L"CopyFiles")) copyFilesSections.push_back(name);
+    if (wanted(name)) out.push_back(name);
   return 1;
+}
+
+int32_t CInf::CollectCopyFilesSections() {
+  return CollectSections(copyFilesSections, [this](const std::wstring &name) {
+    return HasKeyLine(name.c_str(), L"CopyFiles");
+  });
 }
 
 int32_t CInf::CollectAddServiceSections() {
-  addServiceSections.clear();
-  std::vector<std::wstring> names;
-  if (!SectionNames(names)) return 0;
-  for (const std::wstring &name : names)
-    if (HasKeyLine(name.c_str(), L"AddService")) addServiceSections.push_back(name);
-  return 1;
+  return CollectSections(addServiceSections, [this](const std::wstring &name) {
+    return HasKeyLine(name.c_str(), L"AddService");
+  });
 }
 
 int32_t CInf::CollectSoftwareSettingsSections() {
-  softwareSettingsSections.clear();
-  std::vector<std::wstring> names;
-  if (!SectionNames(names)) return 0;
-  for (const std::wstring &name : names)
-    if (name.find(L".SoftwareSettings") != std::wstring::npos)
-      softwareSettingsSections.push_back(name);
-  return 1;
+  return CollectSections(softwareSettingsSections, [](const std::wstring &name) {
+    return name.find(L".SoftwareSettings") != std::wstring::npos;
+  });
 }
 
 bool CInf::FindAddServiceLine(const wchar_t *section, InfLine &line) {

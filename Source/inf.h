@@ -13,7 +13,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cmplog.h"
@@ -103,6 +105,10 @@ class CInf {
              const wchar_t *what);
   // The first line of a section with this key.
   bool FindKeyLine(const wchar_t *section, const wchar_t *key, tal::os::InfLine &out);
+  // The section names, in file order, that `wanted` accepts, into `out`; 0 when the names cannot
+  // be read.
+  int32_t CollectSections(std::vector<CStr> &out,
+                          const std::function<bool(const std::wstring &)> &wanted);
   // The AddService line of a section (null or empty: the first install section).
   bool FindAddServiceLine(const wchar_t *section, tal::os::InfLine &out);
   bool HasKeyLine(const wchar_t *section, const wchar_t *key);
