@@ -507,14 +507,19 @@ bool CInf::PlainFileName(const CStr &name, const wchar_t *section) {
   return true;
 }
 
-int32_t CInf::CopyFilesSection(const wchar_t *section) {
-  std::vector<InfLine> lines;
+bool CInf::FileList(const wchar_t *section, std::vector<InfLine> &lines, CStr &folder) {
   if (!Lines(section, lines)) {
     Log(LS_WARNING, INF_HERE, L"File list section [%ls] is missing\r\n", section);
-    return 1;
+    lines.clear();
+    return true;
   }
+  return lines.empty() || GetDestinationDir(section, &folder);
+}
+
+int32_t CInf::CopyFilesSection(const wchar_t *section) {
+  std::vector<InfLine> lines;
   CStr folder;
-  if (!lines.empty() && !GetDestinationDir(section, &folder)) return 0;
+  if (!FileList(section, lines, folder)) return 0;
   for (const InfLine &line : lines) {
     CStr name;
     if (!Field(line, 1, kNameChars, name, L"target file name")) return 0;
@@ -561,12 +566,8 @@ int32_t CInf::CopyFilesSection(const wchar_t *section) {
 
 int32_t CInf::DeleteFilesSection(const wchar_t *section) {
   std::vector<InfLine> lines;
-  if (!Lines(section, lines)) {
-    Log(LS_WARNING, INF_HERE, L"File list section [%ls] is missing\r\n", section);
-    return 1;
-  }
   CStr folder;
-  if (!lines.empty() && !GetDestinationDir(section, &folder)) return 0;
+  if (!FileList(section, lines, folder)) return 0;
   for (const InfLine &line : lines) {
     CStr name;
     if (!Field(line, 1, kNameChars, name, L"file name")) return 0;
@@ -598,12 +599,8 @@ int32_t CInf::DeleteFilesSection(const wchar_t *section) {
 
 int32_t CInf::RenameFilesSection(const wchar_t *section) {
   std::vector<InfLine> lines;
-  if (!Lines(section, lines)) {
-    Log(LS_WARNING, INF_HERE, L"File list section [%ls] is missing\r\n", section);
-    return 1;
-  }
   CStr folder;
-  if (!lines.empty() && !GetDestinationDir(section, &folder)) return 0;
+  if (!FileList(section, lines, folder)) return 0;
   for (const InfLine &line : lines) {
     if (line.fields.size() != 2) {
       Log(LS_ERROR, INF_HERE, L"[%ls]: a rename line needs exactly two fields, it has %u\r\n",

@@ -117,6 +117,9 @@ class CInf {
   int32_t ProcessFileDirectives(const wchar_t *section, const wchar_t *directive,
                                 int32_t (CInf::*handler)(const wchar_t *));
   bool PlainFileName(const CStr &name, const wchar_t *section);
+  // The lines of a file list section and its destination folder; a missing section is warned
+  // about and has no lines. False when the folder cannot be had.
+  bool FileList(const wchar_t *section, std::vector<tal::os::InfLine> &lines, CStr &folder);
   bool DeviceNodePresent(const CStr &serviceName, bool virtualKey);
   int32_t InstallCommon(const wchar_t *section, int32_t *rebootOut);
   void RecordError(const CStr &text);
