@@ -66,10 +66,8 @@ class Parser {
           pos = sectionName(pos);
           break;
         case kKey:
-          pos = key(pos);
-          break;
         case kValue:
-          pos = value(pos);
+          pos = token(pos, state_);
           break;
         case kBackslash:
           pos = backslash(pos);
@@ -192,92 +190,54 @@ class Parser {
     return nullptr;
   }
 
-  const wchar_t *key(const wchar_t *p) {
-    const wchar_t *tokenEnd = start_;
-    for (; !atEol(p) && *p != L','; ++p) {
-      switch (*p) {
-        case L'=':
-          take(tokenEnd);
-          if (!addField(true)) return nullptr;
-          start_ = p + 1;
-          push(kValue);
-          state_ = kLeading;
-          return p + 1;
-        case L';':
-          take(tokenEnd);
-          if (!addField(false)) return nullptr;
-          push(kLineStart);
-          state_ = kComment;
-          return p + 1;
-        case L'"':
-          take(p);
-          start_ = p + 1;
-          push(kKey);
-          state_ = kQuotes;
-          return p + 1;
-        case L'\\':
-          take(tokenEnd);
-          start_ = p;
-          push(kKey);
-          state_ = kBackslash;
-          return p;
-        default:
-          if (!isBlank(*p)) {
-            tokenEnd = p + 1;
-          } else {
-            take(p);
-            push(kKey);
-            state_ = kTrailing;
-            return p;
-          }
-      }
-    }
-    take(tokenEnd);
-    state_ = kValue;
-    return p;
-  }
-
-  const wchar_t *value(const wchar_t *p) {
+  // A key (self kKey: up to '=' or ',') or a value (self kValue: fields separated by ','). A
+  // quote, a backslash or a blank hands over to its own state, which comes back to `self`.
+  const wchar_t *token(const wchar_t *p, State self) {
+    const bool isKey = self == kKey;
     const wchar_t *tokenEnd = start_;
     for (; !atEol(p); ++p) {
-      switch (*p) {
-        case L';':
-          take(tokenEnd);
-          if (!addField(false)) return nullptr;
+      const wchar_t c = *p;
+      if (isKey && c == L',') break;  // no '=': the line is a list of values
+      if (c == L';' || (isKey ? c == L'=' : c == L',')) {
+        take(tokenEnd);
+        if (!addField(c == L'=')) return nullptr;
+        if (c == L';') {
           push(kLineStart);
           state_ = kComment;
-          return p + 1;
-        case L',':
-          take(tokenEnd);
-          if (!addField(false)) return nullptr;
+        } else {
           start_ = p + 1;
           push(kValue);
           state_ = kLeading;
-          return p + 1;
-        case L'"':
-          take(p);
-          start_ = p + 1;
-          push(kValue);
-          state_ = kQuotes;
-          return p + 1;
-        case L'\\':
-          take(tokenEnd);
-          start_ = p;
-          push(kValue);
-          state_ = kBackslash;
-          return p;
-        default:
-          if (!isBlank(*p)) {
-            tokenEnd = p + 1;
-          } else {
-            take(p);
-            push(kValue);
-            state_ = kTrailing;
-            return p;
-          }
+        }
+        return p + 1;
       }
+      if (c == L'"') {
+        take(p);
+        start_ = p + 1;
+        push(self);
+        state_ = kQuotes;
+        return p + 1;
+      }
+      if (c == L'\\') {
+        take(tokenEnd);
+        start_ = p;
+        push(self);
+        state_ = kBackslash;
+        return p;
+      }
+      if (isBlank(c)) {
+        take(p);
+        push(self);
+        state_ = kTrailing;
+        return p;
+      }
+      tokenEnd = p + 1;
     }
     take(tokenEnd);
+    if (isKey) {  // the key is the first value
+      state_ = kValue;
+      return p;
+    }
     if (!addField(false)) return nullptr;
     state_ = kLineStart;
     return p;
