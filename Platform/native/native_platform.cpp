@@ -91,9 +91,50 @@ bool isDriveSpec(const std::string &text) {
   return true;
 }
 
+// Makes FOLDER and its missing parents, private to the user; true when it is a folder now.
+bool makeFolders(const std::string &folder) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat st;
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The drive of a process that was given none: "tal/drive" in the user's state folder
+// ($XDG_STATE_HOME, else ~/.local/state), made on first use. Without a home, or when that folder
+// cannot be made, the current folder, said once on standard error. Never "/": the simulated host
+// must not write the logs of a Windows drive into the root of the Linux file system.
+std::string defaultDriveRoot() {
+  std::string state;
+  const char *xdg = getenv("XDG_STATE_HOME");
+  const char *home = getenv("HOME");
+  if (xdg && xdg[0] == '/') {
+    state = xdg;
+  } else if (home && home[0] == '/' && home[1] != '\0') {
+    state = std::string(home) + "/.local/state";
+  }
+  if (!state.empty()) {
+    const std::string drive = state + "/tal/drive";
+    if (makeFolders(drive)) return drive;
+  }
+  static bool said = false;
+  if (!said) {
+    said = true;
+    fprintf(stderr,
+            "native host: SYSTEMDRIVE is not set and there is no state folder to hold the drive; "
+            "drive C: is the current folder\n");
+  }
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd)) return cwd;
+  return ".";
+}
+
 std::string driveRoot() {
   std::string root;
-  if (!findVariable("SYSTEMDRIVE", root) || root.empty() || isDriveSpec(root)) return "/";
+  if (!findVariable("SYSTEMDRIVE", root) || root.empty() || isDriveSpec(root))
+    return defaultDriveRoot();
   for (char &c : root)
     if (c == '\\') c = '/';
   return root;

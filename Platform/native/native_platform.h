@@ -10,8 +10,10 @@ namespace tal::os::native {
 
 // Where a Windows-style path leads on Linux. Backslashes become slashes; a drive prefix ("C:")
 // and a path from the root of the current drive ("\\talsystem") go to the drive root, which is
-// $SYSTEMDRIVE when it is set (and is not itself a drive letter), else "/". A path that starts
-// with '/' is native already; other paths stay relative to the current directory.
+// $SYSTEMDRIVE when it is set (and is not itself a drive letter), else the folder "tal/drive" in
+// the user's state folder ($XDG_STATE_HOME or ~/.local/state; the current folder when there is
+// none), never "/". A path that starts with '/' is native already; other paths stay relative to
+// the current directory.
 std::string mapPath(const std::string &path);
 
 // %VAR% expansion as ExpandEnvironmentStringsW does it: names compared ignoring case, unknown

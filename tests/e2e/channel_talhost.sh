@@ -15,13 +15,12 @@ else
   # The engine log goes to the root of the current drive: run from wine's C: drive so that it
   # lands in C:\talsystem\log. The machine descriptions stay on the Linux side: a Linux path in
   # TAL_MACHINE is reached through Z:.
-  prefix=${WINEPREFIX:-${TAL_CACHE:-/var/cache/tal}/wine}
-  [ -d "$prefix/drive_c" ] || fail "no wine prefix at $prefix (scripts/setup makes it)"
+  prefix=$(wine_prefix)
   dir="$prefix/drive_c/tal-e2e-channel-$$"
   trap 'rm -rf "$dir"' EXIT
   rm -rf "$dir"
   mkdir -p "$dir"
-  logdir="$prefix/drive_c/talsystem/log"
+  logdir=$(win_path "$prefix/drive_c" talsystem/log)
   descriptions=$(fresh_scratch)
 fi
 descriptions=${descriptions:-$dir}

@@ -31,16 +31,41 @@ fresh_scratch() {
 }
 
 # wine_prefix_copy FOLDER: for a test that changes the system, a copy of the project's wine
-# prefix at FOLDER becomes WINEPREFIX; its wine server is stopped and the copy removed when the
-# script ends (each copy is some 700 MB).
+# prefix (as scripts/setup made it) at FOLDER becomes WINEPREFIX; its wine server is stopped and
+# the copy removed when the script ends (each copy is some 700 MB).
 wine_prefix_copy() {
-  local base=${WINEPREFIX:-${TAL_CACHE:-/var/cache/tal}/wine}
+  local base=${TAL_CACHE:-/var/cache/tal}/wine
   [ -f "$base/system.reg" ] || fail "no wine prefix at $base (scripts/setup makes it)"
   cp -a "$base" "$1"
   rm -f "$1/.tal-drive.lock" "$1/dosdevices/s:"
   export WINEPREFIX=$1
   # shellcheck disable=SC2064  # the folder is fixed now
   trap "wineserver -k >/dev/null 2>&1; rm -rf '$1'" EXIT
+}
+
+# wine_prefix: the prefix the Windows programs of this test run in (this build's private copy,
+# made on first use; never the project's prefix itself), printed.
+wine_prefix() {
+  "$TAL_RUN" --prefix "$TAL_HOST" || fail "no wine prefix for $TAL_HOST"
+}
+
+# win_path DIR REL: the path of REL (parts separated by '/') under DIR, each part matched as
+# Windows matches names, without regard to letter case: the spelling on disk when there is one,
+# else the part as written. "drive_c talsystem/log" finds drive_c/TALSYSTEM/log when a program
+# made the folder as C:\TALSYSTEM.
+win_path() {
+  local path=$1 part found
+  local IFS=/
+  for part in $2; do
+    [ -n "$part" ] || continue
+    found=""
+    if [ -d "$path" ]; then
+      found=$(find "$path" -mindepth 1 -maxdepth 1 -iname "$part" -printf '%f\n' 2>/dev/null |
+              sort | head -n 1)
+    fi
+    path="$path/${found:-$part}"
+  done
+  printf '%s\n' "$path"
 }
 
 # dependency_xml FILE MODEL: a dependency.xml at FILE naming the one system model MODEL.

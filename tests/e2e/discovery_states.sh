@@ -5,11 +5,12 @@
 source "$TAL_E2E_DIR/discovery_lib.sh"
 disc_setup
 
-# The sample machine: card 2 (1.05) is older than the package's 1.12; everything else is equal.
+# The sample machine: card 2 (1.05) is older than the package's 1.12, and so is the backplane
+# behind it (2.03 against 2.05); everything else is equal.
 disc_machine sample <"$TAL_SAMPLES/machine.json"
 out=$(disc_run sample)
 expect_line "$out" 'property 5: result=1 status=2 text=""'
-expect_line "$out" "property 3: result=1 text=\"\\r\\nController card 2: $CARD: 1.05\\n\""
+expect_line "$out" "property 3: result=1 text=\"\\r\\nController card 2: $CARD: 1.05\\n\\r\\nBackplane 1: $BACKPLANE: 2.03\\n\""
 expect_line "$out" 'property 3: result=1 text=""'
 log=$(disc_engine_log)
 expect_contains "$log" "system name = Tal Systems TS-900 Storage Server"

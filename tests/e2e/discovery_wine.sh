@@ -6,14 +6,13 @@ source "$TAL_E2E_DIR/common.sh"
 
 # The engine log goes to the root of the current drive. Run from a folder on wine's C: drive so
 # that it lands in C:\talsystem\log (the folder the Windows tests use), not in the host's root.
-prefix=${WINEPREFIX:-${TAL_CACHE:-/var/cache/tal}/wine}
-[ -d "$prefix/drive_c" ] || fail "no wine prefix at $prefix (scripts/setup makes it)"
+prefix=$(wine_prefix)
 dir="$prefix/drive_c/tal-e2e-discovery-$$"
 trap 'rm -rf "$dir"' EXIT
 rm -rf "$dir"
-mkdir -p "$dir" "$prefix/drive_c/talsystem/log"
+log=$(win_path "$prefix/drive_c" talsystem/log/Verbose.log)
+mkdir -p "$dir" "$(dirname "$log")"
 cp -r "$TAL_BUILD_DIR/samples/package" "$dir/package"
-log="$prefix/drive_c/talsystem/log/Verbose.log"
 before=$(stat -c %s "$log" 2>/dev/null || echo 0)
 
 cd "$dir/package"

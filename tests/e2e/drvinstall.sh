@@ -28,6 +28,9 @@ else
   jq -n --arg model "$model" '{computer_model: $model, devices: []}' >"$TAL_MACHINE"
 fi
 
+# The component log folder as it is on disk (Windows matches its name without regard to case).
+logs_dir() { win_path "$dir" "${logs#"$dir"/}"; }
+
 # carry: the simulated host's record becomes the machine's registry, services and devices.
 carry() {
   [ "$TAL_WINDOWS" = 1 ] && return 0
@@ -75,7 +78,7 @@ check_installed_system() {
     service=$(query 'HKLM\System\CurrentControlSet\Services\TalDemo')
     expect_contains "$service" 'ImagePath    REG_SZ    C:\windows\system32\drivers\taldemo.sys'
     expect_contains "$service" "Start    REG_DWORD    0x3"
-    cmp -s "$WINEPREFIX/drive_c/windows/system32/drivers/taldemo.sys" "$pkg/taldemo.sys" ||
+    cmp -s "$(win_path "$WINEPREFIX/drive_c" windows/system32/drivers/taldemo.sys)" "$pkg/taldemo.sys" ||
       fail "taldemo.sys was not installed"
   else
     jq -e '.registry["HKLM\\Software\\Tal\\Demo"] == {Version: "1.2.0.0", Level: 3}' \
@@ -133,11 +136,11 @@ legacy)
   # An unknown installation type: the localised text and 0, and the post-installation file is
   # still opened.
   unknown=$(package unknown FIRMWARE)
-  rm -rf "$logs"
+  rm -rf "$(logs_dir)"
   out=$(host "$unknown" install /verbose_log)
   [ "$(installed "$out")" = "0 Unknown INF file type -- installation will not continue." ] ||
     fail "an unknown installation type: $out"
-  trace=$(cat "$logs"/_KZ* | tr -d '\r')
+  trace=$(cat "$(logs_dir)"/_KZ* | tr -d '\r')
   expect_contains "$trace" "Executing ShellExecute command - open postinstall.cmd... Done."
   if [ "$TAL_WINDOWS" = 1 ]; then
     for _ in $(seq 50); do [ -f "$unknown/postinstall.done" ] && break; sleep 0.1; done

@@ -11,7 +11,6 @@ pkg="$dir/package"
 mkdir -p "$pkg"
 cp -r "$TAL_BUILD_DIR/samples/package/." "$pkg/"
 cd "$pkg"
-log="$WINEPREFIX/drive_c/talsystem/log"
 
 # check VERSION ENTRIES EXPECTED-MATCH TRACE-LINES...: the package lists ENTRIES (XML) and the
 # check on wine set to VERSION must end with EXPECTED-MATCH and show every TRACE line.
@@ -25,9 +24,9 @@ check() {
   ENTRIES=$entries perl -0pe \
     's|<supported_operating_systems>.*</supported_operating_systems>|<supported_operating_systems>$ENV{ENTRIES}</supported_operating_systems>|s' \
     "$TAL_BUILD_DIR/samples/package/kz0110vb.xml" >kz0110vb.xml
-  rm -rf "$log"
+  rm -rf "$(win_path "$WINEPREFIX/drive_c" talsystem/log)"
   out=$(tal_run "$TAL_HOST" --steps 5 /verbose_log 2>&1) || fail "talhost: $out"
-  trace=$(cat "$log"/_KZ* 2>/dev/null | tr -d '\r')
+  trace=$(cat "$(win_path "$WINEPREFIX/drive_c" talsystem/log)"/_KZ* 2>/dev/null | tr -d '\r')
   expect_contains "$trace" "IsOSSupported: Leaving IsOSSupported - bMatch is $match"
   for line in "$@"; do expect_contains "$trace" "IsOSSupported: $line"; done
   if [ "$match" = FALSE ]; then

@@ -27,15 +27,18 @@ $out"
   expect_contains "$service" 'ImagePath    REG_SZ    C:\windows\system32\drivers\taldrv.sys'
   expect_contains "$service" "Start    REG_DWORD    0x3"
   c="$prefix/drive_c"
-  [ "$(cat "$c/windows/system32/drivers/taldrv.sys")" = taldrv.sys ] || fail "taldrv.sys not copied"
-  [ "$(cat "$c/Program Files/Tal/App/readme.txt")" = readme.src ] || fail "readme.txt not copied"
-  [ -f "$c/talsystem/pnpdrvs/taltest.inf" ] || fail "taltest.inf not staged"
-  [ -f "$c/windows/system32/drivers/taltest.sys" ] || fail "the device driver's file is missing"
+  [ "$(cat "$(win_path "$c" windows/system32/drivers/taldrv.sys)")" = taldrv.sys ] ||
+    fail "taldrv.sys not copied"
+  [ "$(cat "$(win_path "$c" "Program Files/Tal/App/readme.txt")")" = readme.src ] ||
+    fail "readme.txt not copied"
+  [ -f "$(win_path "$c" talsystem/pnpdrvs/taltest.inf)" ] || fail "taltest.inf not staged"
+  [ -f "$(win_path "$c" windows/system32/drivers/taltest.sys)" ] ||
+    fail "the device driver's file is missing"
   section=$(query 'HKLM\System\CurrentControlSet\Services\TalSect\Device0')
   expect_contains "$section" "Mode    REG_SZ    fast"
   expect_contains "$(query 'HKLM\System\CurrentControlSet\Services\TalSect')" "Start    REG_DWORD    0x4"
   expect_contains "$(query 'HKLM\Software\Tal\Section')" "Installed    REG_DWORD    0x1"
-  [ -f "$c/windows/system32/talsect.dll" ] || fail "talsect.dll not copied"
+  [ -f "$(win_path "$c" windows/system32/talsect.dll)" ] || fail "talsect.dll not copied"
   device=$(query 'HKLM\System\CurrentControlSet\Enum\ROOT\TALDEVICE\0000')
   expect_contains "$device" "Class    REG_SZ    System"
   service=$(query 'HKLM\System\CurrentControlSet\Services\TalTest')

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
+
 #include "fake_platform.h"
 
 namespace tal::os {
@@ -86,21 +88,36 @@ TEST(PathMapping, DrivePrefixAndDriveRootGoToSystemDrive) {
   EXPECT_EQ(os.nativePath(std::string("")), "");
 }
 
-TEST(PathMapping, WithoutSystemDriveTheRootIsSlash) {
+// Without a drive of its own the simulated host keeps the drive in the user's state folder, and
+// in the current folder when there is none: never at the root of the Linux file system.
+TEST(PathMapping, WithoutSystemDriveTheDriveIsAUserFolder) {
+  ScratchDir scratch;
+  const std::string state = scratch.path() + "/state";
   Platform &os = defaultPlatform();
+  ScopedVariable drive("SYSTEMDRIVE", nullptr);
   {
-    ScopedVariable drive("SYSTEMDRIVE", nullptr);
-    EXPECT_EQ(os.nativePath(std::string("C:\\talsystem\\log\\")), "/talsystem/log/");
-    EXPECT_EQ(os.nativePath(std::string("\\talsystem")), "/talsystem");
-  }
-  {
+    ScopedVariable xdg("XDG_STATE_HOME", state.c_str());
+    EXPECT_EQ(os.nativePath(std::string("C:\\talsystem\\log\\")),
+              state + "/tal/drive/talsystem/log/");
+    EXPECT_EQ(os.nativePath(std::string("\\talsystem")), state + "/tal/drive/talsystem");
+    EXPECT_TRUE(std::filesystem::is_directory(state + "/tal/drive"));
     // A drive letter in SYSTEMDRIVE is the Windows form, not a Linux folder.
-    ScopedVariable drive("SYSTEMDRIVE", "C:");
-    EXPECT_EQ(os.nativePath(std::string("C:\\x")), "/x");
+    ScopedVariable letter("SYSTEMDRIVE", "C:");
+    EXPECT_EQ(os.nativePath(std::string("C:\\x")), state + "/tal/drive/x");
   }
   {
-    ScopedVariable drive("systemdrive", "/lower/case");
-    ScopedVariable upper("SYSTEMDRIVE", nullptr);
+    ScopedVariable xdg("XDG_STATE_HOME", nullptr);
+    ScopedVariable home("HOME", scratch.path().c_str());
+    EXPECT_EQ(os.nativePath(std::string("C:\\x")), scratch.path() + "/.local/state/tal/drive/x");
+  }
+  {
+    ScopedVariable xdg("XDG_STATE_HOME", nullptr);
+    ScopedVariable home("HOME", nullptr);
+    const std::string here = std::filesystem::current_path().string();
+    EXPECT_EQ(os.nativePath(std::string("C:\\x")), here + "/x");
+  }
+  {
+    ScopedVariable drive2("systemdrive", "/lower/case");
     EXPECT_EQ(os.nativePath(std::string("C:\\x")), "/lower/case/x");
   }
 }

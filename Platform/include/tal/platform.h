@@ -12,7 +12,7 @@
 // strings are in the ANSI code page (UTF-8 on native). Paths may be written Windows-style
 // ("C:\\talsystem\\log\\", "\\talsystem\\log\\Verbose.log"); the native backend maps them (a drive
 // prefix and a path from the root of the current drive go to the drive root: $SYSTEMDRIVE when it
-// is set, else "/"; backslashes become slashes).
+// is set, else a folder in the user's state folder, never "/"; backslashes become slashes).
 #pragma once
 
 #include <cstdint>
