@@ -50,7 +50,8 @@ class Parser {
     kQuotes,
     kLeading,
     kTrailing,
-    kComment
+    kComment,
+    kStray
   };
 
   Parser(const wchar_t *begin, const wchar_t *end, std::vector<InfSection> &sections)
@@ -84,11 +85,17 @@ class Parser {
         case kComment:
           pos = comment(pos);
           break;
+        case kStray:
+          pos = stray(pos);
+          break;
       }
     }
     lineNo = line_;
     return error_;
   }
+
+  // The line of the first text met before any section (0: none).
+  unsigned strayLine() const { return strayLine_; }
 
  private:
   bool atEof(const wchar_t *p) const { return p >= end_ || *p == kCtrlZ; }
@@ -167,6 +174,11 @@ class Parser {
         state_ = kSectionName;
         return p + 1;
       } else if (!isBlank(*p)) {
+        if (section_ < 0) {  // text before the first section
+          if (!strayLine_) strayLine_ = line_;
+          state_ = kStray;
+          return p;
+        }
         start_ = p;
         state_ = kKey;
         return p;
@@ -174,6 +186,26 @@ class Parser {
     }
     closeLine();
     return nullptr;
+  }
+
+  // Text before the first section is not read as a line: it is passed over up to a comment, a
+  // '[' (which starts a section, even in mid-line and inside quotes) or the end of the line.
+  // Whether the file is refused for it is decided once the whole file is read.
+  const wchar_t *stray(const wchar_t *p) {
+    for (; !atEol(p); ++p) {
+      if (*p == L';') {
+        push(kLineStart);
+        state_ = kComment;
+        return p + 1;
+      }
+      if (*p == L'[') {
+        start_ = p + 1;
+        state_ = kSectionName;
+        return p + 1;
+      }
+    }
+    state_ = kLineStart;
+    return p;
   }
 
   const wchar_t *sectionName(const wchar_t *p) {
@@ -328,6 +360,7 @@ class Parser {
   int section_ = -1;
   bool inLine_ = false;
   unsigned line_ = 1;
+  unsigned strayLine_ = 0;
   std::wstring token_;
   InfError error_ = InfError::kNone;
 };
@@ -372,6 +405,8 @@ const wchar_t *describeInfError(InfError error) {
       return L"no error";
     case InfError::kUnreadable:
       return L"the file cannot be read";
+    case InfError::kEmpty:
+      return L"the file is empty";
     case InfError::kTooLarge:
       return L"the file is too large";
     case InfError::kUtf16WithoutBom:
@@ -396,6 +431,7 @@ InfError InfDocument::parse(const std::string &bytes,
   out = InfDocument();
   if (line) *line = 0;
   if (bytes.size() > kMaxInfBytes) return InfError::kTooLarge;
+  if (bytes.empty()) return InfError::kEmpty;
   std::wstring text;
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
   if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
@@ -417,6 +453,11 @@ InfError InfDocument::parse(const std::string &bytes,
   if (error != InfError::kNone) {
     if (line) *line = at;
     return error;
+  }
+  // Text before the first section is forgiven only in a file with a [Strings] section.
+  if (parser.strayLine() && !doc.find(L"Strings")) {
+    if (line) *line = parser.strayLine();
+    return InfError::kLineOutsideSection;
   }
   if (requireWin4) {
     const InfSection *version = doc.find(L"Version");

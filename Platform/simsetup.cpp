@@ -72,6 +72,31 @@ uint32_t toWinError(const std::error_code &ec, uint32_t notFound) {
   return winerr::kAccessDenied;
 }
 
+// The system's error for an INF the reader refuses. NUL bytes (UTF-16 without a byte order
+// mark), big-endian UTF-16 and oversized files are refused by the reader alone: invalid data.
+uint32_t infErrorCode(InfError error) {
+  switch (error) {
+    case InfError::kNone:
+      return 0;
+    case InfError::kEmpty:
+      return winerr::kFileInvalid;
+    case InfError::kLineOutsideSection:
+      return winerr::kExpectedSectionName;
+    case InfError::kUnfinishedSection:
+      return winerr::kBadSectionNameLine;
+    case InfError::kSectionNameTooLong:
+      return winerr::kSectionNameTooLong;
+    case InfError::kWrongStyle:
+      return winerr::kWrongInfStyle;
+    case InfError::kUnreadable:
+    case InfError::kTooLarge:
+    case InfError::kUtf16WithoutBom:
+    case InfError::kBigEndian:
+      break;
+  }
+  return winerr::kInvalidData;
+}
+
 // An INF opened by the simulated host.
 // The folders of the directory ids an INF may name in its texts.
 bool dirIdFolder(long id, std::wstring &folder, const std::wstring &infFolder) {
@@ -256,8 +281,7 @@ std::unique_ptr<InfFile> SimSetupHost::openInf(const std::wstring &path, uint32_
   const InfError e = InfDocument::parse(
       bytes, [](const std::string &b) { return sys().fromAnsi(b); }, true, doc, &errorLine);
   if (e != InfError::kNone) {
-    error = e == InfError::kWrongStyle ? 0xE0000101u /* ERROR_WRONG_INF_STYLE */
-                                       : winerr::kInvalidData;
+    error = infErrorCode(e);
     return nullptr;
   }
   error = 0;
@@ -647,8 +671,9 @@ uint32_t SimSetupHost::copySectionFiles(InfFile &inf, const std::wstring &infFol
         if (!destination(field, folder)) return winerr::kPathNotFound;
         for (const InfLine &l : list) {
           if (l.fields.empty() || l.fields[0].empty()) continue;
-          files.emplace_back(l.fields[0],
-                             l.fields.size() >= 2 && !l.fields[1].empty() ? l.fields[1] : l.fields[0]);
+          files.emplace_back(l.fields[0], l.fields.size() >= 2 && !l.fields[1].empty()
+                                              ? l.fields[1]
+                                              : l.fields[0]);
         }
       }
       // The file queue makes the destination folder as it copies.

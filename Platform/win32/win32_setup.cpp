@@ -31,6 +31,17 @@ static_assert(sizeof(DriverInfoData) == sizeof(SP_DRVINFO_DATA_V2_W), "SP_DRVINF
 static_assert(sizeof(DriverInstallParams) == sizeof(SP_DRVINSTALL_PARAMS), "SP_DRVINSTALL_PARAMS");
 static_assert(sizeof(DriverDetailData) == 1584, "SP_DRVINFO_DETAIL_DATA_W of 1584 bytes");
 
+// The seam's error numbers are the system's own.
+static_assert(winerr::kFileInvalid == ERROR_FILE_INVALID, "ERROR_FILE_INVALID");
+static_assert(winerr::kExpectedSectionName == ERROR_EXPECTED_SECTION_NAME, "section name");
+static_assert(winerr::kBadSectionNameLine == ERROR_BAD_SECTION_NAME_LINE, "section line");
+static_assert(winerr::kSectionNameTooLong == ERROR_SECTION_NAME_TOO_LONG, "name too long");
+static_assert(winerr::kWrongInfStyle == ERROR_WRONG_INF_STYLE, "ERROR_WRONG_INF_STYLE");
+static_assert(winerr::kSectionNotFound == ERROR_SECTION_NOT_FOUND, "ERROR_SECTION_NOT_FOUND");
+static_assert(winerr::kLineNotFound == ERROR_LINE_NOT_FOUND, "ERROR_LINE_NOT_FOUND");
+static_assert(winerr::kNoSuchDevInst == ERROR_NO_SUCH_DEVINST, "ERROR_NO_SUCH_DEVINST");
+static_assert(winerr::kNoDriverSelected == ERROR_NO_DRIVER_SELECTED, "ERROR_NO_DRIVER_SELECTED");
+
 constexpr DWORD kInstallFlagForce = 0x1;  // INSTALLFLAG_FORCE
 constexpr DWORD kMaxDeviceIdChars = 200;  // MAX_DEVICE_ID_LEN
 

@@ -28,9 +28,15 @@ using tal::os::InfError;
 
 std::string corpusDir() { return TAL_INF_CORPUS; }
 
-// The whole reading of an INF as one text: "refused" or, per section, its name and lines.
-std::string dump(tal::os::InfFile *inf) {
-  if (!inf) return "refused\n";
+// The whole reading of an INF as one text: "refused", the error and the line it names, or, per
+// section, its name and lines.
+std::string dump(tal::os::InfFile *inf, uint32_t error, unsigned errorLine) {
+  if (!inf) {
+    char text[64];
+    snprintf(text, sizeof text, "refused 0x%08X line %u\n", static_cast<unsigned>(error),
+             errorLine);
+    return text;
+  }
   std::string out;
   for (const std::wstring &name : inf->sectionNames()) {
     out += "[" + tal::os::toUtf8(name) + "]\n";
@@ -52,7 +58,8 @@ std::string ourReading(const std::wstring &path) {
   tal::os::SimSetupHost host;
   uint32_t error = 0;
   unsigned line = 0;
-  return dump(host.openInf(path, error, line).get());
+  auto inf = host.openInf(path, error, line);
+  return dump(inf.get(), error, line);
 }
 
 std::vector<fs::path> corpus() {
@@ -88,13 +95,13 @@ TEST(InfCorpus, ReaderMatchesTheSetupLibrary) {
     uint32_t error = 0;
     unsigned line = 0;
     auto real = tal::os::setup().openInf(file.wstring(), error, line);
-    const std::string theirs = dump(real.get());
+    const std::string theirs = dump(real.get(), error, line);
     const std::string ours = ourReading(file.wstring());
     if (dumpDir)
       std::ofstream(fs::path(dumpDir) / (file.stem().string() + ".txt"), std::ios::binary)
           << theirs;
     if (refusedOnPurpose(file)) {
-      EXPECT_EQ(ours, "refused\n");
+      EXPECT_EQ(ours.rfind("refused 0x0000000D", 0), 0u) << ours;
       continue;
     }
     EXPECT_EQ(ours, theirs);
@@ -116,7 +123,7 @@ TEST(InfCorpus, ReaderMatchesTheSetupLibrarysReading) {
     const fs::path expected = file.parent_path() / "expected" / (file.stem().string() + ".txt");
     const std::string ours = ourReading(file.wstring());
     if (refusedOnPurpose(file)) {
-      EXPECT_EQ(ours, "refused\n");
+      EXPECT_EQ(ours.rfind("refused 0x0000000D", 0), 0u) << ours;
       continue;
     }
     ASSERT_TRUE(fs::exists(expected)) << expected;
@@ -159,10 +166,21 @@ INSTANTIATE_TEST_SUITE_P(
                    "[Version]\n  <Signature> |$Chicago$|\n[S]\n  <A> |%y%|\n[Strings]\n"
                    "  <x> |deep|\n  <y> |deep|\n"},
         ReaderCase{"nul_byte", kV + std::string("[S]\nA=1\0x\n", 10), InfError::kUtf16WithoutBom,
-                   "refused\n"},
-        ReaderCase{"line_before_section", "x\n" + kV, InfError::kLineOutsideSection, "refused\n"},
-        ReaderCase{"unfinished_section", kV + "[S\n", InfError::kUnfinishedSection, "refused\n"},
-        ReaderCase{"no_version", "[S]\nA=1\n", InfError::kWrongStyle, "refused\n"},
+                   "refused 0x0000000D line 0\n"},
+        ReaderCase{"line_before_section", "x\n" + kV, InfError::kLineOutsideSection,
+                   "refused 0xE0000000 line 1\n"},
+        // Text before the first section: passed over up to a comment or a '[', and forgiven
+        // when a [Strings] section comes later.
+        ReaderCase{"before_section_comment_hides_bracket", "x;[abc\n" + kV + "[STRINGS]\n",
+                   InfError::kNone, "[Version]\n  <Signature> |$Chicago$|\n[STRINGS]\n"},
+        ReaderCase{"before_section_quotes_do_not_hide_bracket", "\"x[abc\"\n" + kV + "[Strings]\n",
+                   InfError::kUnfinishedSection, "refused 0xE0000001 line 1\n"},
+        ReaderCase{"before_section_first_text_line", "\n; c\n \nx\ny\n" + kV,
+                   InfError::kLineOutsideSection, "refused 0xE0000000 line 4\n"},
+        ReaderCase{"unfinished_section", kV + "[S\n", InfError::kUnfinishedSection,
+                   "refused 0xE0000001 line 3\n"},
+        ReaderCase{"no_version", "[S]\nA=1\n", InfError::kWrongStyle,
+                   "refused 0xE0000100 line 0\n"},
         ReaderCase{"self_naming_section", kV + "[S]\nCopyFiles=S\nNeeds=S\n", InfError::kNone,
                    "[Version]\n  <Signature> |$Chicago$|\n[S]\n  <CopyFiles> |S|\n"
                    "  <Needs> |S|\n"}),

@@ -5,6 +5,9 @@
 //  - encodings: UTF-16 little-endian with its byte order mark, UTF-8 with its byte order mark,
 //    otherwise the ANSI code page (given by the caller). UTF-16 without a byte order mark, a
 //    big-endian byte order mark and text with NUL bytes are refused;
+//  - text before the first section is passed over up to a ';' comment, a '[' (a section starts
+//    there, even in mid-line) or the end of its line; the file is then refused unless it has a
+//    section named [Strings] (any case, anywhere);
 //  - "[name]" section lines (the name is the text between '[' and the first ']', blanks kept;
 //    the rest of the line is ignored; sections of the same name, ignoring case, are merged);
 //  - lines "key = field, field, ..." and "field, field, ..." (a line with a single field and no
@@ -46,10 +49,11 @@ enum class InfError {
   kTooLarge,            // more than kMaxInfBytes
   kUtf16WithoutBom,     // NUL bytes without a byte order mark (UTF-16 without BOM, or binary)
   kBigEndian,           // a UTF-16 big-endian byte order mark
-  kLineOutsideSection,  // a line before the first section
+  kLineOutsideSection,  // text before the first section, and no [Strings] section
   kUnfinishedSection,   // '[' without ']' on its line
   kSectionNameTooLong,  // more than 255 characters
   kWrongStyle,          // [Version] Signature is not $Chicago$, $Windows NT$ or $Windows 95$
+  kEmpty,               // the file has no bytes at all
 };
 
 // Text of an error, for log lines.

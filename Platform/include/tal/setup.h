@@ -38,10 +38,16 @@ constexpr uint32_t kAlreadyExists = 183;
 constexpr uint32_t kNoMoreItems = 259;
 constexpr uint32_t kServiceExists = 1073;
 constexpr uint32_t kDuplicateServiceName = 1078;
+constexpr uint32_t kFileInvalid = 1006;  // ERROR_FILE_INVALID (an empty INF)
 constexpr uint32_t kUserMappedFile = 1224;
-constexpr uint32_t kSectionNotFound = 0xE0000102;   // ERROR_SECTION_NOT_FOUND
-constexpr uint32_t kNoSuchDevInst = 0xE000020B;     // ERROR_NO_SUCH_DEVINST
-constexpr uint32_t kNoDriverSelected = 0xE0000203;  // ERROR_NO_DRIVER_SELECTED
+constexpr uint32_t kExpectedSectionName = 0xE0000000;  // ERROR_EXPECTED_SECTION_NAME
+constexpr uint32_t kBadSectionNameLine = 0xE0000001;   // ERROR_BAD_SECTION_NAME_LINE
+constexpr uint32_t kSectionNameTooLong = 0xE0000002;   // ERROR_SECTION_NAME_TOO_LONG
+constexpr uint32_t kWrongInfStyle = 0xE0000100;        // ERROR_WRONG_INF_STYLE
+constexpr uint32_t kSectionNotFound = 0xE0000101;      // ERROR_SECTION_NOT_FOUND
+constexpr uint32_t kLineNotFound = 0xE0000102;         // ERROR_LINE_NOT_FOUND
+constexpr uint32_t kNoSuchDevInst = 0xE000020B;        // ERROR_NO_SUCH_DEVINST
+constexpr uint32_t kNoDriverSelected = 0xE0000203;     // ERROR_NO_DRIVER_SELECTED
 }  // namespace winerr
 
 // One line of an INF section, as the setup library gives it: the key (field 0) and fields 1..n,
