@@ -98,38 +98,179 @@ uint32_t infErrorCode(InfError error) {
 }
 
 // An INF opened by the simulated host.
-// The folders of the directory ids an INF may name in its texts.
-bool dirIdFolder(long id, std::wstring &folder, const std::wstring &infFolder) {
-  const wchar_t *suffix = nullptr;
-  switch (id) {
-    case 1:
-      folder = infFolder;
-      return !folder.empty();
-    case 10:
-      suffix = L"";
-      break;
-    case 11:
-      suffix = L"\\system32";
-      break;
-    case 12:
-      suffix = L"\\system32\\drivers";
-      break;
-    case 17:
-      suffix = L"\\inf";
-      break;
-    case 18:
-      suffix = L"\\help";
-      break;
-    case 20:
-      suffix = L"\\fonts";
-      break;
-    default:
-      return false;
+// The folders of the directory ids an INF may name in its texts, as Windows gives them: the
+// system's folders under %SystemRoot% and its drive, the INF's own folder, and the shell's
+// folders (16384 + the shell folder's number) from the variables every Windows process has,
+// with Windows' default places when a variable is not set.
+enum class DirBase {
+  kEmpty,     // -1, 0 and 65535: an absolute path follows
+  kInf,       // 1: the folder the INF is read from, with its final separator
+  kInfStore,  // 13: the driver package's folder in the driver store: where the INF is read from
+  kWindows,   // %SystemRoot%
+  kDrive,     // the root of the system drive ("C:\")
+  kProfile,   // %USERPROFILE%
+  kAppData,   // %APPDATA%
+  kLocal,     // %LOCALAPPDATA%
+  kData,      // %ProgramData%
+  kPublic,    // %PUBLIC%
+  kPrograms,  // %ProgramFiles%
+  kPrograms86,
+  kCommon,  // %CommonProgramFiles%
+  kCommon86,
+};
+
+struct DirId {
+  long id;
+  DirBase base;
+  const wchar_t *suffix;
+};
+
+constexpr DirId kDirIds[] = {
+    {-1, DirBase::kEmpty, L""},
+    {0, DirBase::kEmpty, L""},
+    {65535, DirBase::kEmpty, L""},
+    {1, DirBase::kInf, L""},
+    {10, DirBase::kWindows, L""},
+    {11, DirBase::kWindows, L"\\system32"},
+    {12, DirBase::kWindows, L"\\system32\\drivers"},
+    {13, DirBase::kInfStore, L""},
+    {17, DirBase::kWindows, L"\\inf"},
+    {18, DirBase::kWindows, L"\\help"},
+    {20, DirBase::kWindows, L"\\fonts"},
+    {21, DirBase::kWindows, L"\\system32\\viewers"},
+    {23, DirBase::kWindows, L"\\system32\\spool\\drivers\\color"},
+    {24, DirBase::kDrive, L""},
+    {25, DirBase::kWindows, L""},
+    {30, DirBase::kDrive, L""},
+    {50, DirBase::kWindows, L"\\system"},
+    {51, DirBase::kWindows, L"\\system32\\spool"},
+    {52, DirBase::kWindows, L"\\system32\\spool\\drivers"},
+    {53, DirBase::kProfile, L""},
+    {54, DirBase::kDrive, L""},
+    {55, DirBase::kWindows, L"\\system32\\spool\\prtprocs\\x64"},
+    // Shell folders.
+    {16384 + 0x00, DirBase::kProfile, L"\\Desktop"},
+    {16384 + 0x02, DirBase::kAppData, L"\\Microsoft\\Windows\\Start Menu\\Programs"},
+    {16384 + 0x05, DirBase::kProfile, L"\\Documents"},
+    {16384 + 0x06, DirBase::kProfile, L"\\Favorites"},
+    {16384 + 0x07, DirBase::kAppData, L"\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp"},
+    {16384 + 0x08, DirBase::kAppData, L"\\Microsoft\\Windows\\Recent"},
+    {16384 + 0x09, DirBase::kAppData, L"\\Microsoft\\Windows\\SendTo"},
+    {16384 + 0x0B, DirBase::kAppData, L"\\Microsoft\\Windows\\Start Menu"},
+    {16384 + 0x0D, DirBase::kProfile, L"\\Music"},
+    {16384 + 0x0E, DirBase::kProfile, L"\\Videos"},
+    {16384 + 0x10, DirBase::kProfile, L"\\Desktop"},
+    {16384 + 0x13, DirBase::kAppData, L"\\Microsoft\\Windows\\Network Shortcuts"},
+    {16384 + 0x14, DirBase::kWindows, L"\\Fonts"},
+    {16384 + 0x15, DirBase::kAppData, L"\\Microsoft\\Windows\\Templates"},
+    {16384 + 0x16, DirBase::kData, L"\\Microsoft\\Windows\\Start Menu"},
+    {16384 + 0x17, DirBase::kData, L"\\Microsoft\\Windows\\Start Menu\\Programs"},
+    {16384 + 0x18, DirBase::kData, L"\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp"},
+    {16384 + 0x19, DirBase::kPublic, L"\\Desktop"},
+    {16384 + 0x1A, DirBase::kAppData, L""},
+    {16384 + 0x1B, DirBase::kAppData, L"\\Microsoft\\Windows\\Printer Shortcuts"},
+    {16384 + 0x1C, DirBase::kLocal, L""},
+    {16384 + 0x1F, DirBase::kProfile, L"\\Favorites"},
+    {16384 + 0x20, DirBase::kLocal, L"\\Microsoft\\Windows\\INetCache"},
+    {16384 + 0x21, DirBase::kLocal, L"\\Microsoft\\Windows\\INetCookies"},
+    {16384 + 0x22, DirBase::kLocal, L"\\Microsoft\\Windows\\History"},
+    {16384 + 0x23, DirBase::kData, L""},
+    {16384 + 0x24, DirBase::kWindows, L""},
+    {16384 + 0x25, DirBase::kWindows, L"\\system32"},
+    {16384 + 0x26, DirBase::kPrograms, L""},
+    {16384 + 0x27, DirBase::kProfile, L"\\Pictures"},
+    {16384 + 0x28, DirBase::kProfile, L""},
+    {16384 + 0x29, DirBase::kWindows, L"\\SysWOW64"},
+    {16384 + 0x2A, DirBase::kPrograms86, L""},
+    {16384 + 0x2B, DirBase::kCommon, L""},
+    {16384 + 0x2C, DirBase::kCommon86, L""},
+    {16384 + 0x2D, DirBase::kData, L"\\Microsoft\\Windows\\Templates"},
+    {16384 + 0x2E, DirBase::kPublic, L"\\Documents"},
+    {16384 + 0x2F, DirBase::kData,
+     L"\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools"},
+    {16384 + 0x30, DirBase::kAppData,
+     L"\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools"},
+    {16384 + 0x35, DirBase::kPublic, L"\\Music"},
+    {16384 + 0x36, DirBase::kPublic, L"\\Pictures"},
+    {16384 + 0x37, DirBase::kPublic, L"\\Videos"},
+    {16384 + 0x38, DirBase::kWindows, L"\\Resources"},
+    {16384 + 0x3A, DirBase::kData, L"\\OEM Links"},
+    {16384 + 0x3B, DirBase::kLocal, L"\\Microsoft\\Windows\\Burn\\Burn"},
+    // The printer class's folders.
+    {66000, DirBase::kWindows, L"\\system32\\spool\\drivers\\x64"},
+    {66001, DirBase::kWindows, L"\\system32\\spool\\prtprocs\\x64"},
+    {66002, DirBase::kWindows, L"\\system32"},
+    {66003, DirBase::kWindows, L"\\system32\\spool\\drivers\\color"},
+    {66004, DirBase::kWindows, L"\\web\\printers"},
+};
+
+// The value of an environment variable; empty when it is not set.
+std::wstring variable(const wchar_t *name) {
+  const std::wstring pattern = std::wstring(L"%") + name + L"%";
+  const std::wstring value = sys().expandEnvironment(pattern);
+  return value == pattern ? std::wstring() : value;
+}
+
+std::wstring orDefault(const wchar_t *name, const std::wstring &fallback) {
+  std::wstring value = variable(name);
+  return value.empty() ? fallback : value;
+}
+
+std::wstring baseFolder(DirBase base, const std::wstring &infFolder) {
+  const std::wstring windows = orDefault(L"SystemRoot", L"C:\\Windows");
+  const std::wstring drive =
+      windows.size() >= 2 && windows[1] == L':' ? windows.substr(0, 2) : std::wstring(L"C:");
+  const auto profile = [&] { return orDefault(L"USERPROFILE", drive + L"\\Users\\Default"); };
+  const auto programs = [&] { return orDefault(L"ProgramFiles", drive + L"\\Program Files"); };
+  const auto programs86 = [&] {
+    return orDefault(L"ProgramFiles(x86)", drive + L"\\Program Files (x86)");
+  };
+  switch (base) {
+    case DirBase::kEmpty:
+      return L"";
+    case DirBase::kInf:
+      return infFolder;
+    case DirBase::kInfStore:
+      return infFolder.size() > 1 && (infFolder.back() == L'\\' || infFolder.back() == L'/')
+                 ? infFolder.substr(0, infFolder.size() - 1)
+                 : infFolder;
+    case DirBase::kWindows:
+      return windows;
+    case DirBase::kDrive:
+      return drive + L"\\";
+    case DirBase::kProfile:
+      return profile();
+    case DirBase::kAppData:
+      return orDefault(L"APPDATA", profile() + L"\\AppData\\Roaming");
+    case DirBase::kLocal:
+      return orDefault(L"LOCALAPPDATA", profile() + L"\\AppData\\Local");
+    case DirBase::kData:
+      return orDefault(L"ProgramData", orDefault(L"ALLUSERSPROFILE", drive + L"\\ProgramData"));
+    case DirBase::kPublic:
+      return orDefault(L"PUBLIC", drive + L"\\Users\\Public");
+    case DirBase::kPrograms:
+      return programs();
+    case DirBase::kPrograms86:
+      return programs86();
+    case DirBase::kCommon:
+      return orDefault(L"CommonProgramFiles", programs() + L"\\Common Files");
+    case DirBase::kCommon86:
+      return orDefault(L"CommonProgramFiles(x86)", programs86() + L"\\Common Files");
   }
-  const std::wstring root = sys().expandEnvironment(L"%SystemRoot%");
-  if (root == L"%SystemRoot%") return false;
-  folder = root + suffix;
-  return true;
+  return L"";
+}
+
+// The folder of a directory id (empty for the ids of an absolute path); false for an id Windows
+// does not define, which then stays as written.
+bool dirIdFolder(long id, std::wstring &folder, const std::wstring &infFolder) {
+  for (const DirId &d : kDirIds) {
+    if (d.id != id) continue;
+    folder = baseFolder(d.base, infFolder);
+    if ((d.base == DirBase::kInf || d.base == DirBase::kInfStore) && folder.empty()) return false;
+    folder += d.suffix;
+    return true;
+  }
+  return false;
 }
 
 class SimInf : public InfFile {
@@ -652,10 +793,12 @@ uint32_t SimSetupHost::copySectionFiles(InfFile &inf, const std::wstring &infFol
     const InfLine *dir = keyLine(dirs, list.c_str());
     if (!dir) dir = keyLine(dirs, L"DefaultDestDir");
     wchar_t *end = nullptr;
-    const long id = dir && !dir->fields.empty() ? std::wcstol(dir->fields[0].c_str(), &end, 10) : 0;
-    if (!dir || !dirIdFolder(id, folder, infFolder)) return false;
-    if (dir->fields.size() >= 2 && !dir->fields[1].empty()) folder += L"\\" + dir->fields[1];
-    return true;
+    if (!dir || dir->fields.empty() || dir->fields[0].empty()) return false;
+    const long id = std::wcstol(dir->fields[0].c_str(), &end, 10);
+    if (*end != 0 || !dirIdFolder(id, folder, infFolder)) return false;
+    if (dir->fields.size() >= 2 && !dir->fields[1].empty())
+      folder = folder.empty() ? dir->fields[1] : folder + L"\\" + dir->fields[1];
+    return !folder.empty();
   };
   for (const InfLine &line : lines) {
     if (!line.hasKey || !infEqualNoCase(line.key, L"CopyFiles")) continue;
