@@ -419,8 +419,10 @@ std::unique_ptr<InfFile> SimSetupHost::openInf(const std::wstring &path, uint32_
       return nullptr;
   }
   InfDocument doc;
+  const unsigned codePage = ansiCodePage;
   const InfError e = InfDocument::parse(
-      bytes, [](const std::string &b) { return sys().fromAnsi(b); }, true, doc, &errorLine);
+      bytes, [codePage](const std::string &b) { return decodeCodePage(b, codePage); }, true, doc,
+      &errorLine);
   if (e != InfError::kNone) {
     error = infErrorCode(e);
     return nullptr;

@@ -11,6 +11,8 @@
 //   "files_in_use":     [ "C:\\Windows\\system32\\drivers\\x.sys", ... ]
 //   "system_directory": "C:\\Windows\\system32"
 //   "newdev":    "present" (default), "missing" or "no_update_function"
+//   "ansi_code_page":   1252 (default), 1250, 1251 or 65001: how text without a byte order
+//                       mark reads (INF files)
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -144,6 +146,13 @@ class NativeSetupHost : public SimSetupHost {
       for (const json &f : *it) filesInUse.insert(text(f));
     if (auto it = machine.find("system_directory"); it != machine.end() && it->is_string())
       systemDir = text(*it);
+    if (machine.contains("ansi_code_page")) {
+      const uint32_t page = number(machine, "ansi_code_page", kDefaultAnsiCodePage);
+      if (knownCodePage(page))
+        ansiCodePage = page;
+      else
+        warn("ansi_code_page: " + std::to_string(page) + " is not 1250, 1251, 1252 or 65001");
+    }
     if (auto it = machine.find("newdev"); it != machine.end() && it->is_string()) {
       const std::string v = it->get<std::string>();
       driverUpdater = v == "missing" ? 2 : v == "no_update_function" ? 3 : 0;

@@ -56,8 +56,10 @@ std::string dump(tal::os::InfFile *inf, uint32_t error, unsigned errorLine) {
   return out;
 }
 
-std::string ourReading(const std::wstring &path) {
+std::string ourReading(const std::wstring &path,
+                       unsigned codePage = tal::os::kDefaultAnsiCodePage) {
   tal::os::SimSetupHost host;
+  host.ansiCodePage = codePage;
   uint32_t error = 0;
   unsigned line = 0;
   auto inf = host.openInf(path, error, line);
@@ -270,5 +272,27 @@ INSTANTIATE_TEST_SUITE_P(
                    "[Version]\n  <Signature> |$Chicago$|\n[S]\n  <CopyFiles> |S|\n"
                    "  <Needs> |S|\n"}),
     [](const ::testing::TestParamInfo<ReaderCase> &info) { return std::string(info.param.name); });
+
+// Text without a byte order mark reads in the host's ANSI code page (the corpus checks 1252
+// against the setup library, and the tables match the system's conversion under wine).
+TEST(InfReaderCodePage, TextReadsInTheHostsCodePage) {
+  const struct {
+    unsigned codePage;
+    const char *reading;
+  } cases[] = {
+      {1252, "  <A> |\xC2\xA3 \xC3\x83\xC2\xA9|\n"},  // £ Ã©
+      {1250, "  <A> |\xC5\x81 \xC4\x82\xC2\xA9|\n"},  // Ł Ă©
+      {1251, "  <A> |\xD0\x88 \xD0\x93\xC2\xA9|\n"},  // Ј Г©
+      {65001, "  <A> |\xEF\xBF\xBD \xC3\xA9|\n"},     // U+FFFD é
+  };
+  tal::os::ScratchDir scratch;
+  const std::string path = scratch.file("ansi.inf");
+  tal::os::ScratchDir::write(path, kV + "[S]\nA=\xA3 \xC3\xA9\n");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.codePage);
+    EXPECT_EQ(ourReading(tal::os::fromUtf8(path), c.codePage),
+              "[Version]\n  <Signature> |$Chicago$|\n[S]\n" + std::string(c.reading));
+  }
+}
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tal/codepage.h"
 #include "tal/setup.h"
 
 namespace tal::os {
@@ -64,7 +65,9 @@ class SimSetupHost : public SetupHost {
   std::vector<SimDevice> devices;
   std::wstring systemDir = L"C:\\Windows\\system32";
   std::wstring programsDir = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
-  int driverUpdater = 0;              // loadDriverUpdater's answer (0, 2 or 3)
+  int driverUpdater = 0;  // loadDriverUpdater's answer (0, 2 or 3)
+  // The system's ANSI code page: how an INF without a byte order mark is read.
+  unsigned ansiCodePage = kDefaultAnsiCodePage;
   std::set<std::wstring> filesInUse;  // paths (as the platform maps them) that are in use
   // Notifications the next installFromSection delivers to its callback (then cleared), and the
   // callback's answers to them.
@@ -133,7 +136,7 @@ class SimSetupHost : public SetupHost {
   // values and adds its services. 0 (also when no model of the INF names the id: the driver is
   // taken as given) or the error of a file copy.
   uint32_t installModel(InfFile &inf, const std::wstring &infFolder, const std::wstring &hardwareId,
-                    SimDevice &device);
+                        SimDevice &device);
   uint32_t copySectionFiles(InfFile &inf, const std::wstring &infFolder,
                             const std::wstring &section);
 };
