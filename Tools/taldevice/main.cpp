@@ -5,11 +5,19 @@
 //                               and the installed driver's INF (or "-"), a tab between
 //   taldevice add HARDWARE-ID   registers a root-enumerated device with that hardware id and no
 //                               driver; prints its instance id
+//   taldevice inf FILE [--json] the INF as the system reads it: each section in file order, each
+//                               line's key and fields after %key% and directory-id replacement;
+//                               or the error that refuses the file, its number and line. On
+//                               Windows the system's setup library reads it, natively the
+//                               simulated host's reader, so that the two can be compared.
 //
-// Exit codes: 0 done, 1 the system refused (the error is printed), 2 bad usage.
+// Exit codes: 0 done (inf: the file is read), 1 the system refused (the error is printed),
+// 2 bad usage.
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "tal/platform.h"
 #include "tal/setup.h"
@@ -17,7 +25,8 @@
 namespace {
 
 int Usage() {
-  std::fputs("usage: taldevice list | taldevice add HARDWARE-ID\n", stderr);
+  std::fputs("usage: taldevice list | taldevice add HARDWARE-ID | taldevice inf FILE [--json]\n",
+             stderr);
   return 2;
 }
 
@@ -51,7 +60,8 @@ int List() {
 int Add(const char *hardwareId) {
   if (!*hardwareId) return Usage();
   std::wstring instance;
-  if (uint32_t error = tal::os::setup().registerRootDevice(tal::os::fromUtf8(hardwareId), instance)) {
+  if (uint32_t error =
+          tal::os::setup().registerRootDevice(tal::os::fromUtf8(hardwareId), instance)) {
     std::fprintf(stderr, "taldevice: the device %s cannot be registered: error %u\n", hardwareId,
                  error);
     return 1;
@@ -60,10 +70,121 @@ int Add(const char *hardwareId) {
   return 0;
 }
 
+// The system's name of an error an INF can be refused with.
+std::string ErrorName(uint32_t error) {
+  namespace e = tal::os::winerr;
+  switch (error) {
+    case e::kFileNotFound:
+      return "ERROR_FILE_NOT_FOUND";
+    case e::kPathNotFound:
+      return "ERROR_PATH_NOT_FOUND";
+    case e::kAccessDenied:
+      return "ERROR_ACCESS_DENIED";
+    case e::kInvalidData:
+      return "ERROR_INVALID_DATA";
+    case e::kSharingViolation:
+      return "ERROR_SHARING_VIOLATION";
+    case e::kFileInvalid:
+      return "ERROR_FILE_INVALID";
+    case e::kExpectedSectionName:
+      return "ERROR_EXPECTED_SECTION_NAME";
+    case e::kBadSectionNameLine:
+      return "ERROR_BAD_SECTION_NAME_LINE";
+    case e::kSectionNameTooLong:
+      return "ERROR_SECTION_NAME_TOO_LONG";
+    case e::kWrongInfStyle:
+      return "ERROR_WRONG_INF_STYLE";
+    default:
+      return "error " + std::to_string(error);
+  }
+}
+
+// A field as the text form shows it: in double quotes, a quote in it doubled.
+std::string Quoted(const std::wstring &text) {
+  std::string out = "\"";
+  for (char c : Utf8(text)) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  return out + "\"";
+}
+
+// What a JSON text holds: invalid UTF-8 (a lone surrogate of a UTF-16 file) is replaced.
+std::string Json(const nlohmann::ordered_json &doc) {
+  return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+int Inf(const std::wstring &path, bool json) {
+  uint32_t error = 0;
+  unsigned line = 0;
+  auto inf = tal::os::setup().openInf(path, error, line);
+  if (!inf) {
+    const std::string name = ErrorName(error);
+    if (json) {
+      nlohmann::ordered_json doc;
+      doc["error"] = name;
+      doc["code"] = error;
+      doc["line"] = line;
+      std::printf("%s\n", Json(doc).c_str());
+    } else {
+      std::printf("refused: %s (0x%08X)", name.c_str(), static_cast<unsigned>(error));
+      if (line) std::printf(" at line %u", line);
+      std::printf("\n");
+    }
+    return 1;
+  }
+  nlohmann::ordered_json sections = nlohmann::ordered_json::array();
+  for (const std::wstring &name : inf->sectionNames()) {
+    std::vector<tal::os::InfLine> lines;
+    inf->sectionLines(name, lines);
+    nlohmann::ordered_json section;
+    section["name"] = Utf8(name);
+    section["lines"] = nlohmann::ordered_json::array();
+    if (!json) std::printf("[%s]\n", Utf8(name).c_str());
+    for (const tal::os::InfLine &l : lines) {
+      nlohmann::ordered_json entry;
+      entry["key"] = l.hasKey ? nlohmann::ordered_json(Utf8(l.key)) : nlohmann::ordered_json();
+      entry["fields"] = nlohmann::ordered_json::array();
+      std::string text = l.hasKey ? "  " + Utf8(l.key) + " =" : " ";
+      for (size_t i = 0; i < l.fields.size(); ++i) {
+        entry["fields"].push_back(Utf8(l.fields[i]));
+        text += (i ? ", " : " ") + Quoted(l.fields[i]);
+      }
+      section["lines"].push_back(std::move(entry));
+      if (!json) std::printf("%s\n", text.c_str());
+    }
+    sections.push_back(std::move(section));
+  }
+  if (json) {
+    nlohmann::ordered_json doc;
+    doc["sections"] = std::move(sections);
+    std::printf("%s\n", Json(doc).c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   if (argc == 2 && std::strcmp(argv[1], "list") == 0) return List();
   if (argc == 3 && std::strcmp(argv[1], "add") == 0) return Add(argv[2]);
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "inf") == 0) {
+    // The file's name as the system gave it (wide, whatever the ANSI code page).
+    std::vector<std::wstring> args;
+    if (!tal::os::sys().commandLineArguments(args) || args.size() != static_cast<size_t>(argc))
+      return Usage();
+    bool json = false;
+    std::wstring file;
+    for (int i = 2; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--json") == 0 && !json)
+        json = true;
+      else if (file.empty() && !args[i].empty())
+        file = args[i];
+      else
+        return Usage();
+    }
+    if (file.empty()) return Usage();
+    return Inf(file, json);
+  }
   return Usage();
 }

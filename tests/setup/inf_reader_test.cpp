@@ -3,8 +3,9 @@
 // On the Windows build (under wine) every file of the corpus (tests/setup/inf/) is read twice in
 // one process, by the reader and by the real setup library, and the two must give the same
 // section names, lines, keys and fields (or both refuse the file). The setup library's reading is
-// kept in tests/setup/inf/expected/, and the native build checks the reader against it. After a
-// change to the corpus, write them afresh from the Windows build:
+// kept in tests/setup/inf/expected/ (with environment.txt, the folder variables of the process
+// that read them, which directory ids name), and the native build checks the reader against it.
+// After a change to the corpus, write them afresh from the Windows build:
 //   TAL_INF_DUMP_DIR=Z:$PWD/tests/setup/inf/expected scripts/tal-wine
 //     build-win/bin/test_setup.exe --gtest_filter='InfCorpus.*'
 #include <gtest/gtest.h>
