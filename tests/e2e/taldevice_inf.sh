@@ -42,6 +42,19 @@ expect_contains "$out" '"code": 3758096640'
 out=$(status_of 1 inf "$(inf_path "$corpus/no_such_file.inf")")
 expect_contains "$out" 'refused: ERROR_FILE_NOT_FOUND (0x00000002)'
 
+# Natively the machine description names the ANSI code page (1252 when it names none).
+if [ "$TAL_WINDOWS" = 0 ]; then
+  scratch=$(fresh_scratch)
+  printf '{"ansi_code_page": 65001}' >"$scratch/utf8.json"
+  out=$(TAL_MACHINE=$scratch/utf8.json status_of 0 inf "$corpus/39_ansi_1252.inf")
+  expect_contains "$out" '  Utf8 = "café"'
+  expect_contains "$out" $'  Latin1 = "caf\xef\xbf\xbd"'
+  printf '{"ansi_code_page": 437}' >"$scratch/dos.json"
+  out=$(TAL_MACHINE=$scratch/dos.json status_of 0 inf "$corpus/39_ansi_1252.inf")
+  expect_contains "$out" 'ansi_code_page: 437 is not 1250, 1251, 1252 or 65001'
+  expect_contains "$out" '  Utf8 = "cafÃ©"'
+fi
+
 status_of 2 inf >/dev/null
 status_of 2 inf --json >/dev/null
 status_of 2 inf a.inf b.inf >/dev/null
