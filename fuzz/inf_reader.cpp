@@ -5,12 +5,18 @@
 #include <cstdint>
 #include <string>
 
+#include "tal/codepage.h"
 #include "tal/infreader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string bytes(reinterpret_cast<const char *>(data), size);
-  const auto ansi = [](const std::string &b) { return std::wstring(b.begin(), b.end()); };
+  // Text without a byte order mark reads in code page 1252, as the simulated host reads it.
+  const auto ansi = [](const std::string &b) { return tal::os::decodeCodePage(b, 1252); };
   const auto dirid = [](long id, std::wstring &folder) {
+    if (id == -1) {  // an absolute path follows: the empty folder
+      folder.clear();
+      return true;
+    }
     if (id != 11) return false;
     folder = L"C:\\Windows\\system32\\";
     return true;
