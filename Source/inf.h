@@ -114,11 +114,18 @@ class CInf {
   bool HasKeyLine(const wchar_t *section, const wchar_t *key);
   // True (with a log line) when a section's install directives lead back to the section itself.
   bool NamesItself(const wchar_t *section);
+  // Every section a directive of `section` names, through `handler`; an "@file" field is that
+  // one file in the section's destination folder, through `single` (null: refused).
   int32_t ProcessFileDirectives(const wchar_t *section, const wchar_t *directive,
-                                int32_t (CInf::*handler)(const wchar_t *));
+                                int32_t (CInf::*handler)(const wchar_t *),
+                                int32_t (CInf::*single)(const wchar_t *, const tal::os::InfLine &,
+                                                        const CStr &));
+  // One line of a file list (target, source, flags) copied or deleted in `folder`.
+  int32_t CopyFileLine(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder);
+  int32_t DeleteFileLine(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder);
   bool PlainFileName(const CStr &name, const wchar_t *section);
-  // The lines of a file list section and its destination folder; a missing section is warned
-  // about and has no lines. False when the folder cannot be had.
+  // The lines of a file list section and its destination folder. False (with a log line) when
+  // the section is missing or the folder cannot be had.
   bool FileList(const wchar_t *section, std::vector<tal::os::InfLine> &lines, CStr &folder);
   bool DeviceNodePresent(const CStr &serviceName, bool virtualKey);
   int32_t InstallCommon(const wchar_t *section, int32_t *rebootOut);

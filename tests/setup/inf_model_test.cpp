@@ -128,8 +128,43 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"source_leaving_package_refused", "[Files]\ntaldrv.sys,..\\..\\secret\n", false,
                  false, 0, 0, "", ""},
         FileCase{"self_naming_section", "CopyFiles=DefaultInstall\n[Files]\ntaldrv.sys\n", false,
-                 false, 0, 0, "", ""}),
+                 false, 0, 0, "", ""},
+        FileCase{"list_section_missing", "", false, false, 0, 0, "", ""},
+        FileCase{"one_file_by_at", "CopyFiles=@taldrv.sys\n[Files]\n", false, false, 1, 0,
+                 "taldrv.sys", ""},
+        FileCase{"at_file_missing", "CopyFiles=@nothere.sys\n[Files]\n", false, false, 0, 0, "",
+                 ""},
+        FileCase{"delete_by_at", "DelFiles=@taldrv.sys\n[Files]\n", true, false, 1, 0, "", ""}),
     [](const ::testing::TestParamInfo<FileCase> &info) { return std::string(info.param.name); });
+
+// A misspelt file list installs no file: the installation fails, and the service that would
+// start a binary that is not there is not registered.
+TEST_F(InfModel, AMissingFileListFailsBeforeTheServiceIsAdded) {
+  auto inf = Open(
+      "[DefaultInstall]\nCopyFiles=Filez\nAddService=TalDrv,2,Svc\n[Files]\ntaldrv.sys\n"
+      "[Svc]\nServiceType=1\nStartType=0\nErrorControl=3\nServiceBinary=%12%\\taldrv.sys\n",
+      {"taldrv.sys"});
+  EXPECT_EQ(inf->InstallDefault(nullptr), 0);
+  EXPECT_TRUE(host.services.empty());
+  EXPECT_TRUE(host.eventsOf("create_service").empty());
+  EXPECT_NE(Verbose().find("File list section [Filez] of "), std::string::npos) << Verbose();
+  EXPECT_EQ(inf->InstallSection(L"DefaultInstall", nullptr, 0), 0);
+  EXPECT_TRUE(host.services.empty());
+}
+
+TEST_F(InfModel, ASectionsOwnDestinationComesBeforeTheDefault) {
+  ScratchDir::write(scratch.file("pkg/drv.inf"),
+                    "[Version]\nSignature=$Chicago$\n[DestinationDirs]\nDefaultDestDir=24,out\n"
+                    "Files=24,own\n[DefaultInstall]\nCopyFiles=Files,Other\n[Files]\na.sys\n"
+                    "[Other]\nb.sys\n");
+  ScratchDir::write(scratch.file("pkg/a.sys"), "a");
+  ScratchDir::write(scratch.file("pkg/b.sys"), "b");
+  CInf inf(fromUtf8(scratch.file("pkg/drv.inf")).c_str(), &log);
+  EXPECT_EQ(inf.InstallDefault(nullptr), 1) << Verbose();
+  EXPECT_EQ(ScratchDir::read(scratch.file("own/a.sys")), "a");
+  EXPECT_EQ(Out("a.sys"), "");
+  EXPECT_EQ(Out("b.sys"), "b");
+}
 
 TEST_F(InfModel, RenameMovesInTheDestinationFolder) {
   ScratchDir::write(scratch.file("out/old.sys"), "x");
