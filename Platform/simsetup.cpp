@@ -109,14 +109,16 @@ bool dirIdFolder(long id, std::wstring &folder, const std::wstring &infFolder) {
 
 class SimInf : public InfFile {
  public:
-  SimInf(InfDocument doc, std::wstring folder)
+  SimInf(InfDocument doc, std::wstring folder, const bool &namesFail)
       : doc_(std::move(doc)),
         folder_(std::move(folder)),
-        dirid_([this](long id, std::wstring &out) { return dirIdFolder(id, out, folder_); }) {}
-  std::vector<std::wstring> sectionNames() override {
-    std::vector<std::wstring> out;
+        dirid_([this](long id, std::wstring &out) { return dirIdFolder(id, out, folder_); }),
+        namesFail_(namesFail) {}
+  bool sectionNames(std::vector<std::wstring> &out) override {
+    out.clear();
+    if (namesFail_) return false;
     for (const InfSection &s : doc_.sections()) out.push_back(s.name);
-    return out;
+    return true;
   }
   bool sectionLines(const std::wstring &section, std::vector<InfLine> &out) override {
     out.clear();
@@ -136,6 +138,7 @@ class SimInf : public InfFile {
   InfDocument doc_;
   std::wstring folder_;  // the INF's folder, with its final separator
   InfDocument::DirIdResolver dirid_;
+  const bool &namesFail_;  // the host's sectionNamesFail
 };
 
 class SimDeviceNode : public DeviceNode {
@@ -262,8 +265,8 @@ std::unique_ptr<InfFile> SimSetupHost::openInf(const std::wstring &path, uint32_
   }
   error = 0;
   const size_t cut = path.find_last_of(L"\\/");
-  return std::make_unique<SimInf>(std::move(doc),
-                                  cut == std::wstring::npos ? L"" : path.substr(0, cut + 1));
+  return std::make_unique<SimInf>(
+      std::move(doc), cut == std::wstring::npos ? L"" : path.substr(0, cut + 1), sectionNamesFail);
 }
 
 const SimKey *SimSetupHost::findKey(const std::wstring &path) const {
@@ -554,6 +557,17 @@ uint32_t SimSetupHost::createDirectory(const std::wstring &path) {
   return 0;
 }
 
+uint32_t SimSetupHost::removeDirectory(const std::wstring &path) {
+  std::error_code ec;
+  const fs::path p = mapped(path);
+  if (!fs::is_directory(p, ec))
+    return fs::exists(p, ec) ? winerr::kDirectory : winerr::kFileNotFound;
+  if (!fs::is_empty(p, ec)) return winerr::kDirNotEmpty;
+  if (!fs::remove(p, ec)) return toWinError(ec, winerr::kFileNotFound);
+  record("remove_directory", {{"path", path}});
+  return 0;
+}
+
 bool SimSetupHost::fileExists(const std::wstring &path) {
   std::error_code ec;
   return fs::is_regular_file(mapped(path), ec);
@@ -647,8 +661,9 @@ uint32_t SimSetupHost::copySectionFiles(InfFile &inf, const std::wstring &infFol
         if (!destination(field, folder)) return winerr::kPathNotFound;
         for (const InfLine &l : list) {
           if (l.fields.empty() || l.fields[0].empty()) continue;
-          files.emplace_back(l.fields[0],
-                             l.fields.size() >= 2 && !l.fields[1].empty() ? l.fields[1] : l.fields[0]);
+          files.emplace_back(l.fields[0], l.fields.size() >= 2 && !l.fields[1].empty()
+                                              ? l.fields[1]
+                                              : l.fields[0]);
         }
       }
       // The file queue makes the destination folder as it copies.

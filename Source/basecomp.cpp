@@ -665,10 +665,10 @@ int32_t CBaseComponent::InstallPnp(uint32_t a, void *b, wchar_t *resultText, uin
     driver.AddDevice(id.c_str());
   }
   const int32_t code = driver.Install(static_cast<int32_t>(noOverwrite), alreadyHasDriver ? 1 : 0);
-  const MessageTable *failure = code == 1                ? &noDevicesFound
-                                : code == 2 || code == 3 ? &installationError
-                                : code == 4              ? &failedOnDevice
-                                                         : nullptr;
+  const MessageTable *failure = code == 1                             ? &noDevicesFound
+                                : code == 2 || code == 3 || code == 5 ? &installationError
+                                : code == 4                           ? &failedOnDevice
+                                                                      : nullptr;
   if (code != 0) {
     if (failure && resultText) std::wcscpy(resultText, LookupMessage(*failure, lang));
     return 0;

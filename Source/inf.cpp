@@ -154,17 +154,10 @@ bool CInf::Lines(const wchar_t *section, std::vector<InfLine> &out) {
 bool CInf::SectionNames(std::vector<std::wstring> &out) {
   out.clear();
   if (!infHandle) return false;
-  out = infHandle->sectionNames();
-  size_t total = 1;  // the list's final terminator
-  for (const std::wstring &name : out) total += name.size() + 1;
-  if (total > kSectionNamesChars) {
-    Log(LS_ERROR, INF_HERE,
-        L"The section names of %ls need %u characters, more than the %u read; refused\r\n",
-        infPath.c_str(), unsigned(total), unsigned(kSectionNamesChars));
-    out.clear();
-    return false;
-  }
-  return true;
+  if (infHandle->sectionNames(out)) return true;
+  Log(LS_ERROR, INF_HERE, L"The section names of %ls cannot be read\r\n", infPath.c_str());
+  out.clear();
+  return false;
 }
 
 bool CInf::Field(const InfLine &line, size_t index, size_t capacity, CStr &out,
@@ -251,9 +244,12 @@ void CInf::ReadVersion() {
        Field(line, 1, kVersionChars, infClass, L"Class");
   ok = ok && FindKeyLine(L"Version", L"ClassGUID", line) &&
        Field(line, 1, kVersionChars, classGuid, L"ClassGUID");
-  CollectCopyFilesSections();
-  CollectAddServiceSections();
-  CollectSoftwareSettingsSections();
+  // Without the whole list the section collections would be empty or partial, and an
+  // installation would copy and register less than the INF says while answering success.
+  const int32_t copies = CollectCopyFilesSections();
+  const int32_t services = CollectAddServiceSections();
+  const int32_t settings = CollectSoftwareSettingsSections();
+  sectionsRead = copies && services && settings;
 }
 
 const wchar_t *CInf::GetSignature() { return signature.IsEmpty() ? nullptr : signature.c_str(); }
@@ -874,6 +870,11 @@ int32_t CInf::CreateStartMenuItems() {
 }
 
 int32_t CInf::InstallCommon(const wchar_t *section, int32_t *rebootOut) {
+  if (!sectionsRead) {
+    Log(LS_ERROR, INF_HERE, L"The sections of %ls are not known: nothing installed\r\n",
+        infPath.c_str());
+    return 0;
+  }
   int32_t result = 1;
   if (section) {
     result = InstallFromSection(section, nullptr);
@@ -898,7 +899,7 @@ int32_t CInf::InstallCommon(const wchar_t *section, int32_t *rebootOut) {
   }
   if (section) {
     std::vector<std::wstring> names;
-    SectionNames(names);
+    if (!SectionNames(names)) return 0;
     const CStr services = Cat({section, L".Services"});
     for (const std::wstring &n : names) {
       if (!services.EqualsNoCase(n.c_str())) continue;

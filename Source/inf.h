@@ -93,7 +93,6 @@ class CInf {
   static constexpr size_t kFolderChars = 260;
   static constexpr size_t kServiceNameChars = 254;
   static constexpr size_t kSettingsNameChars = 2048;
-  static constexpr size_t kSectionNamesChars = 16384;
 
  private:
   // Reading the INF through the seam, with the stated buffer sizes.
@@ -145,5 +144,6 @@ class CInf {
   std::vector<CStr> destinationDirs;
   bool virtualMode = false;
   bool rebootNeeded = false;
+  bool sectionsRead = false;  // ReadVersion read the whole section-name list
   CCmpLog *log_ = nullptr;
 };

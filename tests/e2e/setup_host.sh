@@ -29,7 +29,8 @@ $out"
   c="$prefix/drive_c"
   [ "$(cat "$c/windows/system32/drivers/taldrv.sys")" = taldrv.sys ] || fail "taldrv.sys not copied"
   [ "$(cat "$c/Program Files/Tal/App/readme.txt")" = readme.src ] || fail "readme.txt not copied"
-  [ -f "$c/talsystem/pnpdrvs/taltest.inf" ] || fail "taltest.inf not staged"
+  [ -d "$c/talsystem/pnpdrvs" ] && [ ! -e "$c/talsystem/pnpdrvs/run1" ] ||
+    fail "the staging folder of the run was not made, or not removed"
   [ -f "$c/windows/system32/drivers/taltest.sys" ] || fail "the device driver's file is missing"
   section=$(query 'HKLM\System\CurrentControlSet\Services\TalSect\Device0')
   expect_contains "$section" "Mode    REG_SZ    fast"
@@ -69,6 +70,8 @@ check '[.services[].name] | index("TalDrv") != null and index("OldSvc") != null'
 check '.services[] | select(.name == "TalDrv") | .start_type == 3'
 check '[.operations[] | select(.op == "copy") | .target] | map(test("taldrv.sys$")) | any'
 check '.operations[] | select(.op == "update_driver") | .hardware_id == "root\\taltest"'
+check '[.operations[] | select(.op == "copy") | .target] | map(test("pnpdrvs\\\\run1\\\\taltest.inf$")) | any'
+check '[.operations[] | select(.op == "remove_directory") | .path] | map(test("pnpdrvs\\\\run1$")) | any'
 check '.devices[] | select(.hardware_ids[0] == "root\\taltest") | .inf == "taltest.inf"'
 check '.devices[0].inf == "oem3.inf"'
 check '[.operations[] | select(.op == "copy") | .target] | map(test("Program Files\\\\Tal\\\\App\\\\talapp.exe$")) | any'

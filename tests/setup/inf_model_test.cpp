@@ -152,6 +152,28 @@ TEST_F(InfModel, AMissingFileListFailsBeforeTheServiceIsAdded) {
   EXPECT_TRUE(host.services.empty());
 }
 
+// However many sections the INF has, its copy and service sections are all found; when its
+// section list cannot be read, nothing is installed and the installation says so.
+TEST_F(InfModel, EverySectionOfALargeInfIsInstalled) {
+  std::string sections;
+  for (int i = 0; i < 700; ++i) sections += "[Strings.Language.Section" + std::to_string(i) + "]\n";
+  const std::string body = sections +
+                           "[DefaultInstall]\nCopyFiles=Files\nAddService=TalDrv,2,Svc\n"
+                           "[Files]\ntaldrv.sys\n[Svc]\nServiceType=1\nStartType=3\n";
+  auto inf = Open(body, {"taldrv.sys"});
+  EXPECT_EQ(inf->InstallDefault(nullptr), 1) << Verbose();
+  EXPECT_EQ(Out("taldrv.sys"), "taldrv.sys");
+  EXPECT_EQ(host.services.size(), 1u);
+
+  host.sectionNamesFail = true;
+  host.services.clear();
+  auto unread = Open(body, {"taldrv.sys"});
+  EXPECT_EQ(unread->InstallDefault(nullptr), 0);
+  EXPECT_EQ(unread->InstallSection(L"DefaultInstall", nullptr, 0), 0);
+  EXPECT_TRUE(host.services.empty());
+  EXPECT_NE(Verbose().find("cannot be read"), std::string::npos) << Verbose();
+}
+
 TEST_F(InfModel, ASectionsOwnDestinationComesBeforeTheDefault) {
   ScratchDir::write(scratch.file("pkg/drv.inf"),
                     "[Version]\nSignature=$Chicago$\n[DestinationDirs]\nDefaultDestDir=24,out\n"

@@ -70,6 +70,8 @@ class SimSetupHost : public SetupHost {
   // callback's answers to them.
   std::vector<std::pair<uint32_t, std::pair<std::wstring, std::wstring>>> queueNotifications;
   std::vector<uint32_t> queueAnswers;
+  // The section-name list of every INF this host opens cannot be read (the INF stays open).
+  bool sectionNamesFail = false;
 
   // --- what happened ---
   std::vector<SimEvent> events;
@@ -96,6 +98,7 @@ class SimSetupHost : public SetupHost {
   uint32_t deleteFile(const std::wstring &path) override;
   uint32_t moveAtRestart(const std::wstring &from, const std::wstring &to) override;
   uint32_t createDirectory(const std::wstring &path) override;
+  uint32_t removeDirectory(const std::wstring &path) override;
   bool fileExists(const std::wstring &path) override;
   void clearAttributes(const std::wstring &path) override;
   std::wstring systemDirectory() override { return systemDir; }
@@ -133,7 +136,7 @@ class SimSetupHost : public SetupHost {
   // values and adds its services. 0 (also when no model of the INF names the id: the driver is
   // taken as given) or the error of a file copy.
   uint32_t installModel(InfFile &inf, const std::wstring &infFolder, const std::wstring &hardwareId,
-                    SimDevice &device);
+                        SimDevice &device);
   uint32_t copySectionFiles(InfFile &inf, const std::wstring &infFolder,
                             const std::wstring &section);
 };
