@@ -822,6 +822,8 @@ int32_t CInf::InstallDeviceNode(int32_t *rebootOut) {
   return 1;
 }
 
+// The device node InstallDeviceNode makes: "LEGACY_<SERVICE>", or in virtual mode "<SERVICE>".
+// Looking for the other name would add one more device, with its driver update, on every run.
 bool CInf::DeviceNodePresent(const CStr &serviceName, bool virtualKey) {
   const CStr key = Cat({L"System\\CurrentControlSet\\Enum\\Root\\", virtualKey ? L"" : L"LEGACY_",
                         Upper(serviceName).c_str(), L"\\0000"});
@@ -893,8 +895,7 @@ int32_t CInf::InstallCommon(const wchar_t *section, int32_t *rebootOut) {
   wchar_t name[kServiceNameChars] = {};
   if (!GetServiceName(nullptr, name, kServiceNameChars)) {
     Log(LS_NONE, INF_HERE, L"%ls names no service: no device node\r\n", infPath.c_str());
-  } else if (!DeviceNodePresent(name, section == nullptr && virtualMode) && !infClass.IsEmpty() &&
-             !classGuid.IsEmpty()) {
+  } else if (!DeviceNodePresent(name, virtualMode) && !infClass.IsEmpty() && !classGuid.IsEmpty()) {
     if (!InstallDeviceNode(rebootOut)) result = 0;
   }
   if (section) {

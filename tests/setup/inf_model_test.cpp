@@ -286,6 +286,49 @@ TEST_F(InfModel, DeviceNodeOnlyWhenItsKeyIsAbsent) {
   EXPECT_EQ(host.eventsOf("create_device").size(), 1u);  // present now: not made twice
 }
 
+// One device node however often the package runs, named as the installation type names it; in
+// virtual mode the new device gets its driver through a forced update with its hardware id.
+TEST_F(InfModel, OneDeviceNodePerServiceWhateverTheRuns) {
+  ScratchDir::write(scratch.file("pkg/drv.inf"),
+                    "[Version]\nSignature=$Chicago$\nClass=System\nClassGUID={4d36e97d-e325-"
+                    "11ce-bfc1-08002be10318}\n[DestinationDirs]\nDefaultDestDir=24,out\n"
+                    "[DefaultInstall]\nCopyFiles=Files\nAddService=TalDrv,2,Svc\n[Files]\n"
+                    "taldrv.sys\n[Svc]\nStartType=3\n");
+  ScratchDir::write(scratch.file("pkg/taldrv.sys"), "x");
+  const struct {
+    bool virtualMode;
+    const wchar_t *section;  // null: the default installation
+    const wchar_t *instance, *hardwareId;
+  } cases[] = {
+      {false, nullptr, L"ROOT\\LEGACY_TALDRV\\0000", L"root\\LEGACY_TALDRV"},
+      {false, L"DefaultInstall", L"ROOT\\LEGACY_TALDRV\\0000", L"root\\LEGACY_TALDRV"},
+      {true, nullptr, L"ROOT\\TALDRV\\0000", L"root\\TALDRV"},
+      {true, L"DefaultInstall", L"ROOT\\TALDRV\\0000", L"root\\TALDRV"},
+  };
+  for (const auto &k : cases) {
+    host.registry.clear();
+    host.devices.clear();
+    host.events.clear();
+    for (int run = 0; run < 3; ++run) {
+      CInf inf(fromUtf8(scratch.file("pkg/drv.inf")).c_str(), &log);
+      inf.SetVirtualMode(k.virtualMode);
+      EXPECT_EQ(k.section ? inf.InstallSection(k.section, nullptr, 0) : inf.InstallDefault(nullptr),
+                1)
+          << Verbose();
+    }
+    const auto created = host.eventsOf("create_device");
+    ASSERT_EQ(created.size(), 1u) << k.virtualMode << (k.section ? " section" : " default");
+    EXPECT_EQ(FakeSetupHost::field(created[0], "instance_id"), k.instance);
+    const auto updates = host.eventsOf("update_driver");
+    ASSERT_EQ(updates.size(), k.virtualMode ? 1u : 0u);
+    if (!k.virtualMode) continue;
+    EXPECT_EQ(FakeSetupHost::field(updates[0], "hardware_id"), k.hardwareId);
+    EXPECT_EQ(FakeSetupHost::field(updates[0], "instance_id"), k.instance);
+    EXPECT_EQ(FakeSetupHost::field(updates[0], "inf"), fromUtf8(scratch.file("pkg/drv.inf")));
+    EXPECT_EQ(FakeSetupHost::field(updates[0], "force"), L"1");
+  }
+}
+
 TEST_F(InfModel, VersionAndSectionLists) {
   auto inf = Open(
       "[A]\nCopyFiles=F\nAddService=S1,0,Svc\n[B.SoftwareSettings]\nx=1\n[b.softwaresettings]\n"
