@@ -321,11 +321,6 @@ class Checker {
                     std::to_string(std::wcstoul(value, nullptr, 10)) + ")");
         }
       }
-      const wchar_t *sr = entry->GetAttribute(L"sr");
-      if (sr && AllDigits(sr) && std::wcstoul(sr, nullptr, 10) > 0) {
-        Warning(packageFile_, where,
-                "sr above 0 never matches: the check takes the running service pack as 0");
-      }
       const wchar_t *edition = entry->GetAttribute(L"edition");
       if (edition && EditionMaskFromName(edition) == 0) {
         Error(packageFile_, where,

@@ -50,7 +50,6 @@ filename_long|2|longer than 127 characters|perl -0pi -e 's|kz0110vb.exe|"x" x 13
 os_platform|2|is none of nt, nt64, nt_x86-64|perl -0pi -e 's|platform="nt_x86-64" major="6"|platform="nt_amd64" major="6"|' kz0110vb.xml
 os_edition|2|is not a known edition|perl -0pi -e 's|major="6" minor="3"|major="6" minor="3" edition="server"|' kz0110vb.xml
 os_number|2|is not a number|perl -0pi -e 's|major="6" minor="3"|major="six" minor="3"|' kz0110vb.xml
-os_service_pack|1|sr above 0 never matches|perl -0pi -e 's|major="6" minor="3"|major="6" minor="3" sr="1"|' kz0110vb.xml
 device_id|2|gives an empty hardware id|perl -0pi -e 's|<supported_operating_systems>|<supported_devices><supported_devices_and><supported_device type="pci"><supported_device_data name="ven">8086</supported_device_data></supported_device></supported_devices_and></supported_devices><supported_operating_systems>|' kz0110vb.xml
 inf_missing|2|is not in the package|rm vbfw.inf
 inf_type|2|is none of LEGACY, PNP, VIRTUAL|perl -0pi -e 's|type="VIRTUAL"|type="DRIVER"|' install.xml
