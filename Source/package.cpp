@@ -146,7 +146,7 @@ int32_t CBaseComponent::ReadPackageDefinition(const wchar_t *path) {
         continue;
       }
       if (versionFilePath.IsEmpty()) versionFilePath = candidate;
-      if (sys().isRegularFile(candidate)) {
+      if (sys().isRegularFile(ResolveVersionFile(CStr(candidate)).str())) {
         versionFilePath = candidate;
         break;
       }

@@ -198,6 +198,8 @@ TEST_F(PackageTest, TextsTooLongForTheirFieldsAreRefusedNotCut) {
 }
 
 TEST_F(PackageTest, VersionFileTheFirstExistingCandidateOrTheFirst) {
+  // A relative candidate is looked for beside the plug-in library, here the package folder.
+  fake.module = tal::os::fromUtf8(scratch.file("libdrvinstall.so"));
   ScratchDir::write(scratch.file("two/ver.dll"), "");
 #ifdef _WIN32
   _putenv_s("TAL_PKG_DIR", ".");
