@@ -182,6 +182,21 @@ TEST(InstallPaths, LegacyVirtualAndPnp) {
   }
   EXPECT_NE(host.findKey(L"HKLM\\Software\\Tal"), nullptr);
 
+  // The file opened after a successful installation fails to open: the result is 0 with its
+  // text, whatever the installation answered.
+  {
+    Probe c;
+    c.SetInfFile(L"legacy.inf", INSTALL_LEGACY);
+    std::wcscpy(c.shellExecuteFile, L"C:\\pkg\\readme.cmd");
+    fake.openSucceeds = false;
+    wchar_t result[256] = L"";
+    EXPECT_EQ(c.Install(0, nullptr, result, 0, L"en"), 0);
+    EXPECT_STREQ(result, L"An error occurred during the ShellExecute command.");
+    fake.openSucceeds = true;
+    EXPECT_EQ(c.Install(0, nullptr, result, 0, L"en"), 1);
+    ASSERT_EQ(fake.opened.size(), 2u);
+  }
+
   const std::string pnp =
       "[Version]\nSignature=\"$Windows NT$\"\nClass=System\n"
       "ClassGuid={4d36e97d-e325-11ce-bfc1-08002be10318}\n"
