@@ -76,6 +76,10 @@ class CInf {
   const std::vector<CStr> &AddServiceSections() const { return addServiceSections; }
   const std::vector<CStr> &SoftwareSettingsSections() const { return softwareSettingsSections; }
   const std::vector<CStr> &DestinationDirs() const { return destinationDirs; }
+  // False when the section-name list could not be read: nothing is then installed.
+  bool SectionsRead() const { return sectionsRead; }
+  // The lines of a section; false when the INF has no such section.
+  bool Lines(const wchar_t *section, std::vector<tal::os::InfLine> &out);
 
   // The file-queue handler (the seam's callback calls it with this object as context).
   uint32_t OnQueueNotification(uint32_t notification, const std::wstring &source,
@@ -96,7 +100,6 @@ class CInf {
 
  private:
   // Reading the INF through the seam, with the stated buffer sizes.
-  bool Lines(const wchar_t *section, std::vector<tal::os::InfLine> &out);
   bool SectionNames(std::vector<std::wstring> &out);
   // Field `index` (0: the key) of a line into `out`, refused with a log line when it does not
   // fit `capacity` characters. False when absent or refused.
