@@ -237,8 +237,7 @@ $devices"
 virtual)
   # VIRTUAL: the INF's install section makes a root device named after the service (no
   # LEGACY_ prefix) and gives it its driver by a forced update; run again, it finds that device
-  # and adds none. Natively only: wine's setup library cannot select a class driver.
-  [ "$TAL_WINDOWS" = 1 ] && exit 0
+  # and adds none. Registered natively only: wine's setup library cannot select a class driver.
   pkg=$(package virtual VIRTUAL)
   sed -i 's/type="VIRTUAL"/type="VIRTUAL" section="TalDemo.Device.NT"/' "$pkg/install.xml"
   device_inf "$pkg/taldemo.inf"
