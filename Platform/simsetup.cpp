@@ -275,14 +275,16 @@ bool dirIdFolder(long id, std::wstring &folder, const std::wstring &infFolder) {
 
 class SimInf : public InfFile {
  public:
-  SimInf(InfDocument doc, std::wstring folder)
+  SimInf(InfDocument doc, std::wstring folder, const bool &namesFail)
       : doc_(std::move(doc)),
         folder_(std::move(folder)),
-        dirid_([this](long id, std::wstring &out) { return dirIdFolder(id, out, folder_); }) {}
-  std::vector<std::wstring> sectionNames() override {
-    std::vector<std::wstring> out;
+        dirid_([this](long id, std::wstring &out) { return dirIdFolder(id, out, folder_); }),
+        namesFail_(namesFail) {}
+  bool sectionNames(std::vector<std::wstring> &out) override {
+    out.clear();
+    if (namesFail_) return false;
     for (const InfSection &s : doc_.sections()) out.push_back(s.name);
-    return out;
+    return true;
   }
   bool sectionLines(const std::wstring &section, std::vector<InfLine> &out) override {
     out.clear();
@@ -302,6 +304,7 @@ class SimInf : public InfFile {
   InfDocument doc_;
   std::wstring folder_;  // the INF's folder, with its final separator
   InfDocument::DirIdResolver dirid_;
+  const bool &namesFail_;  // the host's sectionNamesFail
 };
 
 class SimDeviceNode : public DeviceNode {
@@ -429,8 +432,8 @@ std::unique_ptr<InfFile> SimSetupHost::openInf(const std::wstring &path, uint32_
   }
   error = 0;
   const size_t cut = path.find_last_of(L"\\/");
-  return std::make_unique<SimInf>(std::move(doc),
-                                  cut == std::wstring::npos ? L"" : path.substr(0, cut + 1));
+  return std::make_unique<SimInf>(
+      std::move(doc), cut == std::wstring::npos ? L"" : path.substr(0, cut + 1), sectionNamesFail);
 }
 
 const SimKey *SimSetupHost::findKey(const std::wstring &path) const {
@@ -718,6 +721,17 @@ uint32_t SimSetupHost::createDirectory(const std::wstring &path) {
   if (!p.has_parent_path() || !fs::is_directory(p.parent_path(), ec)) return winerr::kPathNotFound;
   if (!fs::create_directory(p, ec)) return toWinError(ec, winerr::kPathNotFound);
   record("create_directory", {{"path", path}});
+  return 0;
+}
+
+uint32_t SimSetupHost::removeDirectory(const std::wstring &path) {
+  std::error_code ec;
+  const fs::path p = mapped(path);
+  if (!fs::is_directory(p, ec))
+    return fs::exists(p, ec) ? winerr::kDirectory : winerr::kFileNotFound;
+  if (!fs::is_empty(p, ec)) return winerr::kDirNotEmpty;
+  if (!fs::remove(p, ec)) return toWinError(ec, winerr::kFileNotFound);
+  record("remove_directory", {{"path", path}});
   return 0;
 }
 

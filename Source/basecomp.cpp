@@ -397,8 +397,8 @@ bool MarkedForDeletion(const std::wstring &service) {
 }  // namespace
 
 int32_t CBaseComponent::IsComponentInstalled() {
-  const bool versionFileThere =
-      !versionFilePath.IsEmpty() && sys().isRegularFile(versionFilePath.str());
+  const CStr versionFile = ResolvedVersionFilePath();
+  const bool versionFileThere = !versionFile.IsEmpty() && sys().isRegularFile(versionFile.str());
   std::unique_ptr<CInf> inf(infFile.IsEmpty() ? nullptr : new CInf(infFile.c_str(), log));
   if (!inf || !inf->IsOpen()) return versionFileThere ? 1 : 0;
   std::wstring service = serviceName.str();
@@ -455,17 +455,19 @@ int32_t CBaseComponent::IsMarkedForRemoval() {
   return !service.empty() && MarkedForDeletion(service) ? 1 : 0;
 }
 
-CStr CBaseComponent::ResolvedVersionFilePath() const {
-  if (versionFilePath.IsEmpty()) return CStr();
-  const std::wstring &path = versionFilePath.str();
-  if (path.size() >= 2 && path[1] == L':') return versionFilePath;
+CStr ResolveVersionFile(const CStr &path) {
+  if (path.IsEmpty()) return CStr();
+  const std::wstring &text = path.str();
+  if (text.size() >= 2 && text[1] == L':') return path;
   wchar_t folder[261] = {};
   GetLibraryFolder(folder, 261);
   CStr resolved = folder;
   resolved += L"\\";
-  resolved += versionFilePath;
+  resolved += path;
   return resolved;
 }
+
+CStr CBaseComponent::ResolvedVersionFilePath() const { return ResolveVersionFile(versionFilePath); }
 
 int32_t CBaseComponent::CompareInstalledVersion() {
   CStr path = ResolvedVersionFilePath();
@@ -665,10 +667,10 @@ int32_t CBaseComponent::InstallPnp(uint32_t a, void *b, wchar_t *resultText, uin
     driver.AddDevice(id.c_str());
   }
   const int32_t code = driver.Install(static_cast<int32_t>(noOverwrite), alreadyHasDriver ? 1 : 0);
-  const MessageTable *failure = code == 1                ? &noDevicesFound
-                                : code == 2 || code == 3 ? &installationError
-                                : code == 4              ? &failedOnDevice
-                                                         : nullptr;
+  const MessageTable *failure = code == 1                             ? &noDevicesFound
+                                : code == 2 || code == 3 || code == 5 ? &installationError
+                                : code == 4                           ? &failedOnDevice
+                                                                      : nullptr;
   if (code != 0) {
     if (failure && resultText) std::wcscpy(resultText, LookupMessage(*failure, lang));
     return 0;

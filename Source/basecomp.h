@@ -23,6 +23,9 @@ extern void *g_moduleHandle;
 // The folder of the plug-in library: its path cut at the last separator, at most `size`
 // characters (terminator included) into `out`. Returns 1.
 int32_t GetLibraryFolder(wchar_t *out, uint32_t size);
+// The version file as every check finds it: a path without a drive ("x:") is relative to the
+// folder of the plug-in library, whatever the current folder.
+CStr ResolveVersionFile(const CStr &path);
 
 enum InstallType : int32_t {
   INSTALL_UNKNOWN = -1,
@@ -159,8 +162,7 @@ class CBaseComponent {
   // prerequisites element.
   void ReadSupportedDevices(const CTalXMLReader &reader, const CTalXMLNode &prerequisites);
   void ReadSupportedOperatingSystems(const CTalXMLReader &reader, const CTalXMLNode &prerequisites);
-  // The version file as the checks use it: a path without a drive is relative to the folder of
-  // the plug-in library.
+  // The version file as the checks and property 3 use it (ResolveVersionFile).
   CStr ResolvedVersionFilePath() const;
 
   // Fields, in declaration order.

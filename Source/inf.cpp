@@ -154,17 +154,10 @@ bool CInf::Lines(const wchar_t *section, std::vector<InfLine> &out) {
 bool CInf::SectionNames(std::vector<std::wstring> &out) {
   out.clear();
   if (!infHandle) return false;
-  out = infHandle->sectionNames();
-  size_t total = 1;  // the list's final terminator
-  for (const std::wstring &name : out) total += name.size() + 1;
-  if (total > kSectionNamesChars) {
-    Log(LS_ERROR, INF_HERE,
-        L"The section names of %ls need %u characters, more than the %u read; refused\r\n",
-        infPath.c_str(), unsigned(total), unsigned(kSectionNamesChars));
-    out.clear();
-    return false;
-  }
-  return true;
+  if (infHandle->sectionNames(out)) return true;
+  Log(LS_ERROR, INF_HERE, L"The section names of %ls cannot be read\r\n", infPath.c_str());
+  out.clear();
+  return false;
 }
 
 bool CInf::Field(const InfLine &line, size_t index, size_t capacity, CStr &out,
@@ -251,9 +244,12 @@ void CInf::ReadVersion() {
        Field(line, 1, kVersionChars, infClass, L"Class");
   ok = ok && FindKeyLine(L"Version", L"ClassGUID", line) &&
        Field(line, 1, kVersionChars, classGuid, L"ClassGUID");
-  CollectCopyFilesSections();
-  CollectAddServiceSections();
-  CollectSoftwareSettingsSections();
+  // Without the whole list the section collections would be empty or partial, and an
+  // installation would copy and register less than the INF says while answering success.
+  const int32_t copies = CollectCopyFilesSections();
+  const int32_t services = CollectAddServiceSections();
+  const int32_t settings = CollectSoftwareSettingsSections();
+  sectionsRead = copies && services && settings;
 }
 
 const wchar_t *CInf::GetSignature() { return signature.IsEmpty() ? nullptr : signature.c_str(); }
@@ -508,10 +504,13 @@ bool CInf::PlainFileName(const CStr &name, const wchar_t *section) {
 }
 
 bool CInf::FileList(const wchar_t *section, std::vector<InfLine> &lines, CStr &folder) {
+  // A file list that is not there (a misspelt name) would install nothing while the rest of the
+  // installation, a service whose binary it names among it, goes ahead: it fails instead.
   if (!Lines(section, lines)) {
-    Log(LS_WARNING, INF_HERE, L"File list section [%ls] is missing\r\n", section);
+    Log(LS_ERROR, INF_HERE, L"File list section [%ls] of %ls is missing\r\n", section,
+        infPath.c_str());
     lines.clear();
-    return true;
+    return false;
   }
   return lines.empty() || GetDestinationDir(section, &folder);
 }
@@ -520,80 +519,85 @@ int32_t CInf::CopyFilesSection(const wchar_t *section) {
   std::vector<InfLine> lines;
   CStr folder;
   if (!FileList(section, lines, folder)) return 0;
-  for (const InfLine &line : lines) {
-    CStr name;
-    if (!Field(line, 1, kNameChars, name, L"target file name")) return 0;
-    if (!PlainFileName(name, section)) return 0;
-    const CStr target = JoinPath(folder, name);
-    if (!EnsureFileDirectory(target.c_str())) return 0;
-    CStr sourceName;
-    if (!Field(line, 2, kNameChars, sourceName, L"source file name") || sourceName.IsEmpty())
-      sourceName = name;
-    if (sourceName.str().find(L"..") != std::wstring::npos ||
-        sourceName.str().find(L':') != std::wstring::npos) {
-      Log(LS_ERROR, INF_HERE, L"[%ls]: source name \"%ls\" leaves the source folder; refused\r\n",
-          section, sourceName.c_str());
-      return 0;
-    }
-    CStr source = sourceDir;
-    source += sourceName;
-    CStr flagsText;
-    const uint32_t flags =
-        Field(line, 4, kFieldChars, flagsText, L"copy flags") ? ToUnsigned(flagsText) : 0;
-    const bool noOverwrite = flags == kNoOverwriteFlag || flags == kNoOverwriteFlagAlt;
-    const uint32_t e = setup().copyFile(source.str(), target.str(), noOverwrite);
-    if (e == 0) continue;
-    if (IsAccessError(e) || e == winerr::kUserMappedFile) {
-      CStr temp;
-      if (!CopyToTempName(source.c_str(), &temp)) return 0;
-      const uint32_t m = setup().moveAtRestart(temp.str(), target.str());
-      if (m != 0) {
-        Log(LS_ERROR, INF_HERE, L"Cannot replace %ls at the next restart: error %u\r\n",
-            target.c_str(), m);
-        return 0;
-      }
-      Log(LS_NONE, INF_HERE, L"%ls is in use: replaced at the next restart\r\n", target.c_str());
-      rebootNeeded = true;
-      continue;
-    }
-    if (e == winerr::kFileExists && noOverwrite) continue;
-    Log(LS_ERROR, INF_HERE, L"Copy %ls --> %ls failed: error %u\r\n", source.c_str(),
-        target.c_str(), e);
+  for (const InfLine &line : lines)
+    if (!CopyFileLine(section, line, folder)) return 0;
+  return 1;
+}
+
+int32_t CInf::CopyFileLine(const wchar_t *section, const InfLine &line, const CStr &folder) {
+  CStr name;
+  if (!Field(line, 1, kNameChars, name, L"target file name")) return 0;
+  if (!PlainFileName(name, section)) return 0;
+  const CStr target = JoinPath(folder, name);
+  if (!EnsureFileDirectory(target.c_str())) return 0;
+  CStr sourceName;
+  if (!Field(line, 2, kNameChars, sourceName, L"source file name") || sourceName.IsEmpty())
+    sourceName = name;
+  if (sourceName.str().find(L"..") != std::wstring::npos ||
+      sourceName.str().find(L':') != std::wstring::npos) {
+    Log(LS_ERROR, INF_HERE, L"[%ls]: source name \"%ls\" leaves the source folder; refused\r\n",
+        section, sourceName.c_str());
     return 0;
   }
-  return 1;
+  CStr source = sourceDir;
+  source += sourceName;
+  CStr flagsText;
+  const uint32_t flags =
+      Field(line, 4, kFieldChars, flagsText, L"copy flags") ? ToUnsigned(flagsText) : 0;
+  const bool noOverwrite = flags == kNoOverwriteFlag || flags == kNoOverwriteFlagAlt;
+  const uint32_t e = setup().copyFile(source.str(), target.str(), noOverwrite);
+  if (e == 0) return 1;
+  if (IsAccessError(e) || e == winerr::kUserMappedFile) {
+    CStr temp;
+    if (!CopyToTempName(source.c_str(), &temp)) return 0;
+    const uint32_t m = setup().moveAtRestart(temp.str(), target.str());
+    if (m != 0) {
+      Log(LS_ERROR, INF_HERE, L"Cannot replace %ls at the next restart: error %u\r\n",
+          target.c_str(), m);
+      return 0;
+    }
+    Log(LS_NONE, INF_HERE, L"%ls is in use: replaced at the next restart\r\n", target.c_str());
+    rebootNeeded = true;
+    return 1;
+  }
+  if (e == winerr::kFileExists && noOverwrite) return 1;
+  Log(LS_ERROR, INF_HERE, L"Copy %ls --> %ls failed: error %u\r\n", source.c_str(), target.c_str(),
+      e);
+  return 0;
 }
 
 int32_t CInf::DeleteFilesSection(const wchar_t *section) {
   std::vector<InfLine> lines;
   CStr folder;
   if (!FileList(section, lines, folder)) return 0;
-  for (const InfLine &line : lines) {
-    CStr name;
-    if (!Field(line, 1, kNameChars, name, L"file name")) return 0;
-    if (!PlainFileName(name, section)) return 0;
-    const CStr path = JoinPath(folder, name);
-    CStr flagsText;
-    const uint32_t flags =
-        Field(line, 4, kFieldChars, flagsText, L"delete flags") ? ToUnsigned(flagsText) : 0;
-    bool later = flags == kDelayedDeleteFlag || flags == kDelayedDeleteFlagAlt;
-    if (!later) {
-      const uint32_t e = setup().deleteFile(path.str());
-      if (e == 0 || e == winerr::kFileNotFound || e == winerr::kPathNotFound) continue;
-      if (!IsAccessError(e)) {
-        Log(LS_ERROR, INF_HERE, L"Cannot delete %ls: error %u\r\n", path.c_str(), e);
-        return 0;
-      }
-      later = true;
-    }
-    const uint32_t m = setup().moveAtRestart(path.str(), L"");
-    if (m != 0) {
-      Log(LS_ERROR, INF_HERE, L"Cannot delete %ls at the next restart: error %u\r\n", path.c_str(),
-          m);
+  for (const InfLine &line : lines)
+    if (!DeleteFileLine(section, line, folder)) return 0;
+  return 1;
+}
+
+int32_t CInf::DeleteFileLine(const wchar_t *section, const InfLine &line, const CStr &folder) {
+  CStr name;
+  if (!Field(line, 1, kNameChars, name, L"file name")) return 0;
+  if (!PlainFileName(name, section)) return 0;
+  const CStr path = JoinPath(folder, name);
+  CStr flagsText;
+  const uint32_t flags =
+      Field(line, 4, kFieldChars, flagsText, L"delete flags") ? ToUnsigned(flagsText) : 0;
+  if (flags != kDelayedDeleteFlag && flags != kDelayedDeleteFlagAlt) {
+    const uint32_t e = setup().deleteFile(path.str());
+    if (e == 0 || e == winerr::kFileNotFound || e == winerr::kPathNotFound) return 1;
+    if (!IsAccessError(e)) {
+      Log(LS_ERROR, INF_HERE, L"Cannot delete %ls: error %u\r\n", path.c_str(), e);
       return 0;
     }
-    rebootNeeded = true;
   }
+  const uint32_t m = setup().moveAtRestart(path.str(), L"");
+  if (m != 0) {
+    Log(LS_ERROR, INF_HERE, L"Cannot delete %ls at the next restart: error %u\r\n", path.c_str(),
+        m);
+    return 0;
+  }
+  rebootNeeded = true;
   return 1;
 }
 
@@ -628,7 +632,9 @@ int32_t CInf::RenameFilesSection(const wchar_t *section) {
 }
 
 int32_t CInf::ProcessFileDirectives(const wchar_t *section, const wchar_t *directive,
-                                    int32_t (CInf::*handler)(const wchar_t *)) {
+                                    int32_t (CInf::*handler)(const wchar_t *),
+                                    int32_t (CInf::*single)(const wchar_t *, const InfLine &,
+                                                            const CStr &)) {
   if (!ReadDestinationDirs()) return 0;
   std::vector<InfLine> lines;
   if (!Lines(section, lines)) return 1;
@@ -642,20 +648,35 @@ int32_t CInf::ProcessFileDirectives(const wchar_t *section, const wchar_t *direc
         continue;
       }
       if (named.IsEmpty()) continue;
-      if (!(this->*handler)(named.c_str())) result = 0;
+      if (named.str()[0] != L'@') {
+        if (!(this->*handler)(named.c_str())) result = 0;
+        continue;
+      }
+      // "@file": that one file, in the destination folder of the section being installed.
+      CStr folder;
+      InfLine file;
+      file.fields.push_back(named.str().substr(1));
+      if (!single) {
+        Log(LS_ERROR, INF_HERE, L"[%ls]: %ls=%ls names no section; refused\r\n", section, directive,
+            named.c_str());
+        result = 0;
+      } else if (!GetDestinationDir(section, &folder) || !(this->*single)(section, file, folder)) {
+        result = 0;
+      }
     }
   }
   return result;
 }
 
 int32_t CInf::ProcessCopyFiles(const wchar_t *section) {
-  return ProcessFileDirectives(section, L"CopyFiles", &CInf::CopyFilesSection);
+  return ProcessFileDirectives(section, L"CopyFiles", &CInf::CopyFilesSection, &CInf::CopyFileLine);
 }
 int32_t CInf::ProcessDelFiles(const wchar_t *section) {
-  return ProcessFileDirectives(section, L"DelFiles", &CInf::DeleteFilesSection);
+  return ProcessFileDirectives(section, L"DelFiles", &CInf::DeleteFilesSection,
+                               &CInf::DeleteFileLine);
 }
 int32_t CInf::ProcessRenFiles(const wchar_t *section) {
-  return ProcessFileDirectives(section, L"RenFiles", &CInf::RenameFilesSection);
+  return ProcessFileDirectives(section, L"RenFiles", &CInf::RenameFilesSection, nullptr);
 }
 
 // --- installation ---
@@ -801,6 +822,8 @@ int32_t CInf::InstallDeviceNode(int32_t *rebootOut) {
   return 1;
 }
 
+// The device node InstallDeviceNode makes: "LEGACY_<SERVICE>", or in virtual mode "<SERVICE>".
+// Looking for the other name would add one more device, with its driver update, on every run.
 bool CInf::DeviceNodePresent(const CStr &serviceName, bool virtualKey) {
   const CStr key = Cat({L"System\\CurrentControlSet\\Enum\\Root\\", virtualKey ? L"" : L"LEGACY_",
                         Upper(serviceName).c_str(), L"\\0000"});
@@ -849,6 +872,11 @@ int32_t CInf::CreateStartMenuItems() {
 }
 
 int32_t CInf::InstallCommon(const wchar_t *section, int32_t *rebootOut) {
+  if (!sectionsRead) {
+    Log(LS_ERROR, INF_HERE, L"The sections of %ls are not known: nothing installed\r\n",
+        infPath.c_str());
+    return 0;
+  }
   int32_t result = 1;
   if (section) {
     result = InstallFromSection(section, nullptr);
@@ -856,16 +884,23 @@ int32_t CInf::InstallCommon(const wchar_t *section, int32_t *rebootOut) {
     for (const CStr &s : copyFilesSections)
       if (!InstallFromSection(s.c_str(), nullptr)) result = 0;
   }
+  // A service or device whose files are not in place must not be registered: a boot-start
+  // driver without its binary stops the system from starting.
+  if (!result || shared().queueError) {
+    Log(LS_ERROR, INF_HERE,
+        L"The files of %ls are not installed: no device node, service or settings added\r\n",
+        infPath.c_str());
+    return 0;
+  }
   wchar_t name[kServiceNameChars] = {};
   if (!GetServiceName(nullptr, name, kServiceNameChars)) {
     Log(LS_NONE, INF_HERE, L"%ls names no service: no device node\r\n", infPath.c_str());
-  } else if (!DeviceNodePresent(name, section == nullptr && virtualMode) && !infClass.IsEmpty() &&
-             !classGuid.IsEmpty()) {
+  } else if (!DeviceNodePresent(name, virtualMode) && !infClass.IsEmpty() && !classGuid.IsEmpty()) {
     if (!InstallDeviceNode(rebootOut)) result = 0;
   }
   if (section) {
     std::vector<std::wstring> names;
-    SectionNames(names);
+    if (!SectionNames(names)) return 0;
     const CStr services = Cat({section, L".Services"});
     for (const std::wstring &n : names) {
       if (!services.EqualsNoCase(n.c_str())) continue;

@@ -76,6 +76,10 @@ class CInf {
   const std::vector<CStr> &AddServiceSections() const { return addServiceSections; }
   const std::vector<CStr> &SoftwareSettingsSections() const { return softwareSettingsSections; }
   const std::vector<CStr> &DestinationDirs() const { return destinationDirs; }
+  // False when the section-name list could not be read: nothing is then installed.
+  bool SectionsRead() const { return sectionsRead; }
+  // The lines of a section; false when the INF has no such section.
+  bool Lines(const wchar_t *section, std::vector<tal::os::InfLine> &out);
 
   // The file-queue handler (the seam's callback calls it with this object as context).
   uint32_t OnQueueNotification(uint32_t notification, const std::wstring &source,
@@ -93,11 +97,9 @@ class CInf {
   static constexpr size_t kFolderChars = 260;
   static constexpr size_t kServiceNameChars = 254;
   static constexpr size_t kSettingsNameChars = 2048;
-  static constexpr size_t kSectionNamesChars = 16384;
 
  private:
   // Reading the INF through the seam, with the stated buffer sizes.
-  bool Lines(const wchar_t *section, std::vector<tal::os::InfLine> &out);
   bool SectionNames(std::vector<std::wstring> &out);
   // Field `index` (0: the key) of a line into `out`, refused with a log line when it does not
   // fit `capacity` characters. False when absent or refused.
@@ -114,11 +116,18 @@ class CInf {
   bool HasKeyLine(const wchar_t *section, const wchar_t *key);
   // True (with a log line) when a section's install directives lead back to the section itself.
   bool NamesItself(const wchar_t *section);
+  // Every section a directive of `section` names, through `handler`; an "@file" field is that
+  // one file in the section's destination folder, through `single` (null: refused).
   int32_t ProcessFileDirectives(const wchar_t *section, const wchar_t *directive,
-                                int32_t (CInf::*handler)(const wchar_t *));
+                                int32_t (CInf::*handler)(const wchar_t *),
+                                int32_t (CInf::*single)(const wchar_t *, const tal::os::InfLine &,
+                                                        const CStr &));
+  // One line of a file list (target, source, flags) copied or deleted in `folder`.
+  int32_t CopyFileLine(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder);
+  int32_t DeleteFileLine(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder);
   bool PlainFileName(const CStr &name, const wchar_t *section);
-  // The lines of a file list section and its destination folder; a missing section is warned
-  // about and has no lines. False when the folder cannot be had.
+  // The lines of a file list section and its destination folder. False (with a log line) when
+  // the section is missing or the folder cannot be had.
   bool FileList(const wchar_t *section, std::vector<tal::os::InfLine> &lines, CStr &folder);
   bool DeviceNodePresent(const CStr &serviceName, bool virtualKey);
   int32_t InstallCommon(const wchar_t *section, int32_t *rebootOut);
@@ -138,5 +147,6 @@ class CInf {
   std::vector<CStr> destinationDirs;
   bool virtualMode = false;
   bool rebootNeeded = false;
+  bool sectionsRead = false;  // ReadVersion read the whole section-name list
   CCmpLog *log_ = nullptr;
 };

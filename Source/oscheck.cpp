@@ -77,7 +77,8 @@ int32_t CBaseComponent::IsOSSupported() {
   OS_LOG(L"Setting Control Values");
   current.major = static_cast<int32_t>(osMajor);
   current.minor = static_cast<int32_t>(osMinor);
-  current.servicePack = 0;
+  // The installed service pack, as the version query reports it.
+  current.servicePack = static_cast<int32_t>(identity.servicePackMajor & 0xFFFF);
   OS_LOG(L"Making call to GetVersionEx complete\r\n");
 
   if (identity.platformId == 2) {

@@ -146,7 +146,7 @@ int32_t CBaseComponent::ReadPackageDefinition(const wchar_t *path) {
         continue;
       }
       if (versionFilePath.IsEmpty()) versionFilePath = candidate;
-      if (sys().isRegularFile(candidate)) {
+      if (sys().isRegularFile(ResolveVersionFile(CStr(candidate)).str())) {
         versionFilePath = candidate;
         break;
       }
@@ -195,16 +195,30 @@ void CBaseComponent::ReadSupportedDevices(const CTalXMLReader &reader,
       supportedDevices.push_back(MakeHardwareId(joined.c_str()));
       continue;
     }
+    // An entry keeps its place whatever its text: one whose id cannot be read (no data, or
+    // text the reader drops, such as an id on a line of its own) becomes an empty id, which no
+    // present device has. Dropping it instead would leave a list that may be empty, and an
+    // empty list means "any hardware".
     const CTalXMLNode *data = device->FindChild(L"supported_device_data");
     const wchar_t *text = ElementText(data);
-    if (!text) continue;
-    if (CompareNoCase(type, L"eisa") == 0) {
-      const wchar_t *name = data->GetAttribute(L"name");
-      if (name && CompareNoCase(name, L"id") == 0) supportedDevices.push_back(MakeHardwareId(text));
-    } else if (CompareNoCase(type, L"pnp") == 0) {
-      supportedDevices.push_back(CStr(text));
-    } else if (CompareNoCase(type, L"scsi") == 0) {
-      supportedScsiIds.push_back(CStr(text));
+    const bool eisa = CompareNoCase(type, L"eisa") == 0;
+    const bool pnp = CompareNoCase(type, L"pnp") == 0;
+    const bool scsi = CompareNoCase(type, L"scsi") == 0;
+    if (!eisa && !pnp && !scsi) continue;
+    if (eisa) {
+      const wchar_t *name = data ? data->GetAttribute(L"name") : nullptr;
+      if (!name || CompareNoCase(name, L"id") != 0) text = nullptr;
+    }
+    if (!text) {
+      log->Write(LT_VERBOSE, LS_WARNING, BC_HERE,
+                 L"A supported %ls device has no id text that can be read (an id on a line of "
+                 L"its own is dropped); the entry matches no device.\r\n",
+                 type);
+    }
+    if (scsi) {
+      supportedScsiIds.push_back(CStr(text ? text : L""));
+    } else {
+      supportedDevices.push_back(eisa ? MakeHardwareId(text) : CStr(text ? text : L""));
     }
   }
 }

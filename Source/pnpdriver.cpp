@@ -14,8 +14,8 @@ namespace {
 
 const wchar_t kSource[] = L"pnpdriver.cpp";
 
-constexpr size_t kSectionNamesChars = 4096;
 constexpr size_t kFileNameChars = 260;
+constexpr unsigned kMaxStagingFolders = 1000;
 constexpr size_t kFieldChars = 512;
 
 void WriteLog(CCmpLog *log, LogSeverity severity, int32_t line, const wchar_t *format,
@@ -31,6 +31,21 @@ void LogTo(CCmpLog *log, LogSeverity severity, int32_t line, const wchar_t *form
   va_start(args, format);
   WriteLog(log, severity, line, format, args);
   va_end(args);
+}
+
+// The name a file has on a distribution medium when it is compressed: the last character of an
+// extension of three letters replaced by "_", else "_" appended ("._" without an extension).
+CStr CompressedName(const CStr &name) {
+  std::wstring compressed = name.str();
+  const size_t dot = compressed.find_last_of(L'.');
+  if (dot == std::wstring::npos) {
+    compressed += L"._";
+  } else if (compressed.size() - dot > 3) {
+    compressed.back() = L'_';
+  } else {
+    compressed += L"_";
+  }
+  return CStr(compressed);
 }
 
 }  // namespace
@@ -118,18 +133,11 @@ void CWin2000PnPDriver::AddStagedFile(const CStr &name) {
   for (const CStr &known : stagedFiles)
     if (known == name) return;
   stagedFiles.push_back(name);
-  std::wstring compressed = n;
-  const size_t dot = n.find_last_of(L'.');
-  if (dot == std::wstring::npos) {
-    compressed += L"._";
-  } else if (n.size() - dot > 3) {
-    compressed.back() = L'_';
-  } else {
-    compressed += L"_";
-  }
+  neededFiles.push_back(name);
+  const CStr compressed = CompressedName(name);
   for (const CStr &known : stagedFiles)
-    if (known == CStr(compressed)) return;
-  stagedFiles.emplace_back(compressed);
+    if (known == compressed) return;
+  stagedFiles.push_back(compressed);
 }
 
 CStr CWin2000PnPDriver::StagingFolder() {
@@ -139,7 +147,7 @@ CStr CWin2000PnPDriver::StagingFolder() {
   return folder;
 }
 
-void CWin2000PnPDriver::CollectStagedFiles() {
+bool CWin2000PnPDriver::CollectStagedFiles() {
   AddStagedFile(infName);
   std::wstring library = sys().modulePath();
   const size_t cut = library.find_last_of(L"\\/");
@@ -150,7 +158,7 @@ void CWin2000PnPDriver::CollectStagedFiles() {
   if (!inf) {
     Log(LS_ERROR, __LINE__, L"Cannot open %ls%ls: error 0x%x\r\n", folder.c_str(), infName.c_str(),
         error);
-    return;
+    return false;
   }
   const auto fits = [this](const std::wstring &text, size_t capacity, const wchar_t *what) {
     if (text.size() < capacity) return true;
@@ -173,13 +181,11 @@ void CWin2000PnPDriver::CollectStagedFiles() {
     }
   }
 
-  std::vector<std::wstring> names = inf->sectionNames();
-  size_t total = 1;
-  for (const std::wstring &n : names) total += n.size() + 1;
-  if (total > kSectionNamesChars) {
-    Log(LS_ERROR, __LINE__, L"The section names of %ls need %u characters, more than %u\r\n",
-        infName.c_str(), unsigned(total), unsigned(kSectionNamesChars));
-    return;
+  // Every section: a list cut short would leave the files of the later sections unstaged.
+  std::vector<std::wstring> names;
+  if (!inf->sectionNames(names)) {
+    Log(LS_ERROR, __LINE__, L"The section names of %ls cannot be read\r\n", infName.c_str());
+    return false;
   }
   std::vector<std::wstring> fileLists;
   for (const std::wstring &section : names) {
@@ -212,21 +218,72 @@ void CWin2000PnPDriver::CollectStagedFiles() {
       if (name && fits(*name, kFileNameChars, L"file name")) AddStagedFile(*name);
     }
   }
+  return true;
 }
 
-void CWin2000PnPDriver::StageFiles(const CStr &folder) {
-  // Create the folder and the ones above it.
-  std::wstring path = folder.str();
-  for (size_t i = 3; i <= path.size(); ++i)
-    if (i == path.size() || path[i] == L'\\') setup().createDirectory(path.substr(0, i));
+bool CWin2000PnPDriver::CreateStagingFolder(CStr &out) {
+  const std::wstring base = StagingFolder().str();
+  // The folders above it may be there already; the run's own folder must not be.
+  for (size_t i = 3; i < base.size(); ++i)
+    if (base[i] == L'\\') setup().createDirectory(base.substr(0, i));
+  setup().createDirectory(base);
+  for (unsigned n = 1; n <= kMaxStagingFolders; ++n) {
+    const std::wstring folder = base + L"\\run" + std::to_wstring(n);
+    const uint32_t e = setup().createDirectory(folder);
+    if (e == 0) {
+      out = folder;
+      return true;
+    }
+    if (e != tal::os::winerr::kAlreadyExists) {
+      Log(LS_ERROR, __LINE__, L"Cannot create the staging folder %ls: error %u\r\n", folder.c_str(),
+          e);
+      return false;
+    }
+  }
+  Log(LS_ERROR, __LINE__, L"%ls holds %u staging folders already; none created\r\n", base.c_str(),
+      kMaxStagingFolders);
+  return false;
+}
+
+bool CWin2000PnPDriver::StageFiles(const CStr &folder) {
+  bool ok = true;
+  std::vector<CStr> staged;
   for (const CStr &name : stagedFiles) {
     CStr target = folder;
     target += L"\\";
     target += name;
-    setup().clearAttributes(target.str());
-    const uint32_t e = setup().copyFile(name.str(), target.str(), false);
-    if (e != 0) Log(LS_NONE, __LINE__, L"Staging %ls: not copied (error %u)\r\n", name.c_str(), e);
+    // The folder is new: a target that is there already was not put there by this run.
+    const uint32_t e = setup().copyFile(name.str(), target.str(), true);
+    if (e == 0) {
+      staged.push_back(name);
+    } else if (e != tal::os::winerr::kFileNotFound) {
+      Log(LS_ERROR, __LINE__, L"Staging %ls: not copied (error %u)\r\n", name.c_str(), e);
+      ok = false;
+    }
   }
+  const auto isStaged = [&staged](const CStr &name) {
+    for (const CStr &s : staged)
+      if (s == name) return true;
+    return false;
+  };
+  for (const CStr &name : neededFiles) {
+    if (isStaged(name) || isStaged(CompressedName(name))) continue;
+    Log(LS_ERROR, __LINE__, L"Staging %ls: the package has neither it nor %ls\r\n", name.c_str(),
+        CompressedName(name).c_str());
+    ok = false;
+  }
+  return ok;
+}
+
+void CWin2000PnPDriver::RemoveStagingFolder(const CStr &folder) {
+  for (const CStr &name : stagedFiles) {
+    CStr target = folder;
+    target += L"\\";
+    target += name;
+    setup().deleteFile(target.str());
+  }
+  if (const uint32_t e = setup().removeDirectory(folder.str()))
+    Log(LS_WARNING, __LINE__, L"The staging folder %ls stays (error %u)\r\n", folder.c_str(), e);
 }
 
 int32_t CWin2000PnPDriver::Install(int32_t noOverwrite, int32_t alreadyHasDriver) {
@@ -238,9 +295,14 @@ int32_t CWin2000PnPDriver::Install(int32_t noOverwrite, int32_t alreadyHasDriver
                     : L"newdev.dll has no UpdateDriverForPlugAndPlayDevicesW\r\n");
     return loaded == 2 ? 2 : 3;
   }
-  const CStr folder = StagingFolder();
-  CollectStagedFiles();
-  StageFiles(folder);
+  CStr folder;
+  if (!CollectStagedFiles() || !CreateStagingFolder(folder) || !StageFiles(folder)) {
+    Log(LS_ERROR, __LINE__, L"The driver files of %ls cannot be staged: no device updated\r\n",
+        infName.c_str());
+    if (!folder.IsEmpty()) RemoveStagingFolder(folder);
+    setup().unloadDriverUpdater();
+    return 5;
+  }
   CStr infPath = folder;
   infPath += L"\\";
   infPath += infName;
@@ -257,6 +319,7 @@ int32_t CWin2000PnPDriver::Install(int32_t noOverwrite, int32_t alreadyHasDriver
           reboot ? L" (restart needed)" : L"");
     }
   }
+  RemoveStagingFolder(folder);
   setup().unloadDriverUpdater();
   return allOk ? 0 : 4;
 }

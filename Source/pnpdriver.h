@@ -3,8 +3,8 @@
 // CWin2000DeviceList enumerates the devices present in the system and keeps, for each, its
 // device record with the driver installed on it (W2KDEVINST). CWin2000PnPDriver installs a driver
 // package for a list of hardware ids: it stages the INF, its catalog files and every file the INF
-// copies into "<system drive>\TALSYSTEM\pnpdrvs", then asks the system to update the driver of
-// every present device that matches each id.
+// copies into a new, empty folder under "<system drive>\TALSYSTEM\pnpdrvs", then asks the system
+// to update the driver of every present device that matches each id, and removes what it staged.
 #pragma once
 
 #include <cstdint>
@@ -55,16 +55,25 @@ class CWin2000PnPDriver {
   // Appends a hardware id unless it is listed already (exact comparison).
   void AddDevice(const wchar_t *id);
   // 0 success, 1 nothing to install, 2 newdev.dll cannot be loaded, 3 its update function is
-  // missing, 4 at least one update failed.
+  // missing, 4 at least one update failed, 5 the driver files could not be staged (no device
+  // was updated).
   int32_t Install(int32_t noOverwrite, int32_t alreadyHasDriver);
   int32_t RebootNeeded() const { return rebootNeeded; }
 
-  // The staging steps, also for tests: the file list read from the INF beside the plug-in
-  // library, then the copies into `folder`.
-  void CollectStagedFiles();
-  void StageFiles(const CStr &folder);
-  // The staging folder: the system folder's drive + "\TALSYSTEM\pnpdrvs".
+  // The staging steps, also for tests. The file list read from the INF beside the plug-in
+  // library: false (with a log line) when the INF cannot be opened or its sections listed.
+  bool CollectStagedFiles();
+  // The copies from the current folder into `folder`: false (with a log line) when a listed file
+  // can be staged neither as itself nor in its compressed form, or a copy fails.
+  bool StageFiles(const CStr &folder);
+  // The folder above the staging folders: the system folder's drive + "\TALSYSTEM\pnpdrvs".
   static CStr StagingFolder();
+  // The folder this run stages into: a new one under StagingFolder(), created by this call and
+  // so empty (nothing of an earlier run can be taken for this one). False, with a log line, when
+  // none can be created.
+  bool CreateStagingFolder(CStr &out);
+  // Deletes what StageFiles put into `folder`, then the folder.
+  void RemoveStagingFolder(const CStr &folder);
   // Adds a file name and its compressed form; a name with a path or ".." is refused.
   void AddStagedFile(const CStr &name);
   const std::vector<CStr> &DeviceIds() const { return deviceIds; }
@@ -76,6 +85,7 @@ class CWin2000PnPDriver {
   // Fields, in order.
   std::vector<CStr> deviceIds;
   std::vector<CStr> stagedFiles;
+  std::vector<CStr> neededFiles;  // the names added, each to be staged as itself or compressed
   CStr infName;
   int32_t rebootNeeded = 0;
   int32_t force = 1;

@@ -80,6 +80,7 @@ bool NativePlatform::systemIdentity(SystemIdentity &out) {
     identity.reportedMinor = identity.minor;
     readNumber(*os, "os", "reported_major", identity.reportedMajor);
     readNumber(*os, "os", "reported_minor", identity.reportedMinor);
+    readNumber(*os, "os", "service_pack", identity.servicePackMajor);
     auto r2 = os->find("server_r2");
     if (r2 != os->end()) {
       if (r2->is_boolean()) {

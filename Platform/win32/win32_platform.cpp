@@ -439,12 +439,14 @@ class Win32Platform : public Platform {
       out = identity;
       return false;
     }
-    OSVERSIONINFOW info = {};
+    // The extended structure: the service pack is only in it.
+    OSVERSIONINFOEXW info = {};
     info.dwOSVersionInfoSize = sizeof info;
-    if (GetVersionExW(&info)) {
+    if (GetVersionExW(reinterpret_cast<OSVERSIONINFOW *>(&info))) {
       identity.platformId = info.dwPlatformId;
       identity.reportedMajor = info.dwMajorVersion;
       identity.reportedMinor = info.dwMinorVersion;
+      identity.servicePackMajor = info.wServicePackMajor;
     } else {
       identity.platformId = 0;
       identity.reportedMajor = identity.reportedMinor = 0;

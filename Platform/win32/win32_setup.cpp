@@ -77,17 +77,26 @@ class Win32Inf : public InfFile {
   ~Win32Inf() override { SetupCloseInfFile(handle_); }
   HINF handle() const { return handle_; }
 
-  std::vector<std::wstring> sectionNames() override {
-    std::vector<std::wstring> out;
+  bool sectionNames(std::vector<std::wstring> &out) override {
+    // One name at a time, each read whole: no list buffer to outgrow. The enumeration ends with
+    // ERROR_NO_MORE_ITEMS; any other failure leaves the list unread.
+    out.clear();
     for (UINT index = 0;; ++index) {
       UINT needed = 0;
-      if (!SetupEnumInfSectionsW(handle_, index, nullptr, 0, &needed) || needed == 0) break;
-      std::wstring name(needed, L'\0');
-      if (!SetupEnumInfSectionsW(handle_, index, &name[0], needed, &needed)) break;
+      if (!SetupEnumInfSectionsW(handle_, index, nullptr, 0, &needed)) {
+        if (GetLastError() == ERROR_NO_MORE_ITEMS) return true;
+        out.clear();
+        return false;
+      }
+      std::wstring name(needed + 1, L'\0');
+      if (needed == 0 || !SetupEnumInfSectionsW(handle_, index, &name[0],
+                                                static_cast<UINT>(name.size()), &needed)) {
+        out.clear();
+        return false;
+      }
       name.resize(wcsnlen(name.c_str(), name.size()));
       out.push_back(name);
     }
-    return out;
   }
 
   bool sectionLines(const std::wstring &section, std::vector<InfLine> &out) override {
@@ -379,6 +388,9 @@ class Win32SetupHost : public SetupHost {
   }
   uint32_t createDirectory(const std::wstring &path) override {
     return CreateDirectoryW(path.c_str(), nullptr) ? 0 : lastError();
+  }
+  uint32_t removeDirectory(const std::wstring &path) override {
+    return RemoveDirectoryW(path.c_str()) ? 0 : lastError();
   }
   bool fileExists(const std::wstring &path) override {
     const DWORD a = GetFileAttributesW(path.c_str());

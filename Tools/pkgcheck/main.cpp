@@ -37,6 +37,7 @@ namespace {
 class Component : public CBaseComponent {
  public:
   using CBaseComponent::infFile;
+  using CBaseComponent::infSection;
   using CBaseComponent::installType;
   using CBaseComponent::packageFileName;
   using CBaseComponent::serviceName;
@@ -321,11 +322,6 @@ class Checker {
                     std::to_string(std::wcstoul(value, nullptr, 10)) + ")");
         }
       }
-      const wchar_t *sr = entry->GetAttribute(L"sr");
-      if (sr && AllDigits(sr) && std::wcstoul(sr, nullptr, 10) > 0) {
-        Warning(packageFile_, where,
-                "sr above 0 never matches: the check takes the running service pack as 0");
-      }
       const wchar_t *edition = entry->GetAttribute(L"edition");
       if (edition && EditionMaskFromName(edition) == 0) {
         Error(packageFile_, where,
@@ -342,9 +338,36 @@ class Checker {
 
   void CheckDevices() {
     std::string list;
+    // The entries in the order the plug-in reads them (the order of supportedDevices).
+    std::vector<std::string> textless;  // pnp or eisa entries whose id has no text
+    const CTalXMLNode *package = reader_.FindChild(nullptr, L"tal_package");
+    const CTalXMLNode *prerequisites =
+        package ? reader_.FindChild(package, L"prerequisites") : nullptr;
+    const CTalXMLNode *devices =
+        prerequisites ? reader_.FindChild(prerequisites, L"supported_devices") : nullptr;
+    for (const CTalXMLNode *group = devices ? reader_.FindChild(devices, L"supported_devices_and")
+                                            : nullptr;
+         group; group = group->GetNextSibling()) {
+      if (std::wcscmp(group->GetName(), L"supported_devices_and") != 0) continue;
+      const CTalXMLNode *device = group->FindChild(L"supported_device");
+      const wchar_t *type = device ? device->GetAttribute(L"type") : nullptr;
+      if (!type || CompareNoCase(type, L"pci") == 0 || CompareNoCase(type, L"scsi") == 0) continue;
+      if (CompareNoCase(type, L"eisa") != 0 && CompareNoCase(type, L"pnp") != 0) continue;
+      const CTalXMLNode *data = device->FindChild(L"supported_device_data");
+      const CTalXMLNode *text = data ? data->GetFirstChild() : nullptr;
+      if (!text || text->GetKind() != XML_NODE_TEXT) textless.push_back(Narrow(type));
+    }
+    size_t textlessReported = 0;
     for (size_t i = 0; i < component_.supportedDevices.size(); ++i) {
       const std::string id = Narrow(component_.supportedDevices[i].c_str());
-      if (id.empty()) {
+      if (id.empty() && textlessReported < textless.size()) {
+        Error(packageFile_,
+              "supported_devices_and #" + std::to_string(i + 1) + " (" +
+                  textless[textlessReported++] + ")",
+              "its supported_device_data has no id text the plug-in reads (an id on a line of its "
+              "own, or after white space, is dropped): the entry matches no device, so the "
+              "package finds no hardware");
+      } else if (id.empty()) {
         Error(packageFile_, "supported_devices_and #" + std::to_string(i + 1),
               "gives an empty hardware id (a pci entry needs ven and dev, or all of ven, dev, "
               "subven and subdev; an eisa id has 7 characters): no device ever matches it");
@@ -450,6 +473,83 @@ class Checker {
               "the INF's first install section adds no service and service_name names none: "
               "the installed check counts the package installed whenever its version file exists");
     }
+    CheckInfFiles(inf, reading);
+  }
+
+  // What the installation copies (LEGACY) or stages (PNP): every file list the installed
+  // sections name must be there, and every file they copy in the package.
+  void CheckInfFiles(CInf &inf, Component &reading) {
+    const std::string file = Narrow(reading.infFile.c_str());
+    if (!inf.SectionsRead()) {
+      Error(file, "", "its section list cannot be read: the installation fails");
+      return;
+    }
+    const bool pnp = reading.installType == INSTALL_PNP;
+    std::vector<CStr> sections = inf.CopyFilesSections();
+    if (!pnp && !reading.infSection.IsEmpty()) sections = {reading.infSection};
+    if (!pnp && reading.infSection.IsEmpty() && sections.empty()) {
+      Warning(file, "",
+              "no section copies files: the default installation installs the sections that "
+              "do, so it copies no file and writes no setting of this INF");
+    }
+    const std::wstring folder = inf.GetSourceDir().str();
+    // A file is in the package as itself or, for a PNP package, compressed.
+    const auto present = [&](const std::wstring &name) {
+      if (sys().isRegularFile(folder + name)) return true;
+      if (!pnp) return false;
+      std::wstring compressed = name;
+      const size_t dot = compressed.find_last_of(L'.');
+      if (dot == std::wstring::npos)
+        compressed += L"._";
+      else if (compressed.size() - dot > 3)
+        compressed.back() = L'_';
+      else
+        compressed += L"_";
+      return sys().isRegularFile(folder + compressed);
+    };
+    const std::string fails =
+        pnp ? "staging fails and no device is updated" : "the installation fails";
+    size_t files = 0;
+    for (const CStr &section : sections) {
+      std::vector<tal::os::InfLine> lines;
+      inf.Lines(section.c_str(), lines);
+      const std::string where = "[" + Narrow(section.c_str()) + "]";
+      for (const tal::os::InfLine &line : lines) {
+        if (!line.hasKey || CompareNoCase(line.key.c_str(), L"CopyFiles") != 0) continue;
+        for (const std::wstring &field : line.fields) {
+          if (field.empty()) continue;
+          if (field[0] == L'@') {
+            ++files;
+            if (!present(field.substr(1)))
+              Error(file, where,
+                    "the file " + Quote(Narrow(field.c_str() + 1)) +
+                        " it copies is not in the package: " + fails);
+            continue;
+          }
+          std::vector<tal::os::InfLine> list;
+          if (!inf.Lines(field.c_str(), list)) {
+            Error(file, where,
+                  "CopyFiles names the file list [" + Narrow(field.c_str()) +
+                      "], which the INF does not have: " + fails);
+            continue;
+          }
+          for (const tal::os::InfLine &entry : list) {
+            const std::wstring &source = entry.fields.size() >= 2 && !entry.fields[1].empty()
+                                             ? entry.fields[1]
+                                         : entry.fields.empty() ? std::wstring()
+                                                                : entry.fields[0];
+            if (source.empty()) continue;
+            ++files;
+            if (!present(source))
+              Error(
+                  file, "[" + Narrow(field.c_str()) + "]",
+                  "the file " + Quote(Narrow(source.c_str())) + " is not in the package: " + fails);
+          }
+        }
+      }
+    }
+    Show("INF " + file, std::to_string(sections.size()) + " section(s) copying " +
+                            std::to_string(files) + " file(s)");
   }
 
   // --- Config.xml and the images ---

@@ -7,6 +7,7 @@
 #                    system model and another (6, "System model not supported."); an unknown
 #                    installation type (its text and 0, the post-installation file still opened)
 #   DRV_CASE=pnp     the same package as PNP, for a root device the test creates
+#   DRV_CASE=virtual the same driver as VIRTUAL, installed twice: one root device, one update
 source "$TAL_E2E_DIR/common.sh"
 
 dir=$(fresh_scratch)
@@ -100,6 +101,52 @@ package() {
   printf '%s\n' "$folder"
 }
 
+# device_inf FILE: the sample driver with a device class and a model for root\taldemo.
+device_inf() {
+  cat >"$1" <<'INF'
+[Version]
+Signature="$Windows NT$"
+Class=System
+ClassGUID={4d36e97d-e325-11ce-bfc1-08002be10318}
+Provider=%Tal%
+DriverVer=12/08/2026,1.2.0.0
+
+[DestinationDirs]
+DefaultDestDir = 12
+
+[Manufacturer]
+%Tal% = TalDemo, NTamd64
+
+[TalDemo.NTamd64]
+%TalDemo.Desc% = TalDemo.Device, root\taldemo
+
+[TalDemo.Device.NT]
+CopyFiles = TalDemo.Files
+AddReg = TalDemo.AddReg
+
+[TalDemo.Device.NT.Services]
+AddService = TalDemo, 0x00000002, TalDemo.Service
+
+[TalDemo.Files]
+taldemo.sys
+
+[TalDemo.AddReg]
+HKLM, "Software\Tal\Demo", "Version", 0x00000000, "1.2.0.0"
+HKLM, "Software\Tal\Demo", "Level", 0x00010001, 3
+
+[TalDemo.Service]
+DisplayName    = %TalDemo.Desc%
+ServiceType    = 1
+StartType      = 3
+ErrorControl   = 1
+ServiceBinary  = %12%\taldemo.sys
+
+[Strings]
+Tal = "Tal Systems"
+TalDemo.Desc = "Tal Demo Drive-Bay Driver"
+INF
+}
+
 case ${DRV_CASE:-legacy} in
 legacy)
   pkg=$(package legacy)
@@ -153,48 +200,7 @@ pnp)
   # install section has none: it is in the section's .Services).
   pkg=$(package pnp PNP)
   sed -i 's/type="PNP"/type="PNP" service_name="TalDemo"/' "$pkg/install.xml"
-  cat >"$pkg/taldemo.inf" <<'INF'
-[Version]
-Signature="$Windows NT$"
-Class=System
-ClassGUID={4d36e97d-e325-11ce-bfc1-08002be10318}
-Provider=%Tal%
-DriverVer=12/08/2026,1.2.0.0
-
-[DestinationDirs]
-DefaultDestDir = 12
-
-[Manufacturer]
-%Tal% = TalDemo, NTamd64
-
-[TalDemo.NTamd64]
-%TalDemo.Desc% = TalDemo.Device, root\taldemo
-
-[TalDemo.Device.NT]
-CopyFiles = TalDemo.Files
-AddReg = TalDemo.AddReg
-
-[TalDemo.Device.NT.Services]
-AddService = TalDemo, 0x00000002, TalDemo.Service
-
-[TalDemo.Files]
-taldemo.sys
-
-[TalDemo.AddReg]
-HKLM, "Software\Tal\Demo", "Version", 0x00000000, "1.2.0.0"
-HKLM, "Software\Tal\Demo", "Level", 0x00010001, 3
-
-[TalDemo.Service]
-DisplayName    = %TalDemo.Desc%
-ServiceType    = 1
-StartType      = 3
-ErrorControl   = 1
-ServiceBinary  = %12%\taldemo.sys
-
-[Strings]
-Tal = "Tal Systems"
-TalDemo.Desc = "Tal Demo Drive-Bay Driver"
-INF
+  device_inf "$pkg/taldemo.inf"
   perl -0pi -e 's|</prerequisites>|  <supported_devices><supported_devices_and><supported_device type="pnp"><supported_device_data>root\\taldemo</supported_device_data></supported_device></supported_devices_and></supported_devices>\n  </prerequisites>|' \
     "$pkg/kz0120td.xml"
   # Without the device: no hardware, nothing to do.
@@ -230,6 +236,31 @@ $devices"
   fi
   out=$(host "$pkg" 5,3)
   [ "$(status "$out")" = "1 1 " ] || fail "a bound service: property 5 is not status 1: $out"
+  ;;
+virtual)
+  # VIRTUAL: the INF's install section makes a root device named after the service (no
+  # LEGACY_ prefix) and gives it its driver by a forced update; run again, it finds that device
+  # and adds none. Registered natively only: wine's setup library cannot select a class driver.
+  pkg=$(package virtual VIRTUAL)
+  sed -i 's/type="VIRTUAL"/type="VIRTUAL" section="TalDemo.Device.NT"/' "$pkg/install.xml"
+  device_inf "$pkg/taldemo.inf"
+  # The service the device node is named after: in the first section that copies files.
+  sed -i 's/^CopyFiles = TalDemo.Files$/&\nAddService = TalDemo, 0x2, TalDemo.Service/' \
+    "$pkg/taldemo.inf"
+  for run in 1 2; do
+    out=$(host "$pkg" install)
+    [ "$(installed "$out")" = "1 " ] || fail "run $run: Install did not answer 1: $out"
+    if [ "$run" = 1 ]; then
+      check_record '[.operations[] | select(.op == "create_device")] | length == 1'
+      check_record '.operations[] | select(.op == "create_device") | .instance_id == "ROOT\\TALDEMO\\0000"'
+      check_record '[.operations[] | select(.op == "update_driver")] | length == 1'
+      check_record '.operations[] | select(.op == "update_driver") | .hardware_id == "root\\TALDEMO" and .force == "1"'
+    else
+      check_record '[.operations[] | select(.op == "create_device" or .op == "update_driver")] | length == 0'
+    fi
+  done
+  jq -e '[.devices[] | select(.instance_id | startswith("ROOT\\TALDEMO\\"))] | length == 1' \
+    "$TAL_MACHINE" >/dev/null || fail "not one TALDEMO device: $(jq .devices "$TAL_MACHINE")"
   ;;
 esac
 exit 0

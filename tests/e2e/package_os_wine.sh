@@ -43,6 +43,10 @@ os() { printf '<supported_operating_system platform="nt_x86-64" %s/>' "$1"; }
 check win2008r2 "$(os 'major="6" minor="1" edition="srvr"')" TRUE "${server_trace[@]}"
 check win2008r2 "$(os 'major="6" minor="1" edition="dc"')$(os 'major="10"')" FALSE \
   "${server_trace[@]}" "Edition Check fails - bMatch is FALSE"
+# The service pack is the system's: Windows Server 2008 R2 here is SP1.
+check win2008r2 "$(os 'major="6" minor="1" sr="1"')" TRUE "${server_trace[@]}"
+check win2008r2 "$(os 'major="6" minor="1" sr="2"')" FALSE "${server_trace[@]}" \
+  "Service Pack Check fails - CurrentOS.nServicePack is (0x1)"
 check win10 "$(os 'major="6" minor="1"')$(os 'major="10" minor="0" edition="srvr"')" TRUE \
   "TAL_OSVersion returns: Major: (0xA) - Minor: (0x0)" "ulIndex is (0x1)"
 check win10 "$(os 'major="10" minor="0" sr="1"')" FALSE \

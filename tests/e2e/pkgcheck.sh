@@ -50,7 +50,7 @@ filename_long|2|longer than 127 characters|perl -0pi -e 's|kz0110vb.exe|"x" x 13
 os_platform|2|is none of nt, nt64, nt_x86-64|perl -0pi -e 's|platform="nt_x86-64" major="6"|platform="nt_amd64" major="6"|' kz0110vb.xml
 os_edition|2|is not a known edition|perl -0pi -e 's|major="6" minor="3"|major="6" minor="3" edition="server"|' kz0110vb.xml
 os_number|2|is not a number|perl -0pi -e 's|major="6" minor="3"|major="six" minor="3"|' kz0110vb.xml
-os_service_pack|1|sr above 0 never matches|perl -0pi -e 's|major="6" minor="3"|major="6" minor="3" sr="1"|' kz0110vb.xml
+device_id_own_line|2|has no id text the plug-in reads|perl -0pi -e 's|<supported_operating_systems>|<supported_devices><supported_devices_and><supported_device type="pnp"><supported_device_data name="id">\n      ROOT\\TALDEV\n    </supported_device_data></supported_device></supported_devices_and></supported_devices><supported_operating_systems>|' kz0110vb.xml
 device_id|2|gives an empty hardware id|perl -0pi -e 's|<supported_operating_systems>|<supported_devices><supported_devices_and><supported_device type="pci"><supported_device_data name="ven">8086</supported_device_data></supported_device></supported_devices_and></supported_devices><supported_operating_systems>|' kz0110vb.xml
 inf_missing|2|is not in the package|rm vbfw.inf
 inf_type|2|is none of LEGACY, PNP, VIRTUAL|perl -0pi -e 's|type="VIRTUAL"|type="DRIVER"|' install.xml
@@ -76,16 +76,33 @@ dependency_no_model|2|lists no model|printf '<componentdependencies><dependent_h
 EOT
 )
 export FWIMAGE="$fwimage"
-while IFS='|' read -r name code finding mutation; do
-  [ -n "$name" ] || continue
-  rm -rf "${dir:?}/$name"
-  cp -r "$sample" "$dir/$name"
-  (cd "$dir/$name" && eval "$mutation") || fail "$name: the mutation failed"
-  run "$dir/$name"
-  [ "$status" = "$code" ] || fail "$name: exit $status, expected $code:
+# check_cases SAMPLE CASES: each case in a copy of SAMPLE.
+check_cases() {
+  local name code finding mutation
+  while IFS='|' read -r name code finding mutation; do
+    [ -n "$name" ] || continue
+    rm -rf "${dir:?}/$name"
+    cp -r "$1" "$dir/$name"
+    (cd "$dir/$name" && eval "$mutation") || fail "$name: the mutation failed"
+    run "$dir/$name"
+    [ "$status" = "$code" ] || fail "$name: exit $status, expected $code:
 $out"
-  expect_contains "$out" "$finding"
-done <<<"$cases"
+    expect_contains "$out" "$finding"
+  done <<<"$2"
+}
+check_cases "$sample" "$cases"
+
+# The sample driver package: what its INF installs.
+driver_cases=$(cat <<'EOT'
+driver_list_missing|2|CopyFiles names the file list [TalDemo.Filez], which the INF does not have: the installation fails|sed -i 's/^CopyFiles = TalDemo.Files/CopyFiles = TalDemo.Filez/' taldemo.inf
+driver_file_missing|2|the file "taldemo.sys" is not in the package: the installation fails|rm taldemo.sys
+driver_at_file|0|INF taldemo.inf: 1 section(s) copying 1 file(s)|sed -i 's/^CopyFiles = TalDemo.Files/CopyFiles = @taldemo.sys/' taldemo.inf
+driver_at_file_missing|2|the file "other.sys" it copies is not in the package|sed -i 's/^CopyFiles = TalDemo.Files/CopyFiles = TalDemo.Files, @other.sys/' taldemo.inf
+driver_many_sections|0|INF taldemo.inf: 1 section(s) copying 1 file(s)|for i in $(seq 700); do printf '[Strings.Language.Section%d]\n' "$i"; done >>taldemo.inf
+driver_pnp_own_line|2|has no id text the plug-in reads|sed -i 's/type="LEGACY"/type="PNP"/' install.xml && perl -0pi -e 's|</prerequisites>|<supported_devices><supported_devices_and><supported_device type="pnp"><supported_device_data>\n  root\\taldemo\n</supported_device_data></supported_device></supported_devices_and></supported_devices></prerequisites>|' kz0120td.xml
+EOT
+)
+check_cases "$TAL_BUILD_DIR/samples/driver" "$driver_cases"
 
 # The same findings as one JSON document.
 set +e

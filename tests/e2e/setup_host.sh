@@ -31,7 +31,10 @@ $out"
     fail "taldrv.sys not copied"
   [ "$(cat "$(win_path "$c" "Program Files/Tal/App/readme.txt")")" = readme.src ] ||
     fail "readme.txt not copied"
-  [ -f "$(win_path "$c" talsystem/pnpdrvs/taltest.inf)" ] || fail "taltest.inf not staged"
+  # The run's staging folder is made, and removed when the run ends.
+  staging=$(win_path "$c" talsystem/pnpdrvs)
+  [ -d "$staging" ] && [ -z "$(ls -A "$staging")" ] ||
+    fail "the staging folder of the run was not made, or not removed: $(find "$c" -maxdepth 4 -ipath '*/talsystem/*')"
   [ -f "$(win_path "$c" windows/system32/drivers/taltest.sys)" ] ||
     fail "the device driver's file is missing"
   section=$(query 'HKLM\System\CurrentControlSet\Services\TalSect\Device0')
@@ -72,6 +75,8 @@ check '[.services[].name] | index("TalDrv") != null and index("OldSvc") != null'
 check '.services[] | select(.name == "TalDrv") | .start_type == 3'
 check '[.operations[] | select(.op == "copy") | .target] | map(test("taldrv.sys$")) | any'
 check '.operations[] | select(.op == "update_driver") | .hardware_id == "root\\taltest"'
+check '[.operations[] | select(.op == "copy") | .target] | map(test("pnpdrvs\\\\run1\\\\taltest.inf$")) | any'
+check '[.operations[] | select(.op == "remove_directory") | .path] | map(test("pnpdrvs\\\\run1$")) | any'
 check '.devices[] | select(.hardware_ids[0] == "root\\taltest") | .inf == "taltest.inf"'
 check '.devices[0].inf == "oem3.inf"'
 check '[.operations[] | select(.op == "copy") | .target] | map(test("Program Files\\\\Tal\\\\App\\\\talapp.exe$")) | any'

@@ -201,6 +201,44 @@ TEST_F(BaseComponentTest, AnInstalledVersionFileMakesTheComponentInstalled) {
             std::wstring::npos);
 }
 
+// The installed version against the package's, part by part as numbers, and one rule for where
+// a relative version file is: beside the plug-in library, for the installed check, the version
+// comparison and property 3 alike.
+TEST_F(BaseComponentTest, InstalledVersionAgainstThePackage) {
+  fake.module = tal::os::fromUtf8(scratch.file("plugin/libdrvinstall.so"));
+  wchar_t folder[261] = {};
+  GetLibraryFolder(folder, 261);
+  fake.executable = std::wstring(folder) + L"\\ver.exe";  // the fake's version file
+  fake.exeVersion = tal::os::FileVersion{{2, 10, 0, 0}};
+  ScratchDir::write(scratch.file("plugin/ver.exe"), "binary");
+  const struct {
+    const char *package;
+    int32_t compared;
+  } cases[] = {{"2.10", 1},   {"2.10.0.0", 1}, {"2.9.1", 2},
+               {"2.10.1", 0}, {"10.0", 0},     {"2.9.65535.7", 2}};
+  for (const auto &k : cases) {
+    ScratchDir::write(scratch.file("kz_ver.xml"), std::string("<tal_package><version value='") +
+                                                      k.package + "'/></tal_package>");
+    Probe c;
+    ASSERT_EQ(c.ReadPackageDefinition(L"kz_ver.xml"), 0);
+    c.SetVersionFilePath(L"ver.exe");
+    EXPECT_EQ(c.CompareInstalledVersion(), k.compared) << k.package;
+    EXPECT_EQ(c.IsComponentInstalled(), 1) << k.package;
+    wchar_t text[32] = {};
+    EXPECT_EQ(c.GetProperty(3, text, 32, L"en"), 1);
+    EXPECT_STREQ(text, L"2.10.0.0");
+  }
+  // Only in the current folder, not beside the library: not installed, for every check.
+  ScratchDir::write(scratch.file("other.exe"), "binary");
+  Probe c;
+  c.SetVersionFilePath(L"other.exe");
+  EXPECT_EQ(c.IsComponentInstalled(), 0);
+  EXPECT_EQ(c.CompareInstalledVersion(), 0);
+  wchar_t text[32] = L"keep";
+  EXPECT_EQ(c.GetProperty(3, text, 32, L"en"), 0);
+  EXPECT_STREQ(text, L"keep");
+}
+
 TEST_F(BaseComponentTest, EmptyDeclarationsPassTheirChecks) {
   fake.args = {L"talhost.exe", L"/verbose_log"};
   Probe c;

@@ -182,11 +182,28 @@ TEST(InstallPaths, LegacyVirtualAndPnp) {
   }
   EXPECT_NE(host.findKey(L"HKLM\\Software\\Tal"), nullptr);
 
+  // The file opened after a successful installation fails to open: the result is 0 with its
+  // text, whatever the installation answered.
+  {
+    Probe c;
+    c.SetInfFile(L"legacy.inf", INSTALL_LEGACY);
+    std::wcscpy(c.shellExecuteFile, L"C:\\pkg\\readme.cmd");
+    fake.openSucceeds = false;
+    wchar_t result[256] = L"";
+    EXPECT_EQ(c.Install(0, nullptr, result, 0, L"en"), 0);
+    EXPECT_STREQ(result, L"An error occurred during the ShellExecute command.");
+    fake.openSucceeds = true;
+    EXPECT_EQ(c.Install(0, nullptr, result, 0, L"en"), 1);
+    ASSERT_EQ(fake.opened.size(), 2u);
+  }
+
   const std::string pnp =
       "[Version]\nSignature=\"$Windows NT$\"\nClass=System\n"
       "ClassGuid={4d36e97d-e325-11ce-bfc1-08002be10318}\n"
       "[Models]\n[DefaultInstall]\nCopyFiles=Files\nAddService=TalSvc,2,Svc\n[Files]\n";
   ScratchDir::write(scratch.file("tal.inf"), pnp);
+  // The package carries the plug-in: the driver installer reads the INF beside it.
+  fake.module = tal::os::fromUtf8(scratch.file("libdrvinstall.so"));
   ScratchDir::write(scratch.file("old.inf"), pnp);  // a driver that adds the same service
   std::string other = pnp;
   other.replace(other.find("TalSvc"), 6, "OldSvc");
@@ -209,10 +226,10 @@ TEST(InstallPaths, LegacyVirtualAndPnp) {
        L"No devices were found to install.", 0},
       {"no overwrite of the same service", keep, L"tal.inf", L"old.inf", L"ROOT\\TALDEV", false, 1,
        L"", 0},
-      {"no overwrite, another service", keep, L"tal.inf", L"other.inf", L"ROOT\\TALDEV", false,
-       1, L"", 1},
-      {"no overwrite, an inbox driver", keep, L"tal.inf", L"old.inf", L"ROOT\\TALDEV", true, 1,
+      {"no overwrite, another service", keep, L"tal.inf", L"other.inf", L"ROOT\\TALDEV", false, 1,
        L"", 1},
+      {"no overwrite, an inbox driver", keep, L"tal.inf", L"old.inf", L"ROOT\\TALDEV", true, 1, L"",
+       1},
       // Two INFs without a service name are not the same driver: the device is updated.
       {"no overwrite, no service name", keep, L"unnamed.inf", L"unnamed.inf", L"ROOT\\TALDEV",
        false, 1, L"", 1},

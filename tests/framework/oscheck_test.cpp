@@ -29,8 +29,9 @@ SupportedOS Entry(const wchar_t *platform, int32_t major, int32_t minor, int32_t
 }
 
 SystemIdentity System(uint16_t architecture, uint32_t major, uint32_t minor, uint32_t product,
-                      bool r2 = false) {
+                      bool r2 = false, uint32_t servicePack = 0) {
   SystemIdentity id;
+  id.servicePackMajor = servicePack;
   id.architecture = architecture;
   id.major = major;
   id.minor = minor;
@@ -58,8 +59,14 @@ TEST_F(OsCheckTest, EntriesAgainstTheRunningSystem) {
        1},
       {"other major", System(9, 6, 3, 7), Entry(L"nt_x86-64", 10, -1, -1, nullptr), 0},
       {"other minor", System(9, 6, 3, 7), Entry(L"nt_x86-64", 6, 2, -1, nullptr), 0},
-      {"a service pack is never met", System(9, 10, 0, 7), Entry(L"nt_x86-64", 10, 0, 1, nullptr),
-       0},
+      {"no service pack installed, one needed", System(9, 6, 1, 7),
+       Entry(L"nt_x86-64", 6, 1, 1, nullptr), 0},
+      {"the service pack needed", System(9, 6, 1, 7, false, 1),
+       Entry(L"nt_x86-64", 6, 1, 1, nullptr), 1},
+      {"a later service pack", System(9, 6, 1, 7, false, 2), Entry(L"nt_x86-64", 6, 1, 1, nullptr),
+       1},
+      {"an earlier service pack", System(9, 6, 1, 7, false, 1),
+       Entry(L"nt_x86-64", 6, 1, 2, nullptr), 0},
       {"32-bit entry, x64 system", System(9, 10, 0, 7), Entry(L"nt", -1, -1, -1, nullptr), 0},
       {"IA-64", System(6, 5, 2, 0), Entry(L"nt64", 5, 2, 0, nullptr), 1},
       {"WOW64 has no platform", System(10, 10, 0, 7), Entry(L"nt_x86-64", -1, -1, -1, nullptr), 0},

@@ -8,6 +8,7 @@
 
 #include "basecomp.h"
 #include "fake_platform.h"
+#include "fake_setup.h"
 #include "log_files.h"
 #include "probe.h"
 
@@ -118,6 +119,62 @@ TEST_F(PackageTest, DeclarationsFillTheFields) {
   }
 }
 
+// The reader drops text that begins with white space, so an id written on a line of its own
+// has no text. Such an entry must still count: skipped, it could leave the list empty, and an
+// empty list makes the package install on any hardware.
+TEST_F(PackageTest, ADeviceIdWithoutTextMatchesNoHardware) {
+  tal::os::FakeSetupHost host;
+  for (const wchar_t *id : {L"ROOT\\TALDEV", L"*ABC1234"}) {
+    tal::os::SimDevice device;
+    device.instanceId = std::wstring(id) + L"\\0000";
+    device.hardwareIds = {id};
+    host.devices.push_back(device);
+  }
+  const auto entry = [](const char *type, const char *data) {
+    return std::string("<supported_devices_and><supported_device type='") + type + "'>" + data +
+           "</supported_device></supported_devices_and>";
+  };
+  const struct {
+    const char *what;
+    std::string entry;
+  } cases[] = {
+      {"pnp id on its own line", entry("pnp",
+                                       "<supported_device_data name='id'>\n  ROOT\\TALDEV\n"
+                                       "</supported_device_data>")},
+      {"eisa id on its own line", entry("eisa",
+                                        "<supported_device_data name='id'>\n  ABC1234\n"
+                                        "</supported_device_data>")},
+      {"eisa data not named id", entry("eisa",
+                                       "<supported_device_data name='x'>ABC1234"
+                                       "</supported_device_data>")},
+      {"pnp without data", entry("pnp", "")},
+  };
+  for (const auto &k : cases) {
+    Probe p;
+    p.GetLog()->SetVerbose(1);
+    p.GetLog()->Open();
+    ScratchDir::write(scratch.file("kz_dev.xml"),
+                      Wrap("<prerequisites><supported_devices>" + k.entry +
+                           "</supported_devices></prerequisites>"));
+    ASSERT_EQ(p.ReadPackageDefinition(L"kz_dev.xml"), 0) << k.what;
+    ASSERT_EQ(p.supportedDevices.size(), 1u) << k.what;
+    EXPECT_EQ(p.supportedDevices[0].str(), L"") << k.what;
+    EXPECT_EQ(p.IsHardwarePresent(), 0) << k.what;
+    EXPECT_NE(test::VerboseText(*p.GetLog()).find("the entry matches no device"), std::string::npos)
+        << k.what;
+  }
+  // Written on one line, the same entries find their devices.
+  Probe p;
+  ScratchDir::write(scratch.file("kz_dev.xml"),
+                    Wrap("<prerequisites><supported_devices>" +
+                         entry("pnp",
+                               "<supported_device_data name='id'>ROOT\\TALDEV"
+                               "</supported_device_data>") +
+                         "</supported_devices></prerequisites>"));
+  ASSERT_EQ(p.ReadPackageDefinition(L"kz_dev.xml"), 0);
+  EXPECT_EQ(p.IsHardwarePresent(), 1);
+}
+
 TEST_F(PackageTest, TextsTooLongForTheirFieldsAreRefusedNotCut) {
   c.GetLog()->SetVerbose(1);
   c.GetLog()->Open();
@@ -141,6 +198,8 @@ TEST_F(PackageTest, TextsTooLongForTheirFieldsAreRefusedNotCut) {
 }
 
 TEST_F(PackageTest, VersionFileTheFirstExistingCandidateOrTheFirst) {
+  // A relative candidate is looked for beside the plug-in library, here the package folder.
+  fake.module = tal::os::fromUtf8(scratch.file("libdrvinstall.so"));
   ScratchDir::write(scratch.file("two/ver.dll"), "");
 #ifdef _WIN32
   _putenv_s("TAL_PKG_DIR", ".");

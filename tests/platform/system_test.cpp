@@ -81,8 +81,10 @@ TEST_F(MachineDescription, OsKeysOverrideOneByOne) {
   EXPECT_EQ(id.productType, 8u);
   EXPECT_TRUE(id.serverR2);
   EXPECT_EQ(id.architecture, 9);  // not given: the default
-  describe(R"({"os": {"architecture": 0, "platform_id": 1, "build": 7601}})");
+  EXPECT_EQ(id.servicePackMajor, 0u);
+  describe(R"({"os": {"architecture": 0, "platform_id": 1, "build": 7601, "service_pack": 1}})");
   ASSERT_TRUE(defaultPlatform().systemIdentity(id));
+  EXPECT_EQ(id.servicePackMajor, 1u);
   EXPECT_EQ(id.architecture, 0);
   EXPECT_EQ(id.platformId, 1u);
   EXPECT_EQ(id.build, 7601u);

@@ -128,8 +128,65 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"source_leaving_package_refused", "[Files]\ntaldrv.sys,..\\..\\secret\n", false,
                  false, 0, 0, "", ""},
         FileCase{"self_naming_section", "CopyFiles=DefaultInstall\n[Files]\ntaldrv.sys\n", false,
-                 false, 0, 0, "", ""}),
+                 false, 0, 0, "", ""},
+        FileCase{"list_section_missing", "", false, false, 0, 0, "", ""},
+        FileCase{"one_file_by_at", "CopyFiles=@taldrv.sys\n[Files]\n", false, false, 1, 0,
+                 "taldrv.sys", ""},
+        FileCase{"at_file_missing", "CopyFiles=@nothere.sys\n[Files]\n", false, false, 0, 0, "",
+                 ""},
+        FileCase{"delete_by_at", "DelFiles=@taldrv.sys\n[Files]\n", true, false, 1, 0, "", ""}),
     [](const ::testing::TestParamInfo<FileCase> &info) { return std::string(info.param.name); });
+
+// A misspelt file list installs no file: the installation fails, and the service that would
+// start a binary that is not there is not registered.
+TEST_F(InfModel, AMissingFileListFailsBeforeTheServiceIsAdded) {
+  auto inf = Open(
+      "[DefaultInstall]\nCopyFiles=Filez\nAddService=TalDrv,2,Svc\n[Files]\ntaldrv.sys\n"
+      "[Svc]\nServiceType=1\nStartType=0\nErrorControl=3\nServiceBinary=%12%\\taldrv.sys\n",
+      {"taldrv.sys"});
+  EXPECT_EQ(inf->InstallDefault(nullptr), 0);
+  EXPECT_TRUE(host.services.empty());
+  EXPECT_TRUE(host.eventsOf("create_service").empty());
+  EXPECT_NE(Verbose().find("File list section [Filez] of "), std::string::npos) << Verbose();
+  EXPECT_EQ(inf->InstallSection(L"DefaultInstall", nullptr, 0), 0);
+  EXPECT_TRUE(host.services.empty());
+}
+
+// However many sections the INF has, its copy and service sections are all found; when its
+// section list cannot be read, nothing is installed and the installation says so.
+TEST_F(InfModel, EverySectionOfALargeInfIsInstalled) {
+  std::string sections;
+  for (int i = 0; i < 700; ++i) sections += "[Strings.Language.Section" + std::to_string(i) + "]\n";
+  const std::string body = sections +
+                           "[DefaultInstall]\nCopyFiles=Files\nAddService=TalDrv,2,Svc\n"
+                           "[Files]\ntaldrv.sys\n[Svc]\nServiceType=1\nStartType=3\n";
+  auto inf = Open(body, {"taldrv.sys"});
+  EXPECT_EQ(inf->InstallDefault(nullptr), 1) << Verbose();
+  EXPECT_EQ(Out("taldrv.sys"), "taldrv.sys");
+  EXPECT_EQ(host.services.size(), 1u);
+
+  host.sectionNamesFail = true;
+  host.services.clear();
+  auto unread = Open(body, {"taldrv.sys"});
+  EXPECT_EQ(unread->InstallDefault(nullptr), 0);
+  EXPECT_EQ(unread->InstallSection(L"DefaultInstall", nullptr, 0), 0);
+  EXPECT_TRUE(host.services.empty());
+  EXPECT_NE(Verbose().find("cannot be read"), std::string::npos) << Verbose();
+}
+
+TEST_F(InfModel, ASectionsOwnDestinationComesBeforeTheDefault) {
+  ScratchDir::write(scratch.file("pkg/drv.inf"),
+                    "[Version]\nSignature=$Chicago$\n[DestinationDirs]\nDefaultDestDir=24,out\n"
+                    "Files=24,own\n[DefaultInstall]\nCopyFiles=Files,Other\n[Files]\na.sys\n"
+                    "[Other]\nb.sys\n");
+  ScratchDir::write(scratch.file("pkg/a.sys"), "a");
+  ScratchDir::write(scratch.file("pkg/b.sys"), "b");
+  CInf inf(fromUtf8(scratch.file("pkg/drv.inf")).c_str(), &log);
+  EXPECT_EQ(inf.InstallDefault(nullptr), 1) << Verbose();
+  EXPECT_EQ(ScratchDir::read(scratch.file("own/a.sys")), "a");
+  EXPECT_EQ(Out("a.sys"), "");
+  EXPECT_EQ(Out("b.sys"), "b");
+}
 
 TEST_F(InfModel, RenameMovesInTheDestinationFolder) {
   ScratchDir::write(scratch.file("out/old.sys"), "x");
@@ -227,6 +284,49 @@ TEST_F(InfModel, DeviceNodeOnlyWhenItsKeyIsAbsent) {
   CInf again(fromUtf8(scratch.file("pkg/drv.inf")).c_str(), &log);
   EXPECT_EQ(again.InstallDefault(nullptr), 1);
   EXPECT_EQ(host.eventsOf("create_device").size(), 1u);  // present now: not made twice
+}
+
+// One device node however often the package runs, named as the installation type names it; in
+// virtual mode the new device gets its driver through a forced update with its hardware id.
+TEST_F(InfModel, OneDeviceNodePerServiceWhateverTheRuns) {
+  ScratchDir::write(scratch.file("pkg/drv.inf"),
+                    "[Version]\nSignature=$Chicago$\nClass=System\nClassGUID={4d36e97d-e325-"
+                    "11ce-bfc1-08002be10318}\n[DestinationDirs]\nDefaultDestDir=24,out\n"
+                    "[DefaultInstall]\nCopyFiles=Files\nAddService=TalDrv,2,Svc\n[Files]\n"
+                    "taldrv.sys\n[Svc]\nStartType=3\n");
+  ScratchDir::write(scratch.file("pkg/taldrv.sys"), "x");
+  const struct {
+    bool virtualMode;
+    const wchar_t *section;  // null: the default installation
+    const wchar_t *instance, *hardwareId;
+  } cases[] = {
+      {false, nullptr, L"ROOT\\LEGACY_TALDRV\\0000", L"root\\LEGACY_TALDRV"},
+      {false, L"DefaultInstall", L"ROOT\\LEGACY_TALDRV\\0000", L"root\\LEGACY_TALDRV"},
+      {true, nullptr, L"ROOT\\TALDRV\\0000", L"root\\TALDRV"},
+      {true, L"DefaultInstall", L"ROOT\\TALDRV\\0000", L"root\\TALDRV"},
+  };
+  for (const auto &k : cases) {
+    host.registry.clear();
+    host.devices.clear();
+    host.events.clear();
+    for (int run = 0; run < 3; ++run) {
+      CInf inf(fromUtf8(scratch.file("pkg/drv.inf")).c_str(), &log);
+      inf.SetVirtualMode(k.virtualMode);
+      EXPECT_EQ(k.section ? inf.InstallSection(k.section, nullptr, 0) : inf.InstallDefault(nullptr),
+                1)
+          << Verbose();
+    }
+    const auto created = host.eventsOf("create_device");
+    ASSERT_EQ(created.size(), 1u) << k.virtualMode << (k.section ? " section" : " default");
+    EXPECT_EQ(FakeSetupHost::field(created[0], "instance_id"), k.instance);
+    const auto updates = host.eventsOf("update_driver");
+    ASSERT_EQ(updates.size(), k.virtualMode ? 1u : 0u);
+    if (!k.virtualMode) continue;
+    EXPECT_EQ(FakeSetupHost::field(updates[0], "hardware_id"), k.hardwareId);
+    EXPECT_EQ(FakeSetupHost::field(updates[0], "instance_id"), k.instance);
+    EXPECT_EQ(FakeSetupHost::field(updates[0], "inf"), fromUtf8(scratch.file("pkg/drv.inf")));
+    EXPECT_EQ(FakeSetupHost::field(updates[0], "force"), L"1");
+  }
 }
 
 TEST_F(InfModel, VersionAndSectionLists) {

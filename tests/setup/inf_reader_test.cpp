@@ -41,7 +41,9 @@ std::string dump(tal::os::InfFile *inf, uint32_t error, unsigned errorLine) {
     return text;
   }
   std::string out;
-  for (const std::wstring &name : inf->sectionNames()) {
+  std::vector<std::wstring> names;
+  EXPECT_TRUE(inf->sectionNames(names));
+  for (const std::wstring &name : names) {
     out += "[" + tal::os::toUtf8(name) + "]\n";
     std::vector<tal::os::InfLine> lines;
     if (!inf->sectionLines(name, lines)) {

@@ -1,9 +1,11 @@
 // The present-device list and the PnP driver installer on the simulated host.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ostream>
 #include <string>
 
+#include "basecomp.h"
 #include "fake_platform.h"
 #include "fake_setup.h"
 #include "pnpdriver.h"
@@ -120,10 +122,71 @@ TEST_F(PnpInstall, UpdatesEveryIdAndOrsTheRestarts) {
   EXPECT_EQ(driver.Install(0, 0), 0);
   EXPECT_EQ(driver.RebootNeeded(), 1);
   EXPECT_EQ(host.devices[0].inf, L"tal.inf");
-  EXPECT_EQ(ScratchDir::read(scratch.file("TALSYSTEM/pnpdrvs/tal.sys")), "tal.sys");
-  ASSERT_EQ(host.eventsOf("update_driver").size(), 2u);
-  EXPECT_EQ(FakeSetupHost::field(host.eventsOf("update_driver")[0], "inf"),
-            L"D:\\TALSYSTEM\\pnpdrvs\\tal.inf");
+  std::vector<std::wstring> staged;
+  for (const auto &copy : host.eventsOf("copy"))
+    staged.push_back(FakeSetupHost::field(copy, "target"));
+  EXPECT_EQ(
+      staged,
+      (std::vector<std::wstring>{
+          L"D:\\TALSYSTEM\\pnpdrvs\\run1\\tal.inf", L"D:\\TALSYSTEM\\pnpdrvs\\run1\\tal.cat",
+          L"D:\\TALSYSTEM\\pnpdrvs\\run1\\tal64.cat", L"D:\\TALSYSTEM\\pnpdrvs\\run1\\tal.dll",
+          L"D:\\TALSYSTEM\\pnpdrvs\\run1\\tal.sys", L"D:\\TALSYSTEM\\pnpdrvs\\run1\\orig.sys"}));
+  const auto updates = host.eventsOf("update_driver");
+  ASSERT_EQ(updates.size(), 2u);
+  EXPECT_EQ(FakeSetupHost::field(updates[0], "inf"), L"D:\\TALSYSTEM\\pnpdrvs\\run1\\tal.inf");
+  EXPECT_EQ(FakeSetupHost::field(updates[0], "force"), L"1");
+  // What was staged goes when the run is over.
+  EXPECT_FALSE(tal::os::sys().pathExists(fromUtf8(scratch.file("TALSYSTEM/pnpdrvs/run1"))));
+  ASSERT_EQ(host.eventsOf("remove_directory").size(), 1u);
+
+  CWin2000PnPDriver unforced(L"tal.inf", 0);
+  unforced.AddDevice(L"PCI\\ID_A");
+  EXPECT_EQ(unforced.Install(0, 0), 0);
+  EXPECT_EQ(FakeSetupHost::field(host.eventsOf("update_driver").back(), "force"), L"0");
+}
+
+// A file the package no longer carries must not be taken from an earlier run: each run stages
+// into a folder of its own, and a file that cannot be staged stops the update.
+TEST_F(PnpInstall, AFileThatCannotBeStagedFailsWithoutTouchingADevice) {
+  host.devices = {Device(L"PCI\\A\\1", {L"PCI\\ID_A"}, L"old.inf")};
+  for (const char *stale : {"TALSYSTEM/pnpdrvs/tal.sys", "TALSYSTEM/pnpdrvs/run1/tal.sys"})
+    ScratchDir::write(scratch.file(stale), "v1");
+  std::remove(scratch.file("tal.sys").c_str());
+  CWin2000PnPDriver driver(L"tal.inf", 1);
+  driver.AddDevice(L"PCI\\ID_A");
+  EXPECT_EQ(driver.Install(0, 0), 5);
+  EXPECT_TRUE(host.eventsOf("update_driver").empty());
+  EXPECT_EQ(host.devices[0].inf, L"old.inf");
+  for (const auto &copy : host.eventsOf("copy"))
+    EXPECT_EQ(FakeSetupHost::field(copy, "target").rfind(L"D:\\TALSYSTEM\\pnpdrvs\\run2\\", 0), 0u);
+  EXPECT_FALSE(tal::os::sys().pathExists(fromUtf8(scratch.file("TALSYSTEM/pnpdrvs/run2"))));
+
+  // Only the compressed form in the package: that is staged, and enough.
+  ScratchDir::write(scratch.file("tal.sy_"), "compressed");
+  EXPECT_EQ(driver.Install(0, 0), 0);
+  EXPECT_EQ(host.eventsOf("update_driver").size(), 1u);
+}
+
+// The file lists of every section are found however many sections the INF has, and an INF whose
+// sections cannot be listed stages nothing.
+TEST_F(PnpInstall, EverySectionOfALargeInfIsRead) {
+  std::string sections;
+  for (int i = 0; i < 300; ++i)
+    sections += "[Model.Section.Number" + std::to_string(i) + ".NTamd64]\n";
+  ScratchDir::write(scratch.file("plugin/tal.inf"),
+                    "[Version]\nSignature=$Windows NT$\n" + sections +
+                        "[Install.NT]\nCopyFiles=Drv\n[Drv]\ntal.sys\n");
+  CWin2000PnPDriver driver(L"tal.inf", 1);
+  EXPECT_TRUE(driver.CollectStagedFiles());
+  EXPECT_EQ(driver.StagedFiles().size(), 4u);  // tal.inf, tal.in_, tal.sys, tal.sy_
+
+  host.sectionNamesFail = true;
+  host.devices = {Device(L"PCI\\A\\1", {L"PCI\\ID_A"}, L"old.inf")};
+  CWin2000PnPDriver unread(L"tal.inf", 1);
+  EXPECT_FALSE(unread.CollectStagedFiles());
+  unread.AddDevice(L"PCI\\ID_A");
+  EXPECT_EQ(unread.Install(0, 0), 5);
+  EXPECT_TRUE(host.eventsOf("update_driver").empty());
 }
 
 struct InstallCase {
@@ -161,6 +224,41 @@ INSTANTIATE_TEST_SUITE_P(
                       InstallCase{"update_fails", true, 0, true, 0, 0, 4},
                       InstallCase{"updated", true, 0, false, 0, 0, 0}),
     [](const ::testing::TestParamInfo<InstallCase> &info) { return std::string(info.param.name); });
+
+// The PNP installation path of the base component: each result of the driver installation with
+// the text the host gets, and a restart asked for by an update.
+TEST_F(PnpInstall, InstallPnpResultsAndTexts) {
+  const struct {
+    const char *what;
+    int updater;
+    bool fails, reboot, stagingFails;
+    int32_t result;
+    const wchar_t *text;
+  } cases[] = {
+      {"updated", 0, false, false, false, 1, L""},
+      {"restart", 0, false, true, false, 2, L""},
+      {"no newdev", 2, false, false, false, 0, L"An error occurred during installation."},
+      {"no update function", 3, false, false, false, 0, L"An error occurred during installation."},
+      {"update fails", 0, true, false, false, 0,
+       L"Installation failed on at least one device.  One of the devices may have been deleted "
+       L"through Device Manager and a reboot may be necessary to complete the driver installation "
+       L"for this device."},
+      {"staging fails", 0, false, false, true, 0, L"An error occurred during installation."},
+  };
+  for (const auto &k : cases) {
+    host.devices = {Device(L"PCI\\A\\1", {L"PCI\\ID_A"}, L"old.inf")};
+    host.devices[0].updateFails = k.fails;
+    host.devices[0].updateReboot = k.reboot;
+    host.driverUpdater = k.updater;
+    host.sectionNamesFail = k.stagingFails;
+    CBaseComponent component;
+    component.SetInfFile(L"tal.inf", INSTALL_PNP);
+    component.AddSupportedDevice(L"PCI\\ID_A");
+    wchar_t text[512] = L"";
+    EXPECT_EQ(component.Install(0, nullptr, text, 0, L"en"), k.result) << k.what;
+    EXPECT_STREQ(text, k.text) << k.what;
+  }
+}
 #endif
 
 }  // namespace

@@ -67,6 +67,8 @@ struct SystemIdentity {
   // process, Windows caps it at 6.2. Native: the true version unless the description says other.
   uint32_t reportedMajor = 10;
   uint32_t reportedMinor = 0;
+  // The installed service pack: wServicePackMajor of the version query (0: none).
+  uint32_t servicePackMajor = 0;
   // The system's kernel library as loaded by full path (the system folder + "\\kernel32.dll");
   // filled also when the load fails.
   std::wstring kernelPath = L"C:\\Windows\\system32\\kernel32.dll";
@@ -177,8 +179,8 @@ class Platform {
   // The system's identity; false when the system's kernel library cannot be loaded (the
   // operating-system check then fails). Native: the "os" object of the machine description
   // (TAL_MACHINE) overrides the defaults key by key: "platform_id", "architecture", "major",
-  // "minor", "build", "product_type", "reported_major", "reported_minor" (numbers) and
-  // "server_r2" (true or false).
+  // "minor", "build", "product_type", "reported_major", "reported_minor", "service_pack"
+  // (numbers) and "server_r2" (true or false).
   virtual bool systemIdentity(SystemIdentity &out) = 0;
   // Bytes free for the caller on the volume that holds the path (GetDiskFreeSpaceExW); false
   // when the path's volume cannot be queried. Native: "disk": {"free_bytes": N} of the machine

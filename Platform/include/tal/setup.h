@@ -32,6 +32,8 @@ constexpr uint32_t kInvalidData = 13;
 constexpr uint32_t kSharingViolation = 32;
 constexpr uint32_t kLockViolation = 33;
 constexpr uint32_t kFileExists = 80;
+constexpr uint32_t kDirNotEmpty = 145;
+constexpr uint32_t kDirectory = 267;  // ERROR_DIRECTORY: not a folder
 constexpr uint32_t kInvalidParameter = 87;
 constexpr uint32_t kInsufficientBuffer = 122;
 constexpr uint32_t kAlreadyExists = 183;
@@ -62,8 +64,9 @@ struct InfLine {
 class InfFile {
  public:
   virtual ~InfFile() = default;
-  // Every section name of the file, in file order.
-  virtual std::vector<std::wstring> sectionNames() = 0;
+  // Every section name of the file, in file order, however many; false when the list cannot be
+  // read whole.
+  virtual bool sectionNames(std::vector<std::wstring> &out) = 0;
   // The lines of a section (name compared ignoring case); false when there is no such section.
   virtual bool sectionLines(const std::wstring &section, std::vector<InfLine> &out) = 0;
 };
@@ -196,6 +199,8 @@ class SetupHost {
   virtual uint32_t moveAtRestart(const std::wstring &from, const std::wstring &to) = 0;
   // One folder; kAlreadyExists when it exists, kPathNotFound when its parent is missing.
   virtual uint32_t createDirectory(const std::wstring &path) = 0;
+  // Removes one empty folder. 0 or the error.
+  virtual uint32_t removeDirectory(const std::wstring &path) = 0;
   virtual bool fileExists(const std::wstring &path) = 0;
   // Sets the file's attributes to normal (clears read-only and the others).
   virtual void clearAttributes(const std::wstring &path) = 0;

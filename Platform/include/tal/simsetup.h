@@ -73,6 +73,8 @@ class SimSetupHost : public SetupHost {
   // callback's answers to them.
   std::vector<std::pair<uint32_t, std::pair<std::wstring, std::wstring>>> queueNotifications;
   std::vector<uint32_t> queueAnswers;
+  // The section-name list of every INF this host opens cannot be read (the INF stays open).
+  bool sectionNamesFail = false;
 
   // --- what happened ---
   std::vector<SimEvent> events;
@@ -99,6 +101,7 @@ class SimSetupHost : public SetupHost {
   uint32_t deleteFile(const std::wstring &path) override;
   uint32_t moveAtRestart(const std::wstring &from, const std::wstring &to) override;
   uint32_t createDirectory(const std::wstring &path) override;
+  uint32_t removeDirectory(const std::wstring &path) override;
   bool fileExists(const std::wstring &path) override;
   void clearAttributes(const std::wstring &path) override;
   std::wstring systemDirectory() override { return systemDir; }
