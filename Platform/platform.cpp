@@ -254,4 +254,24 @@ bool matchesPattern(const std::wstring &name, const std::wstring &pattern) {
   return false;
 }
 
+const char *folderTrustText(FolderTrust trust) {
+  switch (trust) {
+    case FolderTrust::kTrusted:
+      return "can be trusted";
+    case FolderTrust::kMissing:
+      return "is missing";
+    case FolderTrust::kLink:
+      return "is a link or reparse point";
+    case FolderTrust::kNotFolder:
+      return "is not a folder";
+    case FolderTrust::kForeignOwner:
+      return "is owned by another account";
+    case FolderTrust::kOpenToOthers:
+      return "may be written by other accounts";
+    case FolderTrust::kUnknown:
+      break;
+  }
+  return "has an owner or access list that cannot be read";
+}
+
 }  // namespace tal::os

@@ -74,7 +74,8 @@ int32_t GetLibraryFolder(wchar_t *out, uint32_t size) {
 
 // --- lifecycle ---
 
-CBaseComponent::CBaseComponent() : log(new CCmpLog()) {}
+// A new component starts a new plug-in life: no log folder has been refused yet.
+CBaseComponent::CBaseComponent() : log((ResetUntrustedLogFolder(), new CCmpLog())) {}
 
 CBaseComponent::~CBaseComponent() { Release(); }
 
@@ -166,7 +167,8 @@ int32_t CBaseComponent::GetProperty(uint32_t type, void *out, uint32_t size, con
     }
     case 9:
       AdoptHostLog(static_cast<CCmpLog *>(out));
-      return 1;
+      // 0 tells the host that a log folder could not be trusted and was left unwritten.
+      return UntrustedLogFolder().empty() ? 1 : 0;
     default:
       return 0;
   }

@@ -102,7 +102,8 @@ void *CCmpLog::DeletingDestructor(unsigned flags) {
 
 bool CCmpLog::OpenEntry(LogFileEntry &entry) {
   if (entry.open) return true;
-  CreateFolderTree(entry.folder);
+  // A folder an ordinary user made, owns or replaced with a link receives nothing.
+  if (!SecureFolderTree(entry.folder, true)) return false;
   std::wstring path = std::wstring(entry.folder) + entry.name;
   tal::os::FileHandle handle = sys().openShared(path);
   if (handle == tal::os::kInvalidFile) return false;
@@ -223,8 +224,7 @@ void CCmpLog::MoveVerboseLog(const wchar_t *newName, const wchar_t *newFolder) {
     if (entry.open) sys().closeFile(entry.handle);
     entry.open = 0;
     entry.handle = tal::os::kInvalidFile;
-    CreateFolderTree(folder.c_str());
-    if (sys().renameFile(oldPath, newPath)) {
+    if (SecureFolderTree(folder.c_str(), true) && sys().renameFile(oldPath, newPath)) {
       CopyTruncated(entry.folder, kLogFolderChars, folder.c_str());
       CopyTruncated(entry.name, kLogNameChars, name.c_str());
     }
@@ -242,7 +242,7 @@ void CCmpLog::MoveVerboseLog(const wchar_t *newName, const wchar_t *newFolder) {
   }
 
   // A file exists there: the old log's text is appended to it and the old file goes away.
-  if (!entry.open) return;
+  if (!entry.open || !SecureFolderTree(folder.c_str(), false)) return;
   tal::os::FileHandle target = sys().openShared(newPath);
   if (target == tal::os::kInvalidFile) return;
   std::string content;
@@ -291,6 +291,53 @@ void CreateFolderTree(const wchar_t *folder) {
   wchar_t last = path.back();
   if (path.size() > start && last != L'\\' && last != L'/') sys().createDirectory(path);
 }
+
+namespace {
+// Built on first use: the plug-in's component (and its log) may be made while the library's
+// static objects are still being constructed.
+std::wstring &untrustedLogFolder() {
+  static std::wstring folder;
+  return folder;
+}
+
+bool StartsWithNoCase(const std::wstring &text, const std::wstring &prefix) {
+  return !prefix.empty() && text.size() >= prefix.size() &&
+         CompareNoCase(text.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0;
+}
+}  // namespace
+
+bool SecureFolderTree(const wchar_t *folder, bool create) {
+  if (!folder || !*folder) return true;  // the current folder: nothing is made
+  const std::wstring path = folder;
+  // The folders checked are those below the drive: the system drive's folder, a drive letter,
+  // or the root of the current drive. The drive itself belongs to the system.
+  const std::wstring drive = sys().expandEnvironment(L"%SystemDrive%");
+  size_t start = 0;
+  if (drive != L"%SystemDrive%" && StartsWithNoCase(path, drive) &&
+      (path.size() == drive.size() || path[drive.size()] == L'\\' || path[drive.size()] == L'/')) {
+    start = drive.size();
+  } else if (path.size() >= 2 && path[1] == L':') {
+    start = 2;
+  }
+  for (size_t i = start + 1; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != L'\\' && path[i] != L'/') continue;
+    if (path[i - 1] == L'\\' || path[i - 1] == L'/') continue;  // "\\" or the trailing one
+    const std::wstring part = path.substr(0, i);
+    const tal::os::FolderTrust trust = sys().secureFolder(part, create);
+    if (trust == tal::os::FolderTrust::kTrusted) continue;
+    // A folder that is not there and was not to be made leads nowhere: opening a file in it
+    // fails by itself.
+    if (trust == tal::os::FolderTrust::kMissing && !create) return true;
+    if (untrustedLogFolder().empty())
+      untrustedLogFolder() = part + L" " + tal::os::fromUtf8(tal::os::folderTrustText(trust));
+    return false;
+  }
+  return true;
+}
+
+const std::wstring &UntrustedLogFolder() { return untrustedLogFolder(); }
+
+void ResetUntrustedLogFolder() { untrustedLogFolder().clear(); }
 
 void TrimTrailingBlanks(wchar_t *text) {
   if (!text) return;

@@ -121,6 +121,16 @@ CStr GetDateTimeText();
 // Creates a folder and every folder above it (a path cut at each "\" and "/"); errors, such as a
 // folder that exists already, are ignored.
 void CreateFolderTree(const wchar_t *folder);
+// Makes sure the logs may be written in a folder: each folder of the path below the system drive
+// (or below the drive or root the path starts at) is made when missing (with create) and must be
+// one an ordinary user can neither lead elsewhere nor change (tal::os::FolderTrust). False when
+// one cannot be trusted; the first such folder is kept for UntrustedLogFolder. Without create, a
+// missing folder is no reason to refuse: nothing can be opened in it.
+bool SecureFolderTree(const wchar_t *folder, bool create);
+// The first log folder that could not be trusted in this process, with the reason in plain words
+// ("C:\talsystem\log is a link or reparse point"); empty when there was none.
+const std::wstring &UntrustedLogFolder();
+void ResetUntrustedLogFolder();
 // Removes trailing spaces, tabs, carriage returns and line feeds in place.
 void TrimTrailingBlanks(wchar_t *text);
 // Position of the first occurrence of `what` in `text`, ignoring the case of ASCII letters; -1

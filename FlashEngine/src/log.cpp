@@ -18,6 +18,10 @@
 const char *const kEngineLogPath = "\\talsystem\\log\\Verbose.log";
 
 namespace {
+const char kEngineLogFolder[] = "\\talsystem\\log\\";
+}  // namespace
+
+namespace {
 
 constexpr size_t kReportPathMax = 511;  // characters of the report file setting
 
@@ -86,9 +90,27 @@ void openFailureNotice(bool &shown, const char *path, int error) {
   std::fflush(stdout);
 }
 
+// Whether the engine log's folder may be written in: it is not made here, and one an ordinary user
+// made, owns or replaced with a link receives nothing. A folder found trustworthy stays so (no
+// ordinary user can replace it), so each folder is checked once.
+bool engineLogFolderTrusted() {
+  static std::string trusted;
+  const std::string folder = tal::os::sys().nativePath(std::string(kEngineLogFolder));
+  if (folder == trusted) return true;
+  const std::wstring wide(kEngineLogFolder, kEngineLogFolder + std::strlen(kEngineLogFolder));
+  if (!SecureFolderTree(wide.c_str(), false)) return false;
+  trusted = folder;
+  return true;
+}
+
 void toEngineLogFile(uint32_t flags, const std::string &text) {
+  if (!engineLogFolderTrusted()) {
+    openFailureNotice(g_engineLogNoticeShown, kEngineLogPath, EACCES);
+    return;
+  }
   // Binary append: the message's bytes as they are. Messages carry their own line ends ("\n" or
-  // "\r\n"); a text stream on Windows would write "\r\n" as "\r\r\n".
+  // "\r\n"); a text stream on Windows would write "\r\n" as "\r\r\n". A link in the log's
+  // place is not written through.
   FILE *f = tal::os::sys().openStream(kEngineLogPath, "ab");
   if (!f) {
     openFailureNotice(g_engineLogNoticeShown, kEngineLogPath, errno);

@@ -1,7 +1,9 @@
 #include "boundary.h"
 
+#include <cwchar>
 #include <string>
 
+#include "cmplog.h"
 #include "tal/platform.h"
 
 using tal::os::sys;
@@ -19,8 +21,8 @@ bool g_initialized = false;
 
 }  // namespace
 
-int32_t Binding::GetProperty(CBaseComponent &component, uint32_t type, void *buffer,
-                             uint32_t size, const wchar_t *lang) {
+int32_t Binding::GetProperty(CBaseComponent &component, uint32_t type, void *buffer, uint32_t size,
+                             const wchar_t *lang) {
   return component.GetProperty(type, buffer, size, lang) ? 1 : 0;
 }
 
@@ -36,6 +38,15 @@ void EnsureInitialized() {
   } catch (...) {
     LogCaught("initialisation", nullptr);
   }
+}
+
+// A log folder that could not be trusted was left unwritten: the result says so, since the logs
+// an administrator would look in hold nothing of this run. At most a folder path and a reason.
+static void NoteUntrustedLogFolder(wchar_t *resultText) {
+  const std::wstring &folder = UntrustedLogFolder();
+  if (folder.empty()) return;
+  std::wstring line = L"The logs were not written: the folder " + folder + L".\r\n";
+  std::wcscat(resultText, line.c_str());
 }
 
 int32_t ExportGetInterfaceVersion(uint32_t *version) {
@@ -63,7 +74,9 @@ int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, cons
   // Without a result-text buffer the outcome could not be reported: nothing is installed.
   if (!resultText || !g_component) return 0;
   try {
-    return g_component->Install(a, b, resultText, d, lang);
+    const int32_t result = g_component->Install(a, b, resultText, d, lang);
+    NoteUntrustedLogFolder(resultText);
+    return result;
   } catch (const std::exception &e) {
     LogCaught("Install", &e);
   } catch (...) {

@@ -111,6 +111,10 @@ std::wstring FakePlatform::nativePath(const std::wstring &path) { return real_.n
 bool FakePlatform::sameFile(const std::wstring &a, const std::wstring &b) {
   return real_.sameFile(a, b);
 }
+
+FolderTrust FakePlatform::secureFolder(const std::wstring &path, bool create) {
+  return real_.secureFolder(path, create);
+}
 std::wstring FakePlatform::expandEnvironment(const std::wstring &text) {
   return real_.expandEnvironment(text);
 }

@@ -288,7 +288,9 @@ bool NativePlatform::isRegularFile(const std::wstring &path) {
 
 FileHandle NativePlatform::openShared(const std::wstring &path) {
   // O_APPEND: every write lands at the end, also when another process writes the same log.
-  int fd = open(mapPath(toUtf8(path)).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  // O_NOFOLLOW: a link in the log's place is refused, not written through.
+  int fd = open(mapPath(toUtf8(path)).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
+                0666);
   if (fd < 0) return kInvalidFile;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -409,7 +411,43 @@ std::vector<std::wstring> NativePlatform::findFiles(const std::wstring &folder,
 
 FILE *NativePlatform::openStream(const char *path, const char *mode) {
   if (!path || !mode) return nullptr;
-  return fopen(mapPath(path).c_str(), mode);
+  const std::string m = mode;
+  if (m.find_first_of("wa+") == std::string::npos) return fopen(mapPath(path).c_str(), mode);
+  // A mode that writes: opened without following a link at the path, then given to the runtime.
+  int flags = O_CLOEXEC | O_NOFOLLOW | O_CREAT;
+  flags |= m.find('+') != std::string::npos ? O_RDWR : O_WRONLY;
+  if (m[0] == 'w') flags |= O_TRUNC;
+  if (m[0] == 'a') flags |= O_APPEND;
+  if (m[0] == 'r') flags &= ~O_CREAT;
+  int fd = open(mapPath(path).c_str(), flags, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  // A file, or a device such as /dev/null; never a folder or anything else.
+  const bool usable = fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISCHR(st.st_mode));
+  FILE *f = usable ? fdopen(fd, mode) : nullptr;
+  if (!f) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return f;
+}
+
+FolderTrust NativePlatform::secureFolder(const std::wstring &path, bool create) {
+  const std::string folder = mapPath(toUtf8(path));
+  struct stat st;
+  if (lstat(folder.c_str(), &st) != 0) {
+    if (errno != ENOENT || !create)
+      return errno == ENOENT ? FolderTrust::kMissing : FolderTrust::kUnknown;
+    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return FolderTrust::kMissing;
+    if (lstat(folder.c_str(), &st) != 0) return FolderTrust::kMissing;
+  }
+  if (S_ISLNK(st.st_mode)) return FolderTrust::kLink;
+  if (!S_ISDIR(st.st_mode)) return FolderTrust::kNotFolder;
+  // The system's account or the one this process runs as.
+  if (st.st_uid != 0 && st.st_uid != geteuid()) return FolderTrust::kForeignOwner;
+  if (st.st_mode & (S_IWGRP | S_IWOTH)) return FolderTrust::kOpenToOthers;
+  return FolderTrust::kTrusted;
 }
 
 std::string NativePlatform::nativePath(const std::string &path) { return mapPath(path); }

@@ -47,6 +47,7 @@ class NativePlatform : public Platform {
   std::string nativePath(const std::string &path) override;
   std::wstring nativePath(const std::wstring &path) override;
   bool sameFile(const std::wstring &a, const std::wstring &b) override;
+  FolderTrust secureFolder(const std::wstring &path, bool create) override;
   std::wstring expandEnvironment(const std::wstring &text) override;
   std::wstring tempFileName(const std::wstring &folder, const std::wstring &prefix,
                             unsigned unique) override;

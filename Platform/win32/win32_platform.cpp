@@ -7,14 +7,20 @@
 #endif
 #include <windows.h>
 // clang-format off
+#include <aclapi.h>
+#include <fcntl.h>
+#include <io.h>
 #include <mmsystem.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <wbemidl.h>
 // clang-format on
 
 #include <stdio.h>
 
+#include <cerrno>
 #include <iostream>
+#include <vector>
 
 #include "backend.h"
 
@@ -136,6 +142,88 @@ bool fileIdentity(const std::wstring &path, BY_HANDLE_FILE_INFORMATION &out) {
   return ok;
 }
 
+// True when the open handle is a link or reparse point itself (it was opened with
+// FILE_FLAG_OPEN_REPARSE_POINT), or when the path reports one (wine reports a folder link only
+// there). A handle whose attributes cannot be read counts as one: nothing is written through it.
+bool isReparsePoint(HANDLE h, const std::wstring &path) {
+  if (GetFileType(h) != FILE_TYPE_DISK) return false;  // a device such as NUL
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return true;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The account this process runs as (its token's user), or null.
+PSID processUser() {
+  static std::vector<BYTE> user;
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      DWORD size = 0;
+      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+      std::vector<BYTE> buffer(size);
+      if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) user = buffer;
+      CloseHandle(token);
+    }
+  }
+  return user.empty() ? nullptr : reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid;
+}
+
+// Administrators, the system, the installer service, and the account this process runs as: the
+// accounts a folder of an administrator's setup program may belong to and be written by.
+bool trustedAccount(PSID sid) {
+  if (!sid || !IsValidSid(sid)) return false;
+  if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid))
+    return true;
+  static PSID installer = [] {
+    PSID s = nullptr;
+    ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &s);
+    return s;
+  }();
+  if (installer && EqualSid(sid, installer)) return true;
+  PSID self = processUser();
+  return self && EqualSid(sid, self);
+}
+
+// Whether an access list lets an account other than the trusted ones create, delete or change
+// anything in the folder, or change the folder's own access (a null list allows everyone).
+bool othersMayWrite(PACL dacl) {
+  if (!dacl) return true;
+  constexpr ACCESS_MASK kWrite = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD |
+                                 DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void *ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return true;
+    const ACE_HEADER *header = static_cast<const ACE_HEADER *>(ace);
+    // An entry only for what is created inside applies to the folder's children, not to it.
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    const ACCESS_ALLOWED_ACE *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
+    PSID sid = const_cast<DWORD *>(&allowed->SidStart);
+    if ((allowed->Mask & kWrite) && !trustedAccount(sid)) return true;
+  }
+  return false;
+}
+
+// A folder that administrators and the system may change and every user may read: the access
+// list is protected, so nothing from the folder above is inherited.
+bool createPrivateFolder(const std::wstring &path) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1, &sd,
+          nullptr))
+    return false;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, sd, FALSE};
+  const BOOL made = CreateDirectoryW(path.c_str(), &attributes);
+  const DWORD error = GetLastError();
+  LocalFree(sd);
+  SetLastError(error);
+  return made != 0;
+}
+
 class Win32Platform : public Platform {
  public:
   // --- files and folders ---
@@ -150,10 +238,16 @@ class Win32Platform : public Platform {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
   FileHandle openShared(const std::wstring &path) override {
-    HANDLE h =
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? kInvalidFile : static_cast<FileHandle>(h);
+    // The link itself is opened, not its target, and then refused.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+    if (isReparsePoint(h, path)) {
+      CloseHandle(h);
+      return kInvalidFile;
+    }
+    return static_cast<FileHandle>(h);
   }
   bool appendFile(FileHandle file, const void *data, size_t size) override {
     if (file == kInvalidFile) return false;
@@ -235,10 +329,87 @@ class Win32Platform : public Platform {
   }
   FILE *openStream(const char *path, const char *mode) override {
     if (!path || !mode) return nullptr;
-    return _wfopen(fromAnsi(path).c_str(), fromAnsi(mode).c_str());
+    const std::wstring wide = fromAnsi(path);
+    const std::string m = mode;
+    if (m.find_first_of("wa+") == std::string::npos)
+      return _wfopen(wide.c_str(), fromAnsi(mode).c_str());
+    // A mode that writes: the handle is opened without following a link at the path (the link
+    // itself is opened and refused), then given to the runtime.
+    const bool update = m.find('+') != std::string::npos;
+    const DWORD access = GENERIC_WRITE | (update || m[0] == 'r' ? GENERIC_READ : 0);
+    const DWORD disposition = m[0] == 'w'   ? CREATE_ALWAYS
+                              : m[0] == 'a' ? OPEN_ALWAYS
+                                            : OPEN_EXISTING;
+    HANDLE h =
+        CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      errno = GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND
+                  ? ENOENT
+                  : EACCES;
+      return nullptr;
+    }
+    if (isReparsePoint(h, wide)) {
+      CloseHandle(h);
+      errno = EACCES;
+      return nullptr;
+    }
+    int flags = (m.find('b') != std::string::npos ? _O_BINARY : _O_TEXT) |
+                (update ? _O_RDWR : _O_WRONLY) | (m[0] == 'a' ? _O_APPEND : 0);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags);
+    if (fd < 0) {
+      CloseHandle(h);
+      return nullptr;
+    }
+    FILE *f = _fdopen(fd, mode);
+    if (!f) _close(fd);
+    return f;
   }
   std::string nativePath(const std::string &path) override { return path; }
   std::wstring nativePath(const std::wstring &path) override { return path; }
+  FolderTrust secureFolder(const std::wstring &path, bool create) override {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+      if (!missing) return FolderTrust::kUnknown;
+      if (!create) return FolderTrust::kMissing;
+      if (!createPrivateFolder(path) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return FolderTrust::kMissing;
+      attributes = GetFileAttributesW(path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) return FolderTrust::kMissing;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderTrust::kLink;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderTrust::kNotFolder;
+    // The folder itself, not what a link put in its place since would lead to.
+    HANDLE h = CreateFileW(
+        path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FolderTrust::kUnknown;
+    FolderTrust trust = FolderTrust::kTrusted;
+    BY_HANDLE_FILE_INFORMATION info{};
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!GetFileInformationByHandle(h, &info)) {
+      trust = FolderTrust::kUnknown;
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      trust = FolderTrust::kLink;
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      trust = FolderTrust::kNotFolder;
+    } else if (GetSecurityInfo(h, SE_FILE_OBJECT,
+                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                               nullptr, &dacl, nullptr, &sd) != ERROR_SUCCESS) {
+      trust = FolderTrust::kUnknown;
+    } else if (!trustedAccount(owner)) {
+      trust = FolderTrust::kForeignOwner;
+    } else if (othersMayWrite(dacl)) {
+      trust = FolderTrust::kOpenToOthers;
+    }
+    if (sd) LocalFree(sd);
+    CloseHandle(h);
+    return trust;
+  }
   bool sameFile(const std::wstring &a, const std::wstring &b) override {
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};
     if (!fileIdentity(a, ia) || !fileIdentity(b, ib)) return false;

@@ -48,6 +48,10 @@ class ReadOnlyPlatform : public tal::os::Platform {
   bool sameFile(const std::wstring &a, const std::wstring &b) override {
     return inner_.sameFile(a, b);
   }
+  // Checks, never makes: the checker writes nothing.
+  tal::os::FolderTrust secureFolder(const std::wstring &path, bool) override {
+    return inner_.secureFolder(path, false);
+  }
   std::wstring expandEnvironment(const std::wstring &text) override {
     return inner_.expandEnvironment(text);
   }

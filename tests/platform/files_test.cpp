@@ -1,5 +1,8 @@
 // Files and folders through the built-in backend (real files in a scratch folder).
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -163,3 +166,57 @@ TEST_F(FilesTest, TempFileNames) {
 
 }  // namespace
 }  // namespace tal::os
+
+#ifndef _WIN32
+namespace tal::os {
+namespace {
+// The folders the plug-ins write in, and the files in them, must not lead elsewhere: a link in
+// their place is refused and its target left as it was.
+TEST_F(FilesTest, FolderTrustAndNoFollowRefuseLinks) {
+  namespace fs = std::filesystem;
+  const std::string target = scratch.file("target");
+  fs::create_directory(target);
+  ScratchDir::write(target + "/talsetup.log", "theirs");
+  fs::create_directory_symlink(target, scratch.file("linked"));
+  fs::create_directory(scratch.file("open"));
+  fs::permissions(scratch.file("open"), fs::perms::all);
+  ScratchDir::write(scratch.file("plain.txt"), "x");
+  struct Row {
+    const char *name;
+    bool create;
+    FolderTrust trust;
+  };
+  const Row rows[] = {
+      {"target", false, FolderTrust::kTrusted},     {"made", true, FolderTrust::kTrusted},
+      {"absent", false, FolderTrust::kMissing},     {"linked", true, FolderTrust::kLink},
+      {"plain.txt", true, FolderTrust::kNotFolder}, {"open", false, FolderTrust::kOpenToOthers},
+  };
+  for (const Row &row : rows)
+    EXPECT_EQ(os.secureFolder(at(row.name), row.create), row.trust) << row.name;
+  // A folder made for the logs is private to its owner's writes.
+  EXPECT_EQ(fs::status(scratch.file("made")).permissions() & fs::perms::group_write,
+            fs::perms::none);
+  if (geteuid() == 0) {
+    fs::create_directory(scratch.file("theirs"));
+    ASSERT_EQ(chown(scratch.file("theirs").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(os.secureFolder(at("theirs"), false), FolderTrust::kForeignOwner);
+  }
+
+  // Files: a link in a log's place is neither appended to nor truncated through.
+  fs::create_symlink(target + "/talsetup.log", scratch.file("talsetup.log"));
+  EXPECT_EQ(os.openShared(at("talsetup.log")), kInvalidFile);
+  for (const char *mode : {"ab", "wb", "a+", "w"})
+    EXPECT_EQ(os.openStream(scratch.file("talsetup.log").c_str(), mode), nullptr) << mode;
+  EXPECT_EQ(ScratchDir::read(target + "/talsetup.log"), "theirs");
+  // Reading through a link stays as it was (firmware images may be links).
+  FILE *f = os.openStream(scratch.file("talsetup.log").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  // A device still opens for writing (a checker sends the engine's log there).
+  f = os.openStream("/dev/null", "ab");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+}
+}  // namespace
+}  // namespace tal::os
+#endif

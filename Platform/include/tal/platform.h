@@ -79,6 +79,23 @@ struct SystemIdentity {
 // Result of reading a whole existing file.
 enum class ReadResult { kOk, kCannotOpen, kCannotRead };
 
+// Whether a folder the plug-ins write in (their logs, their staging) can be trusted: an ordinary
+// user of the machine must not be able to lead the writes of an administrator's setup program
+// elsewhere (a link in the folder's place) or change what is in it.
+enum class FolderTrust {
+  kTrusted,       // a real folder, owned by an administrator, the system or the account the
+                  // process runs as, in which no other account may create, change or delete
+  kMissing,       // there is nothing at the path (and it was not to be made, or could not be)
+  kLink,          // a symbolic link, junction or other reparse point
+  kNotFolder,     // something else than a folder
+  kForeignOwner,  // owned by another account
+  kOpenToOthers,  // other accounts may write in it
+  kUnknown,       // its owner or access list could not be read
+};
+
+// Plain words for a trust answer ("is a link or reparse point"), for logs and result texts.
+const char *folderTrustText(FolderTrust trust);
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -91,7 +108,8 @@ class Platform {
   // True when a regular file (not a folder) exists at the path.
   virtual bool isRegularFile(const std::wstring &path) = 0;
   // Opens the file for reading and writing, shared for reading and writing, creating it when it
-  // does not exist; never truncates. kInvalidFile on failure.
+  // does not exist; never truncates. A link or reparse point at the path is not followed: the
+  // open fails. kInvalidFile on failure.
   virtual FileHandle openShared(const std::wstring &path) = 0;
   // Appends the bytes at the current end of the file. False on a write error.
   virtual bool appendFile(FileHandle file, const void *data, size_t size) = 0;
@@ -112,7 +130,8 @@ class Platform {
   virtual std::vector<std::wstring> findFiles(const std::wstring &folder,
                                               const std::wstring &pattern) = 0;
   // Opens a file with the C runtime (the engine's log, its report and the firmware images use
-  // the standard stream functions). The narrow path is mapped like the wide ones.
+  // the standard stream functions). The narrow path is mapped like the wide ones. A mode that
+  // writes ('w', 'a' or '+') never follows a link or reparse point at the path: the open fails.
   virtual FILE *openStream(const char *path, const char *mode) = 0;
   // The path as the operating system takes it (identity on Windows).
   virtual std::string nativePath(const std::string &path) = 0;
@@ -121,6 +140,11 @@ class Platform {
   // short name, a link): Windows compares the volume serial number and the file index, native the
   // device and the inode. False when either cannot be opened.
   virtual bool sameFile(const std::wstring &a, const std::wstring &b) = 0;
+  // Checks one folder before the plug-in writes in it (see FolderTrust). With create, a missing
+  // folder is made first, with an access list that lets only administrators and the system write
+  // in it (native: mode 0755), and then checked like any other. The folder itself is examined,
+  // never what a link in its place leads to.
+  virtual FolderTrust secureFolder(const std::wstring &path, bool create) = 0;
 
   // --- environment ---
   // Expands %VAR% references (names compared ignoring case); unknown names stay as written.
