@@ -223,10 +223,20 @@ bool CWin2000PnPDriver::CollectStagedFiles() {
 
 bool CWin2000PnPDriver::CreateStagingFolder(CStr &out) {
   const std::wstring base = StagingFolder().str();
-  // The folders above it may be there already; the run's own folder must not be.
-  for (size_t i = 3; i < base.size(); ++i)
-    if (base[i] == L'\\') setup().createDirectory(base.substr(0, i));
-  setup().createDirectory(base);
+  // The folders above it may be there already; the run's own folder must not be. Each is made
+  // for administrators only, or checked: one an ordinary user made, owns or replaced with a link
+  // would let the driver files be swapped before they are installed.
+  for (size_t i = 3; i <= base.size(); ++i) {
+    if (i < base.size() && base[i] != L'\\') continue;
+    const std::wstring part = base.substr(0, i);
+    const tal::os::FolderTrust trust = tal::os::sys().secureFolder(part, true);
+    if (trust != tal::os::FolderTrust::kTrusted) {
+      const std::wstring why = tal::os::fromUtf8(tal::os::folderTrustText(trust));
+      Log(LS_ERROR, __LINE__, L"The staging folder %ls %ls: nothing is staged\r\n", part.c_str(),
+          why.c_str());
+      return false;
+    }
+  }
   for (unsigned n = 1; n <= kMaxStagingFolders; ++n) {
     const std::wstring folder = base + L"\\run" + std::to_wstring(n);
     const uint32_t e = setup().createDirectory(folder);

@@ -134,7 +134,12 @@ int Inf(const std::wstring &path, bool json) {
     return 1;
   }
   nlohmann::ordered_json sections = nlohmann::ordered_json::array();
-  for (const std::wstring &name : inf->sectionNames()) {
+  std::vector<std::wstring> names;
+  if (!inf->sectionNames(names)) {
+    std::fprintf(stderr, "taldevice: the section list of %s cannot be read\n", Utf8(path).c_str());
+    return 1;
+  }
+  for (const std::wstring &name : names) {
     std::vector<tal::os::InfLine> lines;
     inf->sectionLines(name, lines);
     nlohmann::ordered_json section;
