@@ -44,7 +44,9 @@ Scenario makeScenario(uint64_t seed) {
   json segments = json::array();
   const int cards = chance(0.6) ? 1 : 2;
   for (int c = 0; c < cards; ++c) {
-    json cardSpec = card(pick(rng, {"1.05", "1.05", "1.12", "1.12", "1.20"}));
+    // Mostly older cards: a server with nothing older makes the state query force every device,
+    // and the backplanes' full programmings are what a seed costs.
+    json cardSpec = card(pick(rng, {"1.05", "1.05", "1.05", "1.12", "1.20"}));
     const int ports = static_cast<int>(rng() % 3);
     for (int p = 0; p < ports; ++p) {
       if (chance(0.25)) {
@@ -53,7 +55,7 @@ Scenario makeScenario(uint64_t seed) {
         // No busy status after a page: the CPLD's full programming in two transactions a page.
         cardSpec["backplanes"].push_back(
             {{"name", kBackplane},
-             {"version", pick(rng, {"2.04", "2.05", "2.05", "2.05", "2.10"})},
+             {"version", pick(rng, {"2.04", "2.05", "2.05", "2.05", "2.05", "2.10"})},
              {"cpld", {{"page_polls", 0}}}});
       }
     }
@@ -187,7 +189,7 @@ TEST_F(Soak, RandomFaultsOverWholeServers) {
   const char *env = std::getenv("TAL_SOAK_SEEDS");
   const uint64_t seeds = env && std::atoi(env) > 0 ? static_cast<uint64_t>(std::atoi(env)) : 500;
   std::map<std::string, int> tally;
-  int flashed = 0;
+  int cardsProgrammed = 0, backplanesProgrammed = 0;
   for (uint64_t seed = 1; seed <= seeds; ++seed) {
     const Scenario sc = makeScenario(seed);
     SCOPED_TRACE("seed " + std::to_string(seed) + ": " + sc.what);
@@ -228,7 +230,7 @@ TEST_F(Soak, RandomFaultsOverWholeServers) {
       }
       const bool touchedIt = touched(t.segment, t.port);
       const bool whole = holdsImage(t.segment, t.port);
-      flashed += touchedIt;
+      (t.port < 0 ? cardsProgrammed : backplanesProgrammed) += touchedIt;
       // Programmed only when due.
       const bool due = t.order < 0 || (downgrade && t.order > 0) || unknown || forcedAll;
       EXPECT_TRUE(!touchedIt || due) << label << " was programmed, not due";
@@ -308,8 +310,8 @@ TEST_F(Soak, RandomFaultsOverWholeServers) {
     ++tally[kind];
     if (HasFailure()) break;  // the seed is in the trace above
   }
-  std::printf("soak: %llu seeds, %d devices programmed\n", static_cast<unsigned long long>(seeds),
-              flashed);
+  std::printf("soak: %llu seeds, %d cards and %d backplanes programmed (whole or in part)\n",
+              static_cast<unsigned long long>(seeds), cardsProgrammed, backplanesProgrammed);
   for (const auto &t : tally) std::printf("  %5d  result %s\n", t.second, t.first.c_str());
   // The soak proves something only when its outcomes are varied.
   EXPECT_GE(tally.size(), 5u);
