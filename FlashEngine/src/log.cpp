@@ -168,7 +168,9 @@ bool writeReportFile(const std::string &text, std::string *error) {
   errno = 0;
   FILE *f = tal::os::sys().openStream(g_reportFile, "w");
   if (!f) {
-    if (error) *error = std::strerror(errno ? errno : EIO);
+    const int openErrno = errno ? errno : EIO;
+    openFailureNotice(g_reportNoticeShown, g_reportFile, openErrno);
+    if (error) *error = std::strerror(openErrno);
     return false;
   }
   const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
