@@ -14,6 +14,8 @@
 namespace {
 
 ConfigInfo *g_configInfo = nullptr;
+// Why the last createConfigInfo failed, in plain words.
+std::string g_configFailure;
 
 // The object exists from library load on.
 [[maybe_unused]] const ConfigInfo *const g_configInfoAtLoad = ConfigInfo::instance();
@@ -87,9 +89,12 @@ void addConfigEntry(int type, const std::string &payload, const std::string &ver
   info->table[type] = entry;
 }
 
+std::string configInfoFailure() { return g_configFailure; }
+
 bool createConfigInfo(const std::string &directory) {
   ConfigInfo *info = ConfigInfo::instance();
   if (info->created) return true;
+  g_configFailure.clear();
   logMessage(LOG_VERBOSE, "createConfigInfo...\n");
 
   const std::string configPath = pathIn(directory, "Config.xml");
@@ -99,11 +104,13 @@ bool createConfigInfo(const std::string &directory) {
     xml.SetTrimWhitespace(true);
     if (!xml.Load(configPath)) {
       logMessage(LOG_VERBOSE, "Parse config xml failed: %s\n", configPath.c_str());
+      g_configFailure = configPath + " is missing or not well-formed";
       return false;
     }
     C_XMLNode *devices = xml.FindNode("/Devices");
     if (!devices) {
       logMessage(LOG_VERBOSE, "Error: XML data invalid. <Devices>\n");
+      g_configFailure = configPath + " has no Devices element";
       return false;
     }
     for (C_XMLNode *node = xml.FirstChild(devices); node; node = xml.NextSibling(node)) {
@@ -133,6 +140,8 @@ bool createConfigInfo(const std::string &directory) {
   const std::string packagePath = pathIn(directory, info->packageName + ".xml");
   if (!readKeyFilesFromKZXML(packagePath)) {
     logMessage(LOG_VERBOSE, "readKeyFilesFromKZXML Failed.\n");
+    g_configFailure = "the package definition file " + packagePath +
+                      " (named in Config.xml) is missing or not well-formed";
     return false;
   }
   info->created = true;

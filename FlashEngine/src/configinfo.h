@@ -30,6 +30,8 @@ class ConfigInfo {
 };
 
 bool createConfigInfo(const std::string &directory);
+// Why the last createConfigInfo failed, in plain words ("" after a success).
+std::string configInfoFailure();
 ConfigEntry *getConfigDevInfo(int type, const std::string &deviceName);
 bool isFwApplicable(const std::string &productName);
 std::string getPackageVersion();

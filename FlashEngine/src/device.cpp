@@ -8,6 +8,7 @@
 #include "log.h"
 
 std::vector<DeviceObj *> g_deviceList;
+const char *const kVersionUnknown = "unknown";
 
 VlteObj::VlteObj() {
   setType(DEVICE_VELTO_E);
@@ -53,10 +54,16 @@ void addDevice(DeviceObj *device) {
   }
 
   device->setPackageVersion(entry->version);
-  const int order = compareVersionText(device->getVersion(), entry->version);
-  device->setUpdateState(order < 0    ? UPDATE_UPGRADE
-                         : order == 0 ? UPDATE_REWRITE
-                                      : UPDATE_DOWNGRADE);
+  if (device->getVersionUnknown()) {
+    logMessage(LOG_VERBOSE, "Device version unknown: %s type: %d; offered for an update\n",
+               product.c_str(), type);
+    device->setUpdateState(UPDATE_UPGRADE);
+  } else {
+    const int order = compareVersionText(device->getVersion(), entry->version);
+    device->setUpdateState(order < 0    ? UPDATE_UPGRADE
+                           : order == 0 ? UPDATE_REWRITE
+                                        : UPDATE_DOWNGRADE);
+  }
   device->setFwFile(entry->payload);
   g_deviceList.push_back(device);
 }

@@ -15,6 +15,23 @@ enum UpdateState : int {
 
 enum DeviceType : int { DEVICE_VELTO_E = 1, DEVICE_VELTO_I = 2 };
 
+// The version text of a device whose version could not be read.
+extern const char *const kVersionUnknown;  // "unknown"
+
+// A device after a flash that failed, in the words the result text uses.
+enum DeviceState : int {
+  STATE_NOT_CHANGED = 0,  // the failure came before anything was written
+  STATE_ERASED = 1,       // a Velto-I failure after the erase: erased, not rewritten
+  STATE_UNKNOWN = 2,      // a Velto-E transfer cut short (or a CPLD whose end is not known)
+};
+
+// What one flash of a device came to, besides its result code.
+struct FlashOutcome {
+  std::string failedStep;  // the step that failed, in plain words; empty when nothing failed
+  int state = STATE_NOT_CHANGED;
+  bool accessLocked = false;  // the device-access lock could not be released
+};
+
 class DeviceObj {
  public:
   DeviceObj() = default;
@@ -44,6 +61,17 @@ class DeviceObj {
   void setUpdateState(int v) { updateState_ = v; }
   std::string getFwFile() const { return fwFile_; }
   void setFwFile(const std::string &v) { fwFile_ = v; }
+  // A version that could not be read: the version text becomes kVersionUnknown, and the read
+  // that failed is kept for the texts that name it.
+  bool getVersionUnknown() const { return versionUnknown_; }
+  std::string getVersionFailure() const { return versionFailure_; }
+  void setVersionUnknown(const std::string &failedRead) {
+    version_ = kVersionUnknown;
+    versionUnknown_ = true;
+    versionFailure_ = failedRead;
+  }
+  const FlashOutcome &getFlashOutcome() const { return flashOutcome_; }
+  void setFlashOutcome(const FlashOutcome &v) { flashOutcome_ = v; }
 
  private:
   int idx_ = 0;
@@ -58,6 +86,9 @@ class DeviceObj {
   bool flashSucceeded_ = false;
   int updateState_ = UPDATE_NOT_COMPARED;
   std::string fwFile_;
+  bool versionUnknown_ = false;
+  std::string versionFailure_;
+  FlashOutcome flashOutcome_;
 };
 
 // Velto-E controller card: type 1, slave address 0x82.
@@ -81,7 +112,9 @@ class VltiObj : public DeviceObj {
 extern std::vector<DeviceObj *> g_deviceList;
 
 // Applicability check, configuration lookup and version comparison; appends the device to
-// g_deviceList or destroys it. Takes ownership either way.
+// g_deviceList or destroys it. Takes ownership either way. A device whose version is unknown is
+// offered for an update (updateState 2): one too damaged to answer its version is re-flashed to
+// recover it.
 void addDevice(DeviceObj *device);
 
 // True when a listed device of type 1 has that segment index.

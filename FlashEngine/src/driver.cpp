@@ -38,6 +38,14 @@ std::string g_selfDiscoveryFile;
 bool g_installStateAsked = false;
 bool g_engineInitialised = false;
 char g_updateListText[kUpdateListSize] = "";
+// Why the engine could do nothing (no command line, no channel, no package, no processor), in
+// plain words; empty while it could.
+std::string g_unusable;
+// "-d": whether the report was written, and why not.
+bool g_reportWritten = false;
+std::string g_reportFailure;
+// The detail lines of the last flashDevices.
+std::string g_installDetail;
 
 // The "-log_level" value: decimal as atoi reads it (leading blanks and a sign allowed, reading
 // stops at the first non-digit, no digits gives 0), saturated to the int range.
@@ -145,8 +153,14 @@ bool ostVersionMeetsMinimum(int generation, int major, int minor) {
 
 bool checkDependency() {
   uint8_t generation = 0, major = 0, minor = 0;
-  if (!getOstStatus(&generation, &major, &minor)) {
+  // One failed answer does not make the processor unusable: the query is asked again.
+  bool answered = false;
+  for (int attempt = 1; attempt <= kReadAttempts && !answered; ++attempt) {
+    answered = getOstStatus(&generation, &major, &minor);
+  }
+  if (!answered) {
     logMessage(LOG_ALL, "Failed to get Ost status.\r\n");
+    g_unusable = "the management processor did not answer its status query";
     return false;
   }
   if (ostVersionMeetsMinimum(generation, major, minor)) return true;
@@ -155,6 +169,12 @@ bool checkDependency() {
              "%d.%d.\r\nMinimum version "
              "required: Ost%d %d.%d\r\n",
              generation, major, minor, 4, 2, 20);
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "the management processor's firmware is too old (Ost%d %d.%d; Ost%d %d.%d or "
+                "later is required)",
+                generation, major, minor, 4, 2, 20);
+  g_unusable = text;
   return false;
 }
 
@@ -163,10 +183,14 @@ bool initEngine() {
   g_engineInitialised = true;
   if (!openChannel()) {
     logMessage(LOG_ALL, "initialize channel interface failed.\r\n");
+    g_unusable = tal::os::sys().channelLibraryPresent()
+                     ? "the channel to the management processor could not be opened"
+                     : "the channel library TalCi.dll could not be loaded";
     return false;
   }
   if (!createConfigInfo("")) {
     logMessage(LOG_ALL, "create config info failed.\r\n");
+    g_unusable = "the package could not be read: " + configInfoFailure();
     return false;
   }
   return checkDependency();
@@ -177,12 +201,15 @@ bool initEngine() {
 int getInstallState() {
   if (g_installStateAsked) return ENGINE_STATE_NOTHING;
   g_installStateAsked = true;
-  if (parseCommandLine() != 0) return ENGINE_NO_COMMAND_LINE;
+  if (parseCommandLine() != 0) {
+    g_unusable = "the process command line could not be read";
+    return ENGINE_NO_COMMAND_LINE;
+  }
   if (!initEngine()) return ENGINE_STATE_NOTHING;
   scanDeviceCorrelation();
   printDeviceInfo();
   if (g_selfDiscovery) {
-    generateSelfDiscoverXML();
+    g_reportWritten = generateSelfDiscoverXML(&g_reportFailure);
     return ENGINE_STATE_NOTHING;
   }
   bool older = false, same = false, newer = false;
@@ -209,6 +236,15 @@ int getInstallState() {
   if (g_downgrade) markFlashNeededByState(UPDATE_DOWNGRADE);
   if (g_rewrite) markFlashNeededByState(UPDATE_REWRITE);
   if (older) return ENGINE_STATE_OLDER;
+  // States 3 and 4 make the component force every listed device (a rewrite, a downgrade). When a
+  // card or backplane may be missing from the list, an older one may be among them: nothing is
+  // decided for the devices that were not seen.
+  if ((newer || same) && discoveryIncomplete()) {
+    logMessage(LOG_ALL,
+               "Discovery could not read every card and backplane: the installation state is "
+               "not decided, and no device is forced.\r\n");
+    return ENGINE_STATE_INCOMPLETE;
+  }
   if (newer) return ENGINE_STATE_NEWER;
   if (same) return ENGINE_STATE_SAME;
   return ENGINE_STATE_NOTHING;
@@ -257,6 +293,10 @@ void flashVltDevices() {
     if (!task) {
       logMessage(LOG_VERBOSE, "unsupported device: %s\n", product.c_str());
       d->setFlashSucceeded(false);
+      FlashOutcome unsupported;
+      unsupported.failedStep = "choosing its flash procedure (device type " +
+                               std::to_string(d->getType()) + " is not supported)";
+      d->setFlashOutcome(unsupported);
       continue;
     }
     logMessage(LOG_VERBOSE, "Flash started at %s\n", timeStamp());
@@ -267,6 +307,14 @@ void flashVltDevices() {
                object.c_str(), product.c_str(), d->getVersion().c_str(),
                d->getPackageVersion().c_str());
     const int code = task->Flash();
+    FlashOutcome outcome = task->outcome();
+    if (code != 0 && outcome.failedStep.empty()) {
+      // A failure the procedure did not name: nothing is known of the device.
+      outcome.failedStep = "the update";
+      outcome.state = STATE_UNKNOWN;
+    }
+    if (code == 0) outcome.failedStep.clear();
+    d->setFlashOutcome(outcome);
     if (code != 0) {
       logMessage(LOG_ALL, "Update failed: '%s: %s'. Error code: %d\r\n\n", object.c_str(),
                  product.c_str(), code);
@@ -279,16 +327,123 @@ void flashVltDevices() {
   }
 }
 
+namespace {
+
+// "Controller card 1: <product> (segment 1)", "Backplane 2: <product> (segment 1, port 1)".
+std::string deviceLabel(const DeviceObj *d) {
+  char place[64];
+  if (d->getType() == DEVICE_VELTO_I) {
+    std::snprintf(place, sizeof place, "segment %d, port %d", d->getSegmentIdx(), d->getIdx());
+  } else {
+    std::snprintf(place, sizeof place, "segment %d", d->getSegmentIdx());
+  }
+  return d->getObjectName() + ": " + d->getProductName() + " (" + place + ")";
+}
+
+const char *stateWords(int state) {
+  switch (state) {
+    case STATE_NOT_CHANGED:
+      return "not changed";
+    case STATE_ERASED:
+      return "firmware erased, not rewritten: the device will not work until this update is run "
+             "again; do not power the server off";
+    default:
+      return "state unknown: run the update again";
+  }
+}
+
+// One detail line: kept for the result text (the flash component writes the lines to its log
+// with it), and written to the engine log.
+void detail(const std::string &line) {
+  logMessage(LOG_VERBOSE, "%s\r\n", line.c_str());
+  g_installDetail += line;
+  g_installDetail += "\r\n";
+}
+
+// The lines that belong to every answer after discovery: devices left locked, backplane buses
+// left taken, unknown versions flashed, what discovery could not read.
+void afterDiscoveryDetail() {
+  for (const DeviceObj *d : g_deviceList) {
+    if (d->getFlashNeeded() && d->getFlashOutcome().accessLocked) {
+      detail(deviceLabel(d) +
+             ": its device-access lock could not be released: the management processor cannot "
+             "reach this device until the lock is released (run the update again, or restart the "
+             "management processor)");
+    }
+  }
+  for (int segment = 0; segment < 256; ++segment) {
+    const uint8_t s = static_cast<uint8_t>(segment);
+    if (handshakeHold(s) == BusHold::Released && portHold(s) == BusHold::Released) continue;
+    std::string card = "Switch card (segment " + std::to_string(segment) + ")";
+    for (const DeviceObj *d : g_deviceList) {
+      if (d->getType() == DEVICE_VELTO_E && d->getSegmentIdx() == s) {
+        card = deviceLabel(d);
+        break;
+      }
+    }
+    detail(card +
+           ": its backplane bus may still be taken (the handshake or the port selection could not "
+           "be released): the card cannot reach its backplanes until the update is run again or "
+           "the server is power cycled");
+  }
+  for (const DeviceObj *d : g_deviceList) {
+    if (d->getFlashNeeded() && d->getFlashSucceeded() && d->getVersionUnknown()) {
+      detail(deviceLabel(d) + ": its version could not be read (" + d->getVersionFailure() +
+             "); it was rewritten with the package's firmware " + d->getPackageVersion());
+    }
+  }
+  for (const std::string &note : discoveryNotes()) detail(note);
+}
+
+}  // namespace
+
+const std::string &getInstallResultDetail() { return g_installDetail; }
+
 int flashDevices() {
+  g_installDetail.clear();
+  if (!g_installStateAsked) {
+    logMessage(LOG_VERBOSE,
+               "Install without an installation-state query: the devices are discovered first.\n");
+    getInstallState();
+  }
+  if (!g_unusable.empty()) {
+    detail("Nothing was done: " + g_unusable + ".");
+    logMessage(LOG_VERBOSE, "flash devices status: %d\n", ENGINE_FLASH_FAILED);
+    return ENGINE_FLASH_FAILED;
+  }
+  if (g_selfDiscovery) {
+    // Discovery only: the report is the whole work.
+    afterDiscoveryDetail();
+    if (!g_reportWritten) {
+      detail("Nothing was done: " + g_reportFailure + ".");
+      return ENGINE_FLASH_FAILED;
+    }
+    return ENGINE_DISCOVERY_DONE;
+  }
   logMessage(LOG_VERBOSE, "Device List for installation.\n");
   printDeviceInfo();
+  if (g_deviceList.empty()) {
+    afterDiscoveryDetail();
+    logMessage(LOG_VERBOSE, "flash devices status: %d\n", ENGINE_NO_DEVICE);
+    return ENGINE_NO_DEVICE;
+  }
   flashVltDevices();
   const int needed = countFlashNeeded();
   const int succeeded = countFlashSucceeded();
-  const int result = needed == succeeded ? ENGINE_FLASH_OK : ENGINE_FLASH_FAILED;
+  const int result = needed == 0           ? ENGINE_NOTHING_DUE
+                     : needed == succeeded ? ENGINE_FLASH_OK
+                                           : ENGINE_FLASH_FAILED;
   logMessage(LOG_VERBOSE, "attempt to flash %d devices\n", needed);
   logMessage(LOG_VERBOSE, "flash success for %d devices\n", succeeded);
   logMessage(LOG_VERBOSE, "flash devices status: %d\n", result);
+  // One line per device that was not updated, with the step that failed and its state.
+  for (const DeviceObj *d : g_deviceList) {
+    if (!d->getFlashNeeded() || d->getFlashSucceeded()) continue;
+    const FlashOutcome &o = d->getFlashOutcome();
+    detail(deviceLabel(d) + ": " + (o.failedStep.empty() ? "the update" : o.failedStep) +
+           " failed: " + stateWords(o.state) + ".");
+  }
+  afterDiscoveryDetail();
   return result;
 }
 
@@ -307,8 +462,12 @@ const char *getUpdateListText() {
       continue;
     }
     char entry[kUpdateEntrySize + 1];
+    // An unknown version says which read failed.
+    const std::string version = d->getVersionUnknown()
+                                    ? d->getVersion() + " (" + d->getVersionFailure() + " failed)"
+                                    : d->getVersion();
     std::snprintf(entry, kUpdateEntrySize, "\r\n%s: %s: %s", d->getObjectName().c_str(),
-                  d->getProductName().c_str(), d->getVersion().c_str());
+                  d->getProductName().c_str(), version.c_str());
     std::strcat(entry, "\n");
     const size_t len = std::strlen(entry);
     if (used + len >= kUpdateListSize) {
@@ -348,6 +507,12 @@ void resetEngine() {
   g_installStateAsked = false;
   g_engineInitialised = false;
   g_updateListText[0] = '\0';
+  g_unusable.clear();
+  g_reportWritten = false;
+  g_reportFailure.clear();
+  g_installDetail.clear();
+  resetDiscovery();
+  resetBusHolds();
   deleteDevices();
   releaseConfigInfo();
   ConfigInfo::instance();

@@ -5,20 +5,34 @@
 
 #include <string>
 
-// Result codes of the entry points.
+// Result codes of the entry points. flashDevices answers with the codes of the Install result
+// table (Part 1.1) whose text is true of what happened, and ENGINE_NOTHING_DUE.
 enum EngineCode : int {
-  ENGINE_FLASH_OK = 1,         // flashDevices: every marked device was flashed (or none marked)
-  ENGINE_STATE_OLDER = 2,      // getInstallState: at least one device older than the package
-  ENGINE_STATE_SAME = 3,       // no device older or newer, at least one with the package version
-  ENGINE_STATE_NEWER = 4,      // no device older, at least one newer
-  ENGINE_STATE_NOTHING = 5,    // not the first call, init failed, nothing compared, report mode
-  ENGINE_FLASH_FAILED = 7,     // at least one marked device was not flashed
-  ENGINE_NO_COMMAND_LINE = 13  // the process command line was not available
+  ENGINE_FLASH_OK = 1,           // flashDevices: every marked device was flashed (at least one)
+  ENGINE_STATE_OLDER = 2,        // getInstallState: at least one device older than the package
+  ENGINE_STATE_SAME = 3,         // no device older or newer, at least one with the package version
+  ENGINE_STATE_NEWER = 4,        // no device older, at least one newer
+  ENGINE_STATE_NOTHING = 5,      // not the first call, init failed, nothing compared, report mode
+  ENGINE_NO_DEVICE = 5,          // flashDevices: discovery found no device ("No Device Found")
+  ENGINE_FLASH_FAILED = 7,       // flashDevices: a marked device was not flashed, or nothing could
+                                 // be done (no channel, no processor, no package); see the detail
+  ENGINE_DISCOVERY_DONE = 12,    // flashDevices in "-d" mode: the report was written
+  ENGINE_NO_COMMAND_LINE = 13,   // the process command line was not available
+  ENGINE_NOTHING_DUE = 14,       // flashDevices: devices found, none due for an update
+  ENGINE_STATE_INCOMPLETE = 15,  // getInstallState: no device older, and discovery could not
+                                 // tell whether a card or backplane is there (none is forced)
 };
 
 // --- entry points for the flash component ---
 int getInstallState();
+// Flashes the marked devices. When no installation-state query came first, runs it first (without
+// the component's forcing): an Install then does what the package is for, and reports it truly.
 int flashDevices();
+// The lines that follow the result table's text for the last flashDevices: why nothing could be
+// done, one line per device not updated with its state, devices left locked, backplane buses left
+// taken, devices whose version was unknown, what discovery could not read. Each line ends in
+// "\r\n"; "" when there is nothing to add (a plain successful flash).
+const std::string &getInstallResultDetail();
 const char *getUpdateListText();
 void cleanupEngine();
 void setForceFlag(bool on);

@@ -70,6 +70,7 @@ int FlashTaskVelto::startFlashing() {
 // Only the header bytes are read; the size line still names the whole file.
 FwHeaderInfo FlashTaskVelto::parseFwFile() {
   FwHeaderInfo info;
+  imageRead_ = false;
   FilePtr f(tal::os::sys().openStream(fwPath_.c_str(), "rb"));
   long long size = f ? streamSize(f.get()) : -1;
   if (size < 0) {
@@ -84,6 +85,7 @@ FwHeaderInfo FlashTaskVelto::parseFwFile() {
   logMessage(LOG_VERBOSE, "parseFwFile: %s size:%u\n", fwPath_.c_str(),
              static_cast<unsigned>(size));
   if (got != want) return info;
+  imageRead_ = true;
 
   fwimg::decodeHeader(bytes, got, static_cast<uint64_t>(size), info);
   return info;
@@ -98,8 +100,13 @@ bool FlashTaskVelto::loadPayload() {
              " \nstrIsp     :%s:\n",
              info.headerLen, info.headerVer, info.strFwName.c_str(), info.strFwRev.c_str(),
              info.strDeviceId.c_str(), info.strIsp.c_str());
+  const std::string unreadable = "reading the firmware image " + fwPath_;
   if (!checkFwHeader(info, deviceType_)) {
     logMessage(LOG_VERBOSE, "checkFwHeader failed: %s\n", fwPath_.c_str());
+    noteFailure(imageRead_
+                    ? "checking the firmware image " + fwPath_ + " (not an image for this device)"
+                    : unreadable,
+                STATE_NOT_CHANGED);
     return false;
   }
 
@@ -107,6 +114,7 @@ bool FlashTaskVelto::loadPayload() {
   long long size = f ? streamSize(f.get()) : -1;
   if (size < 0) {
     logMessage(LOG_VERBOSE, "Opening input file failed: %s\n", fwPath_.c_str());
+    noteFailure(unreadable, STATE_NOT_CHANGED);
     return false;
   }
   logMessage(LOG_VERBOSE, "firmware file: %s size:%u\n", fwPath_.c_str(),
@@ -115,17 +123,20 @@ bool FlashTaskVelto::loadPayload() {
   if (size < static_cast<long long>(fwimg::kHeaderSize) || size < info.headerLen ||
       size - info.headerLen > 0xFFFFFFFFLL) {
     logMessage(LOG_VERBOSE, "Wrong firmware file header.\n");
+    noteFailure(unreadable, STATE_NOT_CHANGED);
     return false;
   }
   uint32_t n = static_cast<uint32_t>(size - info.headerLen);
   std::unique_ptr<uint8_t[]> payload(new (std::nothrow) uint8_t[n ? n : 1]);
   if (!payload) {
     logMessage(LOG_VERBOSE, "Memory allocation fail\n");
+    noteFailure(unreadable + " (out of memory)", STATE_NOT_CHANGED);
     return false;
   }
   if (std::fseek(f.get(), info.headerLen, SEEK_SET) != 0 ||
       std::fread(payload.get(), 1, n, f.get()) != n) {
     logMessage(LOG_VERBOSE, "Reading input file failed: %s\n", fwPath_.c_str());
+    noteFailure(unreadable, STATE_NOT_CHANGED);
     return false;
   }
   f.reset();
@@ -133,6 +144,12 @@ bool FlashTaskVelto::loadPayload() {
   payloadSize_ = n;
   logMessage(LOG_VERBOSE, "payload image size:%u\n", payloadSize_);
   return true;
+}
+
+void FlashTaskVelto::noteFailure(const std::string &step, int state) {
+  if (!outcome_.failedStep.empty()) return;
+  outcome_.failedStep = step;
+  outcome_.state = state;
 }
 
 std::unique_ptr<FlashTaskVelto> createFlashTask(int type, int engine, int address,

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "device.h"
 #include "fwheader.h"
 
 // The parsed header of a firmware image file (one record for the engine, fwimage and the fuzz
@@ -81,12 +82,24 @@ class FlashTaskVelto {
   uint32_t payloadSize() const { return payloadSize_; }
   int deviceType() const { return deviceType_; }
   const std::string &fwPath() const { return fwPath_; }
+  // What the flash came to: the step that failed and the device's state then, and whether the
+  // device-access lock was left held.
+  const FlashOutcome &outcome() const { return outcome_; }
 
  protected:
   FlashTaskVelto(int engine, int address, std::string fwPath, int deviceIndex, int deviceType);
 
   // Reads the image, checks its header against the task's type and keeps the payload.
   bool loadPayload();
+  // Records the step that failed and the device's state; the first failure is the one reported.
+  void noteFailure(const std::string &step, int state);
+  // Records whether the device-access lock is left held (an unlock that was not confirmed).
+  void noteUnlock(int unlockStatus) {
+    if (unlockStatus != 0) outcome_.accessLocked = true;
+  }
+
+  FlashOutcome outcome_;
+  bool imageRead_ = false;  // the last parseFwFile opened and read the header bytes
 
   int engine_ = -1;
   int address_ = -1;

@@ -185,6 +185,24 @@ void setReportFile(const char *path) {
 
 std::string getReportFile() { return g_reportFile; }
 
+bool writeReportFile(const std::string &text, std::string *error) {
+  // Text mode, as the report's lines were always written; "w" replaces an earlier report whole.
+  errno = 0;
+  FILE *f = tal::os::sys().openStream(g_reportFile, "w");
+  if (!f) {
+    const int openErrno = errno ? errno : EIO;
+    openFailureNotice(g_reportNoticeShown, g_reportFile, openErrno);
+    if (error) *error = std::strerror(openErrno);
+    return false;
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const int writeErrno = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (written && closed) return true;
+  if (error) *error = std::strerror(writeErrno ? writeErrno : errno ? errno : EIO);
+  return false;
+}
+
 void setEngineLog(CCmpLog *log) { g_engineLog = log; }
 CCmpLog *getEngineLog() { return g_engineLog; }
 

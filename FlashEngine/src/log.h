@@ -36,6 +36,9 @@ void setLogLevel(int level);
 int getLogLevel();
 void setReportFile(const char *path);
 std::string getReportFile();
+// Writes the whole report to the report file, replacing what it held. False when the file could
+// not be opened or written; *error then holds the runtime's text for the error.
+bool writeReportFile(const std::string &text, std::string *error);
 
 // The component log the engine writes to (none until the first property query).
 void setEngineLog(CCmpLog *log);

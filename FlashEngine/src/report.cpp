@@ -49,28 +49,33 @@ const char *actionFor(const std::string &deviceVersion, const std::string &packa
 
 }  // namespace
 
-void generateSelfDiscoverXML() {
+bool generateSelfDiscoverXML(std::string *failure) {
   const std::string name = getSelfDiscoveryFile();
   if (name.empty()) {
     logMessage(LOG_ALL, "self-discover xml file name not provided.\r\n");
-    return;
+    if (failure) *failure = "no file name was given for the self-discovery report";
+    return false;
   }
   if (name.size() > kReportNameMax) {
     logMessage(LOG_ALL, "self-discover xml file name too long (%u characters, at most %u).\r\n",
                static_cast<unsigned>(name.size()), static_cast<unsigned>(kReportNameMax));
-    return;
+    if (failure) *failure = "the self-discovery report's file name is too long";
+    return false;
   }
   logMessage(LOG_VERBOSE, "generating Self-Discovery file to %s\n", name.c_str());
   setReportFile(name.c_str());
 
+  // The document is built whole and written in one go: a second run replaces the first report
+  // instead of adding a second document after it.
+  std::string doc;
   const std::string packageVersion = xmlEscape(getPackageVersion());
-  logMessage(LOG_REPORT, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-  logMessage(LOG_REPORT, "<orvo_rom_discovery version=\"2.0.0.0\">\n");
-  logMessage(LOG_REPORT, "<type value=\"switchbackplane\"/>\n");
-  logMessage(LOG_REPORT, "<alt_name value=\"Orvo Varibay Enablement Switch Card\"/>\n");
-  logMessage(LOG_REPORT, "<version value=\"%s\" />\n", packageVersion.c_str());
-  logMessage(LOG_REPORT, "<takes_effect value=\"deferred\"/>\n");
-  logMessage(LOG_REPORT, "<devices>\n");
+  doc += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  doc += "<orvo_rom_discovery version=\"2.0.0.0\">\n";
+  doc += "<type value=\"switchbackplane\"/>\n";
+  doc += "<alt_name value=\"Orvo Varibay Enablement Switch Card\"/>\n";
+  doc += "<version value=\"" + packageVersion + "\" />\n";
+  doc += "<takes_effect value=\"deferred\"/>\n";
+  doc += "<devices>\n";
 
   for (const DeviceObj *device : g_deviceList) {
     const std::string product = device->getProductName();
@@ -86,21 +91,38 @@ void generateSelfDiscoverXML() {
     const std::string productText = xmlEscape(product);
     const std::string offered = xmlEscape(entry->version);
     const std::string active = xmlEscape(device->getVersion());
-    logMessage(LOG_REPORT, "<device>\n");
-    logMessage(LOG_REPORT, "\t<device_id value=\"%s\"/>\n", productText.c_str());
-    logMessage(LOG_REPORT, "\t<product_id value=\"%s\"/>\n", productText.c_str());
-    logMessage(LOG_REPORT, "\t<fw_item>\n");
-    logMessage(LOG_REPORT, "\t<type value=\"Controller ROM\"/>\n");
-    logMessage(LOG_REPORT, "\t<version value=\"%s\"/>\n", offered.c_str());
-    logMessage(LOG_REPORT, "\t<active_version value=\"%s\"/>\n", active.c_str());
-    logMessage(LOG_REPORT, "\t<action value=\"%s\"/>\n",
-               actionFor(device->getVersion(), entry->version));
-    logMessage(LOG_REPORT, "\t<duration value=\"%u\"/>\n", 900u);
-    logMessage(LOG_REPORT, "\t<shared value=\"no\"/>\n");
-    logMessage(LOG_REPORT, "\t</fw_item>\n");
-    logMessage(LOG_REPORT, "</device>\n");
+    doc += "<device>\n";
+    doc += "\t<device_id value=\"" + productText + "\"/>\n";
+    doc += "\t<product_id value=\"" + productText + "\"/>\n";
+    doc += "\t<fw_item>\n";
+    doc += "\t<type value=\"Controller ROM\"/>\n";
+    doc += "\t<version value=\"" + offered + "\"/>\n";
+    if (device->getVersionUnknown()) {
+      // An unknown version is offered for an update (device.h); the read that failed is named.
+      doc += "\t<active_version value=\"" + active + "\" read_failed=\"" +
+             xmlEscape(device->getVersionFailure()) + "\"/>\n";
+      doc += "\t<action value=\"upgrade\"/>\n";
+    } else {
+      doc += "\t<active_version value=\"" + active + "\"/>\n";
+      doc += std::string("\t<action value=\"") + actionFor(device->getVersion(), entry->version) +
+             "\"/>\n";
+    }
+    doc += "\t<duration value=\"900\"/>\n";
+    doc += "\t<shared value=\"no\"/>\n";
+    doc += "\t</fw_item>\n";
+    doc += "</device>\n";
   }
 
-  logMessage(LOG_REPORT, "</devices>\n");
-  logMessage(LOG_REPORT, "</orvo_rom_discovery>\n");
+  doc += "</devices>\n";
+  doc += "</orvo_rom_discovery>\n";
+
+  std::string error;
+  if (!writeReportFile(doc, &error)) {
+    logMessage(LOG_ALL, "self-discover xml file %s could not be written: %s\r\n", name.c_str(),
+               error.c_str());
+    if (failure)
+      *failure = "the self-discovery report " + name + " could not be written (" + error + ")";
+    return false;
+  }
+  return true;
 }

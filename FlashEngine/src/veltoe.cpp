@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "channel/smif.h"
 #include "device.h"
@@ -80,13 +81,16 @@ int FlashTaskVeltoE::startFlashing() {
   if (status != 0) {
     logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);
     logMessage(LOG_VERBOSE, "Trying to unlock it before returning.\n");
+    noteFailure("taking the device-access lock on the management processor", STATE_NOT_CHANGED);
     unlock.release();
+    noteUnlock(unlockStatus);
     return status;
   }
   logMessage(LOG_VERBOSE, "lockDeviceAccess: success\n");
   const int result = flashVlte();
   if (result == 0) logMessage(LOG_VERBOSE, "flashVlt-E success\n");
   unlock.release();
+  noteUnlock(unlockStatus);
   if (unlockStatus != 0) {
     logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", unlockStatus);
   } else {
@@ -117,11 +121,16 @@ int FlashTaskVeltoE::flashVlte() {
   uint32_t st = i2cWrite(e, a, unlock, sizeof unlock, true);
   if (st != 0) {
     logMessage(LOG_VERBOSE, "flashVlte: Error: Unlocking failed: %d\n", static_cast<int>(st));
+    noteFailure("unlocking the firmware loader", STATE_NOT_CHANGED);
     return -1;
   }
 
+  // Until the first block goes out nothing of the firmware is written; from then on a transfer
+  // cut short leaves the device in a state the loader alone knows.
+  const char *notReady = "waiting for the firmware loader to get ready";
   uint8_t answer = 0;
   if (queryResponse(answer) != 0) {
+    noteFailure(notReady, STATE_NOT_CHANGED);
     terminateTransfer("#Checking CRC failed");
     return -1;
   }
@@ -134,21 +143,28 @@ int FlashTaskVeltoE::flashVlte() {
       break;
     case CAN:
       logMessage(LOG_VERBOSE, "Error: flashVlte cancelled by remote...\n");
+      noteFailure(notReady, STATE_NOT_CHANGED);
       return -1;
     default:
       logMessage(LOG_VERBOSE, "queryVlteResp [78]: %x \n", answer);
+      noteFailure(notReady, STATE_NOT_CHANGED);
       terminateTransfer("Checking CRC failed");
       return -1;
   }
 
   uint8_t blockNumber = 1;
+  int blocksSent = 0;
+  // Built only on a failure: the block loop allocates nothing.
+  auto transfer = [&blocksSent] { return "the transfer at block " + std::to_string(blocksSent); };
   for (uint64_t offset = 0;; offset += kBlockData) {
     long long remaining = static_cast<long long>(payloadSize_) - static_cast<long long>(offset);
     if (remaining < 0) break;
     if (remaining > static_cast<long long>(kBlockData)) remaining = kBlockData;
+    ++blocksSent;
     if (sendFWPktToVlte(blockNumber, static_cast<uint32_t>(offset), static_cast<int>(remaining),
                         kBlockData, payload_.get()) != 0) {
       logMessage(LOG_VERBOSE, "sendFWPktToVlte Error\n");
+      noteFailure(transfer(), STATE_UNKNOWN);
       return -1;
     }
     bool accepted = false;
@@ -166,6 +182,7 @@ int FlashTaskVeltoE::flashVlte() {
       logMessage(LOG_VERBOSE, "flashVlte Error: Unknown response:%x\n", answer);
     }
     if (!accepted) {
+      noteFailure(transfer(), STATE_UNKNOWN);
       terminateTransfer("XMIT Error");
       return -1;
     }
@@ -173,7 +190,14 @@ int FlashTaskVeltoE::flashVlte() {
   }
 
   logMessage(LOG_VERBOSE, "\nEnd of flashing.\n");
-  writeControl(EOT);
+  // Every write of the transfer counts: a transfer whose end was not delivered is not complete.
+  st = writeControl(EOT);
+  if (st != 0) {
+    logMessage(LOG_VERBOSE, "flashVlte Error: End of transmission not delivered: %d\n",
+               static_cast<int>(st));
+    noteFailure("the end of the transfer (EOT)", STATE_UNKNOWN);
+    return -1;
+  }
   return 0;
 }
 

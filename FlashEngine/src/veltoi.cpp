@@ -79,20 +79,23 @@ int FlashTaskVeltoI::startFlashing() {
   // Each of the three is owed from the write or command that takes it, released in reverse (the
   // unlock, the port, the handshake) on every path, and by the guards when an exception leaves
   // the procedure. A take whose reply was lost may have gone through: a failed handshake or port
-  // write is followed by its release all the same, once, best effort. After a failed unlock of a
-  // lock that was held, the port and handshake releases carry the locked tag.
+  // write is followed by its release all the same. A release that is not acknowledged is sent
+  // again (releaseHandshake, deselectPorts). After a failed unlock of a lock that was held, the
+  // port and handshake releases carry the locked tag.
   bool lockHeld = false, releaseLocked = false;
-  ReleaseGuard handshake([&](bool) { setHandshake(e, kAddrSwitchCtrl, 0, releaseLocked); });
+  ReleaseGuard handshake([&](bool) { releaseHandshake(e, releaseLocked); });
   uint32_t st = setHandshake(e, kAddrSwitchCtrl, 1, false);
   if (st != 0) {
     logMessage(LOG_VERBOSE, "handshake failed\n");
+    noteFailure("taking the card's backplane-bus handshake", STATE_NOT_CHANGED);
     handshake.release();
     return static_cast<int>(st);
   }
-  ReleaseGuard port([&](bool) { selectVltiPort(e, kAddrPortSelect, 0, releaseLocked); });
+  ReleaseGuard port([&](bool) { deselectPorts(e, releaseLocked); });
   st = selectVltiPort(e, kAddrPortSelect, mask, false);
   if (st != 0) {
     logMessage(LOG_VERBOSE, "selectVltiPort failed\n");
+    noteFailure("selecting the backplane's port", STATE_NOT_CHANGED);
     port.release();
     handshake.release();
     return static_cast<int>(st);
@@ -110,7 +113,9 @@ int FlashTaskVeltoI::startFlashing() {
   if (status != 0) {
     logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);
     logMessage(LOG_VERBOSE, "Trying to unlock it before returning.\n");
+    noteFailure("taking the device-access lock on the management processor", STATE_NOT_CHANGED);
     unlock.release();
+    noteUnlock(unlockStatus);
     handshake.release();
     port.release();
     return status;
@@ -122,6 +127,7 @@ int FlashTaskVeltoI::startFlashing() {
   if (result != 0) logMessage(LOG_VERBOSE, "startFlashingVlti failed: %d\n", result);
 
   unlock.release();
+  noteUnlock(unlockStatus);
   if (unlockStatus != 0) {
     logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", unlockStatus);
   } else {
@@ -148,18 +154,21 @@ int FlashTaskVeltoI::startFlashingVlti() {
   int rc = static_cast<int>(i2cWrite(e, a, kCmdEnable, sizeof kCmdEnable, true));
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: Opening configure failed.\n");
+    noteFailure("opening the CPLD's configuration interface", STATE_NOT_CHANGED);
     abort.dismiss();
     return abortSequence(rc);
   }
   rc = waitStatusBusy(engine_, address_);
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: wait status busy failed after open cfg.\n");
+    noteFailure("opening the CPLD's configuration interface", STATE_NOT_CHANGED);
     abort.dismiss();
     return abortSequence(rc);
   }
   rc = static_cast<int>(i2cWrite(e, a, kCmdErase, sizeof kCmdErase, true));
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: Erasing failed.\n");
+    noteFailure("erasing the CPLD", STATE_ERASED);  // the command may have been carried out
     abort.dismiss();
     return abortSequence(rc);
   }
@@ -167,24 +176,28 @@ int FlashTaskVeltoI::startFlashingVlti() {
   rc = waitStatusBusy(engine_, address_);
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: wait status busy failed after erase.\n");
+    noteFailure("erasing the CPLD", STATE_ERASED);
     abort.dismiss();
     return abortSequence(rc);
   }
   rc = programRegion(engine_, REGION_CFG);
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "programRegion failed #1.\n");
+    noteFailure("programming the CPLD's configuration flash", STATE_ERASED);
     abort.dismiss();
     return abortSequence(rc);
   }
   rc = programRegion(engine_, REGION_UFM);
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "programRegion failed #2.\n");
+    noteFailure("programming the CPLD's user flash (UFM)", STATE_ERASED);
     abort.dismiss();
     return abortSequence(rc);
   }
   rc = static_cast<int>(i2cWrite(e, a, kCmdDone, sizeof kCmdDone, true));
   if (rc != 0) {
     logMessage(LOG_VERBOSE, "Error: set done failed.\n");
+    noteFailure("setting the CPLD's done bit", STATE_ERASED);
     abort.dismiss();
     return abortSequence(rc);
   }
@@ -192,6 +205,8 @@ int FlashTaskVeltoI::startFlashingVlti() {
   if (rc != 0) {
     abort.dismiss();
     logMessage(LOG_VERBOSE, "Error: Close configure failed.\n");
+    // Programmed and done, but whether the part left configuration mode is not known.
+    noteFailure("closing the CPLD's configuration interface", STATE_UNKNOWN);
     setHandshake(e, kAddrSwitchCtrl, 0, true);
     return rc;
   }

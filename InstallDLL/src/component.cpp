@@ -64,6 +64,8 @@ const wchar_t *InstallResultText(int engineCode) {
       return L"Critical Error\r\n";
     case 12:
       return L"Discovery Successful\r\n";
+    case ENGINE_NOTHING_DUE:
+      return L"No device needed an update: nothing was changed.\r\n";
     default:
       return nullptr;
   }
@@ -78,6 +80,7 @@ int32_t InstallResultFromEngine(int engineCode) {
       return 2;
     case 2:
     case 12:
+    case ENGINE_NOTHING_DUE:
       return 1;
     case 5:
     case 6:
@@ -88,7 +91,39 @@ int32_t InstallResultFromEngine(int engineCode) {
     case 11:
       return 0;
     default:
-      return engineCode;  // above 12, or negative: the engine's code unchanged
+      return engineCode;  // 13, above 14, or negative: the engine's code unchanged
+  }
+}
+
+void AppendResultText(wchar_t *buffer, const wchar_t *first, const std::wstring &detail) {
+  if (!buffer) return;
+  size_t used = std::wcslen(buffer);
+  if (first) {
+    std::wcscat(buffer, first);  // the table's text, appended as it always was
+    used += std::wcslen(first);
+  }
+  // The detail lines, whole, while the text stays within kResultTextChars (terminator included);
+  // the room for the closing line that counts what was left out is kept free.
+  static const wchar_t kMore[] = L"(%u more lines in the component log)\r\n";
+  constexpr size_t kMoreRoom = 48;
+  size_t pos = 0, omitted = 0;
+  while (pos < detail.size()) {
+    size_t end = detail.find(L'\n', pos);
+    end = end == std::wstring::npos ? detail.size() : end + 1;
+    const size_t length = end - pos;
+    const bool last = end == detail.size();
+    const size_t room = last ? 1 : 1 + kMoreRoom;
+    if (omitted == 0 && used + length + room <= kResultTextChars) {
+      std::wmemcpy(buffer + used, detail.data() + pos, length);
+      used += length;
+      buffer[used] = L'\0';
+    } else {
+      ++omitted;
+    }
+    pos = end;
+  }
+  if (omitted > 0 && used + kMoreRoom + 1 <= kResultTextChars) {
+    std::swprintf(buffer + used, kMoreRoom + 1, kMore, static_cast<unsigned>(omitted));
   }
 }
 
@@ -132,8 +167,12 @@ int32_t FlashComponent::Install(uint32_t a, void *b, wchar_t *resultText, uint32
                                 const wchar_t *lang) {
   log->Write(LT_VERBOSE, LS_NONE, FC_HERE, L"Installation initiated.\r\n");
   int code = flashDevices();
-  const wchar_t *text = InstallResultText(code);
-  if (text && resultText) std::wcscat(resultText, text);
+  // The table's line, then the engine's detail lines (why nothing was done, each device not
+  // updated with its state, ...). The lines go to the component log whole, also those the
+  // result text has no room for.
+  const std::wstring detail = sys().fromAnsi(getInstallResultDetail());
+  if (!detail.empty()) log->Write(LT_BOTH_NOLOC, LS_NONE, FC_HERE, L"%ls", detail.c_str());
+  AppendResultText(resultText, InstallResultText(code), detail);
   int32_t result = InstallResultFromEngine(code);
   log->Write(LT_VERBOSE, LS_NONE, FC_HERE, L"Installation completed.\r\n");
   return result;

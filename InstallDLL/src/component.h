@@ -4,7 +4,9 @@
 // The plug-in's binding (boundary.h) creates it and adds the engine around the base answers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "basecomp.h"
 #include "boundary.h"
@@ -49,3 +51,12 @@ void DeliverUpdateList(const char *list, wchar_t *out, uint32_t size);
 int32_t InstallationStateFromEngine(int engineCode);
 const wchar_t *InstallResultText(int engineCode);
 int32_t InstallResultFromEngine(int engineCode);
+
+// The most the Install result text grows to with the detail lines: the buffer's text stays
+// shorter than this many characters (1023 characters and the terminator). The table's line
+// itself is always appended, as the host contract has it (at most 110 characters).
+constexpr size_t kResultTextChars = 1024;
+// Appends the table's line (null: none) and then the detail lines (each ending in "\r\n"), whole
+// lines only, while the text stays within kResultTextChars; lines that do not fit are counted in
+// a closing line "(N more lines in the component log)".
+void AppendResultText(wchar_t *buffer, const wchar_t *first, const std::wstring &detail);

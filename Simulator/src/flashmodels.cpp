@@ -86,6 +86,8 @@ void configureLoader(VlteLoader &loader, const json &entry, const std::string &w
       f.writeFailsAtBlock = static_cast<int>(integer(v, w, 0, 1 << 30));
     else if (k == "query_fails_at_block")
       f.queryFailsAtBlock = static_cast<int>(integer(v, w, 0, 1 << 30));
+    else if (k == "end_fails")
+      f.endFails = flag(v, w);
     else if (k == "block_pause_ms")
       loader.blockPauseMs = static_cast<uint32_t>(integer(v, w, 0, 600000));
     else

@@ -36,8 +36,10 @@ void VlteLoader::violation(const std::string &what) {
 bool VlteLoader::transact(const I2cRequest &request, uint8_t *read) {
   ++transactions;
   const bool isRead = request.readLength > 0;
-  // EOT and CAN are the writes whose result the procedure does not look at.
-  const bool control = !isRead && request.writeLength == 2 && fill_ == 0;
+  // CAN is the write whose result the procedure does not look at (every write of the transfer,
+  // its end included, counts).
+  const bool control =
+      !isRead && request.writeLength == 2 && fill_ == 0 && request.write && request.write[1] == CAN;
   if (random.enabled) {
     if (random.roll(isRead ? random.readFail : random.writeFail)) {
       ++(isRead ? random.failedReads : random.failedWrites);
@@ -81,6 +83,7 @@ bool VlteLoader::onWrite(const I2cRequest &, const uint8_t *bytes, size_t length
     return true;
   }
   if (fill_ == 0 && length == 2 && bytes[1] == EOT) {
+    if (faults.endFails) return false;
     if (!ready || cancelled) violation("EOT outside a transfer");
     if (pendingAnswer_ >= 0) violation("EOT before the last block's answer was read");
     if (ready && !cancelled) ended = true;

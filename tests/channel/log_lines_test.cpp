@@ -253,12 +253,15 @@ TEST_F(SmifLog, LockAndUnlockSayWhatTheyDidAndWhatTheQueryFound) {
             "Device Access is NOT locked: now sending lock command\nlock command success\n"
             "verified lock command. failed\n");
 
+  // An unlock the query does not confirm is sent again.
   clearLog();
   machine.faults.unlockIgnored = 1;
-  EXPECT_EQ(unlockDeviceAccess(3, 0x40, 1200), -1);
+  EXPECT_EQ(unlockDeviceAccess(3, 0x40, 1200), 0);
   EXPECT_EQ(log(),
             "Device Access locked: now sending unlock command\nunlock command success\n"
-            "verified un-lock command. failed\n");
+            "verified un-lock command. failed\nunlockDeviceAccess: trying again (2 of 3)\n"
+            "Device Access locked: now sending unlock command\nunlock command success\n"
+            "verified un-lock command. success\n");
 }
 
 }  // namespace

@@ -238,10 +238,34 @@ TEST_F(Smif, UnlockIsReleasedAfterTwoSecondsAndTheSecondQueryDecides) {
   machine.setLocked(2, 0x40, true);
   machine.faults.unlockReportsError = 1;
   EXPECT_EQ(unlockDeviceAccess(2, 0x40, 1200), 0);
+
+  // An unlock the processor ignores is sent again, three times in all.
   machine.setLocked(2, 0x40, true);
-  machine.faults.unlockIgnored = 1;
+  machine.faults.unlockIgnored = 2;
+  fake.sleeps.clear();
+  EXPECT_EQ(unlockDeviceAccess(2, 0x40, 1200), 0);
+  EXPECT_FALSE(machine.isLocked(2, 0x40));
+  EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{2000, 2000, 2000}));
+  machine.setLocked(2, 0x40, true);
+  machine.faults.unlockIgnored = -1;
   EXPECT_EQ(unlockDeviceAccess(2, 0x40, 1200), -1);
   EXPECT_TRUE(machine.isLocked(2, 0x40));
+  machine.faults.unlockIgnored = 0;
+
+  // A query without an answer is not "unlocked": the unlock goes out all the same, and a
+  // verification without an answer is not a success.
+  for (int answerLost : {0, 2}) {
+    SCOPED_TRACE(answerLost);
+    machine.setLocked(2, 0x40, true);
+    machine.accessLog.clear();
+    machine.faults.headerOnlyLen = 1;
+    machine.faults.headerOnlyAfter = answerLost;
+    EXPECT_EQ(unlockDeviceAccess(2, 0x40, 1200), 0);
+    EXPECT_FALSE(machine.isLocked(2, 0x40));
+    int unlocks = 0;
+    for (const auto &a : machine.accessLog) unlocks += a.action == ACCESS_UNLOCK;
+    EXPECT_EQ(unlocks, answerLost == 0 ? 1 : 2);
+  }
 }
 
 }  // namespace

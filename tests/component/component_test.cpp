@@ -65,6 +65,8 @@ TEST(InstallResult, EngineCodesMapToTextsAndResults) {
       {11, L"Error\r\n", 0},
       {12, L"Discovery Successful\r\n", 1},
       {13, nullptr, 13},
+      {14, L"No device needed an update: nothing was changed.\r\n", 1},
+      {15, nullptr, 15},
       {40, nullptr, 40},
       {-1, nullptr, -1},
   };
@@ -214,11 +216,13 @@ TEST_F(PluginTest, OtherPropertiesPassTheBaseAnswerThrough) {
 TEST_F(PluginTest, InstallAppendsTheResultAfterTheExistingText) {
   Attach({L"talhost.exe", L"/verbose_log"});
   wchar_t result[512] = L"Earlier text.\r\n";
-  EXPECT_EQ(plugin::ExportInstall(1, nullptr, result, 2, L"en"), 2);
-  EXPECT_EQ(std::wstring(result),
-            L"Earlier text.\r\n"
-            L"Installation completed successfully.\r\n"
-            L"Power cycle is required after installation for updates to take effect.\r\n");
+  // No management processor behind the channel: nothing could be done, and Install says why.
+  const wchar_t *why =
+      L"Nothing was done: the channel to the management processor could not be "
+      L"opened.\r\n";
+  EXPECT_EQ(plugin::ExportInstall(1, nullptr, result, 2, L"en"), 0);
+  EXPECT_EQ(std::wstring(result), std::wstring(L"Earlier text.\r\nError\r\n") + why);
+  EXPECT_NE(ReadLog(*TheComponent()->GetLog(), 0).find(tal::os::toUtf8(why)), std::string::npos);
   std::string verbose = Verbose();
   size_t initiated = verbose.find("Installation initiated.\r\n");
   size_t completed = verbose.find("Installation completed.\r\n");

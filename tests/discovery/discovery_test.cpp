@@ -2,7 +2,9 @@
 // numbered, what is read from them, and what the log says about the SMBIOS records on the way.
 #include <cstdio>
 
+#include "channel/smif.h"
 #include "discovery_fixture.h"
+#include "fault_plan.h"
 
 namespace disc {
 namespace {
@@ -57,13 +59,16 @@ TEST_F(DiscoveryTest, SampleMachineListsCardsThenTheirBackplanes) {
   // The third port of the second card is empty: its name record does not answer, length 0.
   EXPECT_EQ(loggedCount("VeltoI value at 11h : 0 Product length: -192"), 2);
 
-  // Every access carried the tag for "not locked", and the boards are left as found.
+  // Every access carried the tag for "not locked", and the boards are left as found: every take
+  // of the handshake released (and the version read's release), no port selected.
   for (const sim::Transaction &t : machine.transactions) EXPECT_FALSE(t.lockedTag);
   for (const auto &c : cards) {
     EXPECT_FALSE(c->handshakeHeld());
-    EXPECT_EQ(c->controller->handshakeTakes, 3);
-    EXPECT_EQ(c->controller->handshakeReleases, 4);  // the version read's and one per backplane
+    EXPECT_EQ(c->controller->handshakeReleases, c->controller->handshakeTakes + 1);
+    EXPECT_EQ(c->selector->mask, 0);
   }
+  EXPECT_FALSE(discoveryIncomplete());
+  EXPECT_TRUE(discoveryNotes().empty());
 }
 
 TEST_F(DiscoveryTest, OneBackplaneReadTakesTheseTransactions) {
@@ -76,11 +81,34 @@ TEST_F(DiscoveryTest, OneBackplaneReadTakesTheseTransactions) {
   ASSERT_GE(ctrl.size(), 5u);
   EXPECT_EQ(std::vector<V>(ctrl.begin(), ctrl.begin() + 5),
             (std::vector<V>{{0x66, 0x00}, {0x51}, {0x50}, {0x66, 0x01}, {0x66, 0x00}}));
-  EXPECT_EQ(writesTo(2, 0xE4), (std::vector<V>{{0x00, 0x01}, {0x00, 0x02}, {0x00, 0x04}}));
-  EXPECT_EQ(writesTo(2, 0xEE), (std::vector<V>{{0x0C}, {0x0C}, {0x0C}}));
-  // 28 name bytes: one read of 32 at 0x0012, none at 0x0032.
+  // Each port selected and released; an empty port (its name record does not answer) is asked
+  // kReadAttempts times, as a port whose answer was lost would be.
+  EXPECT_EQ(writesTo(2, 0xE4), (std::vector<V>{{0x00, 0x01},
+                                               {0x00, 0x00},
+                                               {0x00, 0x02},
+                                               {0x00, 0x00},
+                                               {0x00, 0x02},
+                                               {0x00, 0x00},
+                                               {0x00, 0x02},
+                                               {0x00, 0x00},
+                                               {0x00, 0x04},
+                                               {0x00, 0x00},
+                                               {0x00, 0x04},
+                                               {0x00, 0x00},
+                                               {0x00, 0x04},
+                                               {0x00, 0x00}}));
+  // The version of the backplane that is there; none of an empty port.
+  EXPECT_EQ(writesTo(2, 0xEE), (std::vector<V>{{0x0C}}));
+  // The length byte first, then 28 name bytes: one read of 32 at 0x0012, none at 0x0032.
   std::vector<V> name = writesTo(2, 0xAA);
-  EXPECT_EQ(name, (std::vector<V>{{0x00, 0x11}, {0x00, 0x12}, {0x00, 0x11}, {0x00, 0x11}}));
+  EXPECT_EQ(name, (std::vector<V>{{0x00, 0x11},
+                                  {0x00, 0x12},
+                                  {0x00, 0x11},
+                                  {0x00, 0x11},
+                                  {0x00, 0x11},
+                                  {0x00, 0x11},
+                                  {0x00, 0x11},
+                                  {0x00, 0x11}}));
   EXPECT_EQ(machine.transactionsOn(2, 0xAA)[1].readLength, 32u);
   EXPECT_EQ(machine.transactionsOn(2, 0xAE)[0].readLength, 32u);
   EXPECT_EQ(listed().size(), 2u);
@@ -159,8 +187,10 @@ TEST_F(DiscoveryTest, BackplaneNameLengthByte) {
                                                       {{0x00, 0x11}, 1},
                                                       {{0x00, 0x12}, 32},
                                                       {{0x00, 0x32}, 7}}));
+  // A length byte out of range is an answer (no backplane there); the empty third port is asked
+  // kReadAttempts times.
   std::vector<V> seg2 = writesTo(2, 0xAA);
-  EXPECT_EQ(seg2, (std::vector<V>{{0x00, 0x11}, {0x00, 0x11}, {0x00, 0x11}}));
+  EXPECT_EQ(seg2, (std::vector<V>(5, V{0x00, 0x11})));
   EXPECT_FALSE(cards[1]->handshakeHeld());
 }
 
@@ -199,30 +229,39 @@ TEST_F(DiscoveryTest, HandshakeOrPortSelectionFailing) {
   cards[0]->controller->takeFails = true;
   cards[1]->selector->selectFails = true;
   scan();
-  // Both cards are listed with their versions, no backplane.
+  // Both cards are listed with their versions, no backplane; whether there are any could not be
+  // told, and discovery says so.
   EXPECT_EQ(listed(), (std::vector<std::string>{
                           "Controller card 1|Orvo Varibay 6 HDD Switch Card|1.12|0|1",
                           "Controller card 2|Orvo Varibay 6 HDD Switch Card|1.12|1|2",
                       }));
-  // A failed take may have gone through with its reply lost: it is followed by one release, and
-  // no port selection.
-  EXPECT_EQ(writesTo(1, 0xEC), (std::vector<V>{{0x66, 0x00},
-                                               {0x51},
-                                               {0x50},
-                                               {0x66, 0x01},
-                                               {0x66, 0x00},
-                                               {0x66, 0x01},
-                                               {0x66, 0x00},
-                                               {0x66, 0x01},
-                                               {0x66, 0x00}}));
+  EXPECT_TRUE(discoveryIncomplete());
+  ASSERT_EQ(discoveryNotes().size(), 6u);
+  EXPECT_EQ(discoveryNotes()[0],
+            "Controller card 1 (segment 1): whether a backplane is on port 0 could not be told "
+            "(taking the card's backplane-bus handshake (register 0x66 at 0xEC) failed); it was "
+            "not checked");
+  EXPECT_NE(discoveryNotes()[5].find("port 2 could not be told (selecting the backplane's port"),
+            std::string::npos);
+  // A failed take may have gone through with its reply lost: it is followed by a release, and
+  // tried again; no port selection.
+  std::vector<V> expected = {{0x66, 0x00}, {0x51}, {0x50}};
+  for (int i = 0; i < 3 * kReadAttempts; ++i) {
+    expected.push_back({0x66, 0x01});
+    expected.push_back({0x66, 0x00});
+  }
+  EXPECT_EQ(writesTo(1, 0xEC), expected);
   EXPECT_TRUE(writesTo(1, 0xE4).empty());
-  // A failed selection is followed by a deselection, then the handshake's release.
-  EXPECT_EQ(
-      writesTo(2, 0xE4),
-      (std::vector<V>{
-          {0x00, 0x01}, {0x00, 0x00}, {0x00, 0x02}, {0x00, 0x00}, {0x00, 0x04}, {0x00, 0x00}}));
-  EXPECT_EQ(cards[1]->controller->handshakeTakes, 3);
-  EXPECT_EQ(cards[1]->controller->handshakeReleases, 4);
+  // A failed selection is followed by deselections (tried again, as it fails too), then the
+  // handshake's release.
+  std::vector<V> ports = writesTo(2, 0xE4);
+  ASSERT_EQ(ports.size(), 3u * kReadAttempts * (1 + kReleaseAttempts));
+  for (size_t i = 0; i < ports.size(); ++i) {
+    const int mask = i % (1 + kReleaseAttempts) == 0 ? 1 << (i / ((1 + kReleaseAttempts) * 3)) : 0;
+    EXPECT_EQ(ports[i], (V{0x00, static_cast<uint8_t>(mask)})) << i;
+  }
+  EXPECT_EQ(cards[1]->controller->handshakeTakes, 3 * kReadAttempts);
+  EXPECT_EQ(cards[1]->controller->handshakeReleases, 3 * kReadAttempts + 1);
   EXPECT_FALSE(cards[1]->handshakeHeld());
   EXPECT_TRUE(writesTo(2, 0xEE).empty());
   EXPECT_TRUE(writesTo(2, 0xAA).empty());
@@ -230,18 +269,29 @@ TEST_F(DiscoveryTest, HandshakeOrPortSelectionFailing) {
 
 TEST_F(DiscoveryTest, CardVersionUnreadable) {
   build({{"segments", {segment(1, card("1.12")), segment(2, card("1.12"))}}});
-  cards[0]->controller->versionUnreadable = true;  // both registers: 0.00
-  cards[1]->controller->releaseFails = true;       // the first write fails: 0.00, no read
+  cards[0]->controller->versionUnreadable = true;  // both registers
+  cards[1]->controller->releaseFails = true;       // the first write fails: no register read
   scan();
   EXPECT_EQ(listed(), (std::vector<std::string>{
-                          "Controller card 1|Orvo Varibay 6 HDD Switch Card|0.00|0|1",
-                          "Controller card 2|Orvo Varibay 6 HDD Switch Card|0.00|1|2",
+                          "Controller card 1|Orvo Varibay 6 HDD Switch Card|unknown|0|1",
+                          "Controller card 2|Orvo Varibay 6 HDD Switch Card|unknown|1|2",
                       }));
+  // Unknown is offered for an update, with the read that failed.
   EXPECT_EQ(g_deviceList[0]->getUpdateState(), UPDATE_UPGRADE);
+  EXPECT_TRUE(g_deviceList[0]->getVersionUnknown());
+  EXPECT_EQ(g_deviceList[0]->getVersionFailure(), "the card's version register 0x51 at 0xEC");
+  EXPECT_EQ(g_deviceList[1]->getVersionFailure(),
+            "the release of the card's backplane-bus handshake before its version read");
+  EXPECT_TRUE(logged("FOUND Velto-E: Orvo Varibay 6 HDD Switch Card idxSeg:1 version: unknown"));
+  EXPECT_TRUE(
+      logged("Controller card 1 (segment 1): version unknown: the card's version register "
+             "0x51 at 0xEC did not answer"));
+  // Each read was tried kReadAttempts times, the release first each time.
+  EXPECT_EQ(machine.transactionsOn(1, 0xEC).size() >= 3u * kReadAttempts, true);
   std::vector<V> ctrl2 = writesTo(2, 0xEC);
-  ASSERT_FALSE(ctrl2.empty());
-  EXPECT_EQ(ctrl2[0], (V{0x66, 0x00}));
-  EXPECT_NE(ctrl2[1], (V{0x51}));
+  ASSERT_GE(ctrl2.size(), static_cast<size_t>(kReadAttempts + 1));
+  for (int i = 0; i < kReadAttempts; ++i) EXPECT_EQ(ctrl2[i], (V{0x66, 0x00})) << i;
+  EXPECT_NE(ctrl2[kReadAttempts], (V{0x51}));
 }
 
 TEST_F(DiscoveryTest, CardNameDecidesWhetherASegmentHoldsACard) {
@@ -370,6 +420,44 @@ TEST_F(DiscoveryTest, NoTableOrNoCorrelationRecord) {
   EXPECT_TRUE(machine.transactions.empty());
 }
 
+// One failed answer, of each kind, on each request of a scan in turn: every read is tried again,
+// so the list (names, versions, what is due) is the one of a scan without a fault, nothing is
+// "unknown", and every handshake and port is released. A newer card with an older backplane, a
+// backplane at the package's version and an empty port.
+TEST_F(DiscoveryTest, OneFailedAnswerAnywhereChangesNothing) {
+  build(
+      {{"segments", {segment(1, card("1.20", {backplane("2.04"), backplane("2.05"), nullptr}))}}});
+  scan();
+  const std::vector<std::string> expected = listed();
+  ASSERT_EQ(expected.size(), 3u);
+  const uint64_t requests = machine.requests;
+  faultplan::Channel plan(channel);
+  closeChannel();
+  fake.channel = &plan;
+  ASSERT_TRUE(openChannel());
+  int runs = 0;
+  for (int kind :
+       {faultplan::kHeaderOnly, faultplan::kRunt, faultplan::kRecvError, faultplan::kSendError,
+        faultplan::kNak, faultplan::kShortRead, faultplan::kOutOfSequence}) {
+    for (uint64_t k = 0; k < requests; ++k) {
+      SCOPED_TRACE(std::string(faultplan::kindName(kind)) + " at request " + std::to_string(k));
+      deleteDevices();
+      machine.faults = sim::Faults{};
+      plan.plan = {{plan.sends + k, kind}};
+      scan();
+      EXPECT_EQ(listed(), expected);
+      for (const DeviceObj *d : g_deviceList) EXPECT_FALSE(d->getVersionUnknown());
+      EXPECT_FALSE(discoveryIncomplete());
+      EXPECT_FALSE(cards[0]->handshakeHeld());
+      EXPECT_EQ(cards[0]->selector->mask, 0);
+      ++runs;
+    }
+  }
+  EXPECT_GT(runs, 200);
+  closeChannel();  // the plan goes before the fixture's teardown would close through it
+  fake.channel = &channel;
+}
+
 TEST_F(DiscoveryTest, ReadVltiInfoNeedsTheHandshakeAndThePort) {
   build(
       {{"segments", {segment(1, card("1.12", {backplane("3.1a"), nullptr, backplane("2.05")}))}}});
@@ -383,16 +471,23 @@ TEST_F(DiscoveryTest, ReadVltiInfoNeedsTheHandshakeAndThePort) {
   EXPECT_FALSE(readVltiInfo(3, 1, name, version, false));  // no such port: mask 0
   EXPECT_EQ(cards[0]->selector->mask, 0);
   EXPECT_TRUE(readVltiInfo(2, 1, name, version, false));
-  EXPECT_EQ(cards[0]->selector->mask, 4);
+  EXPECT_EQ(cards[0]->selector->selections % 2, 0);  // each selection released
+  EXPECT_EQ(cards[0]->selector->mask, 0);
   EXPECT_FALSE(cards[0]->handshakeHeld());
 
   cards[0]->backplanes[2]->versionRegs->nak = true;
-  EXPECT_TRUE(readVltiInfo(2, 1, name, version, false));
-  EXPECT_EQ(name, kBackplane);
-  EXPECT_EQ(version, "");
+  machine.transactions.clear();
+  BackplaneRead read = readBackplane(2, 1, false);
+  EXPECT_EQ(read.presence, BackplaneRead::Present);
+  EXPECT_EQ(read.productName, kBackplane);
+  EXPECT_EQ(read.version, "unknown");
+  EXPECT_EQ(read.versionFailed, "the backplane's version registers (0x0C at 0xEE)");
+  EXPECT_EQ(writesTo(1, 0xEE).size(), static_cast<size_t>(kReadAttempts));
 
+  std::string failed;
   EXPECT_EQ(readVlteVersion(1, false), "1.12");
-  EXPECT_EQ(readVlteVersion(9, false), "0.00");  // nothing on segment 9
+  EXPECT_EQ(readVlteVersion(9, false, &failed), "unknown");  // nothing on segment 9
+  EXPECT_EQ(failed, "the release of the card's backplane-bus handshake before its version read");
 }
 
 }  // namespace

@@ -29,6 +29,10 @@ expect_line "$out" 'property 5: result=1 status=1 text=""'
 all="\\r\\nController card 1: $CARD: 1.12\\n\\r\\nBackplane 1: $BACKPLANE: 2.05\\n"
 all="$all\\r\\nBackplane 2: $BACKPLANE: 2.05\\n\\r\\nController card 2: $CARD: 1.12\\n"
 expect_line "$out" "property 3: result=1 text=\"$all\""
+# Install without a state query first looks at the devices; none is older, none is forced: it
+# says that nothing was due, without asking for a power cycle.
+out=$(disc_run same --steps install)
+expect_line "$out" 'install: result=1 text="No device needed an update: nothing was changed.\r\n"'
 
 # One backplane newer, none older: 3, and every device is marked (a downgrade on Install).
 disc_machine newer <<JSON

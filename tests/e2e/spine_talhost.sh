@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# talhost loads the plug-in beside itself and by path, and shows the answers of an engine with
-# no devices: interface version 100, property 5 status 6, Install 2 with the success and
-# power-cycle lines. The JSON form carries the same answers; bad arguments are refused.
+# talhost loads the plug-in beside itself and by path, and shows the answers of an engine without
+# a package (no Config.xml in the folder): interface version 100, property 5 status 6, and Install
+# 0 with "Error" and the cause (nothing was done; nothing is reported as installed). The JSON form
+# carries the same answers; bad arguments are refused.
 source "$TAL_E2E_DIR/common.sh"
 
 dir=$(fresh_scratch)
 cd "$dir"
 export SYSTEMDRIVE="$dir"
 
-success='install: result=2 text="Installation completed successfully.\r\nPower cycle is required after installation for updates to take effect.\r\n"'
+nothing='install: result=0 text="Error\r\nNothing was done: the package could not be read: Config.xml is missing or not well-formed.\r\n"'
 
 # The host's usual order, with the plug-in found beside talhost.
 out=$(tal_run "$TAL_HOST" -f /verbose_log 2>&1) || fail "talhost exited with $?: $out"
@@ -17,7 +18,7 @@ expect_contains "$out" "property 5: result=1 status=6 text=\"\""
 expect_contains "$out" "property 3: result=1 text=\"\""
 expect_contains "$out" "property 6: result=1 value=1"
 expect_contains "$out" "property 8: result=1 value=1"
-expect_contains "$out" "$success"
+expect_contains "$out" "$nothing"
 [ "$(grep -c '' <<<"$out")" -eq 10 ] || fail "expected 10 answer lines, got:
 $out"
 
@@ -30,14 +31,14 @@ json=$(tal_run "$TAL_HOST" --plugin "$plugin" --json --steps install,version,5 2
   fail "talhost --json exited with $?: $json"
 expect_contains "$json" '{"step": "version", "result": 1, "value": 100}'
 expect_contains "$json" '{"step": "property", "type": 5, "result": 1, "status": 6, "text": ""}'
-expect_contains "$json" '"text": "Installation completed successfully.\r\nPower cycle is required'
+expect_contains "$json" '"text": "Error\r\nNothing was done: the package could not be read'
 if command -v python3 >/dev/null; then
   python3 -c '
 import json, sys
 doc = json.loads(sys.stdin.read())
 steps = [s["step"] for s in doc["steps"]]
 assert steps == ["install", "version", "property"], steps
-assert doc["steps"][0]["result"] == 2
+assert doc["steps"][0]["result"] == 0
 ' <<<"$json" || fail "talhost --json is not the expected JSON document: $json"
 fi
 

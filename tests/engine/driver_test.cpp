@@ -125,16 +125,39 @@ TEST_F(DriverTest, SelfDiscoveryReportsAndMarksNothing) {
   EXPECT_NE(
       tal::os::ScratchDir::read(scratch.file("report.xml")).find("<action value=\"upgrade\"/>"),
       std::string::npos);
-  EXPECT_EQ(flashDevices(), ENGINE_FLASH_OK);
+  // The report is the whole work: Install says so, and flashes nothing.
+  EXPECT_EQ(flashDevices(), ENGINE_DISCOVERY_DONE);
+  EXPECT_EQ(getInstallResultDetail(), "");
+  EXPECT_FALSE(logHas("flash Vlt Devices starts"));
 }
 
-TEST_F(DriverTest, FlashWithNothingMarked) {
-  listed(DEVICE_VELTO_E, "Card", "1.00", UPDATE_UPGRADE);
-  EXPECT_EQ(flashDevices(), ENGINE_FLASH_OK);
+TEST_F(DriverTest, FlashWithNothingMarkedSaysNothingWasDue) {
+  listed(DEVICE_VELTO_E, "Card", "2.20", UPDATE_REWRITE);
+  EXPECT_EQ(getInstallState(), ENGINE_STATE_SAME);  // the component's forcing is not here
+  EXPECT_EQ(flashDevices(), ENGINE_NOTHING_DUE);
   EXPECT_TRUE(
       logHas("attempt to flash 0 devices\nflash success for 0 devices\n"
-             "flash devices status: 1\n"));
+             "flash devices status: 14\n"));
   EXPECT_TRUE(logHas("Device List for installation.\nDevice info:\n"));
+  EXPECT_EQ(getInstallResultDetail(), "");
+}
+
+// Install without an installation-state query first discovers the devices (once), then flashes
+// what is due, so that its answer is about the devices there are.
+TEST_F(DriverTest, InstallWithoutAStateQueryDiscoversFirst) {
+  listed(DEVICE_VELTO_E, "Card", "2.20", UPDATE_REWRITE);
+  EXPECT_EQ(flashDevices(), ENGINE_NOTHING_DUE);
+  EXPECT_TRUE(
+      logHas("Install without an installation-state query: the devices are discovered "
+             "first.\n"));
+  EXPECT_EQ(ost.statusQueries, 1);
+  EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);  // discovery ran already
+
+  resetEngine();
+  fake.channelPresent = false;
+  EXPECT_EQ(flashDevices(), ENGINE_FLASH_FAILED);
+  EXPECT_EQ(getInstallResultDetail(),
+            "Nothing was done: the channel library TalCi.dll could not be loaded.\r\n");
 }
 
 TEST_F(DriverTest, FailedAndUnsupportedDevicesCountAsNotFlashed) {

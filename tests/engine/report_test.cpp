@@ -37,14 +37,17 @@ class ReportTest : public EngineTest {
   void name() { setSelfDiscoveryFile(scratch.file("r.xml").c_str()); }
 };
 
-TEST_F(ReportTest, EmptyListAndAppend) {
+// Each run writes the report whole: a second run replaces the first (two documents in one file
+// would not be well-formed), also a longer earlier file.
+TEST_F(ReportTest, EmptyListAndASecondRunReplacesTheFirst) {
   ConfigInfo::instance()->packageVersion = "2.20";
   name();
-  generateSelfDiscoverXML();
+  tal::os::ScratchDir::write(scratch.file("r.xml"), std::string(5000, 'x'));
+  EXPECT_TRUE(generateSelfDiscoverXML());
   const std::string one = header("2.20") + kFooter;
   EXPECT_EQ(report(), one);
-  generateSelfDiscoverXML();
-  EXPECT_EQ(report(), one + one);
+  EXPECT_TRUE(generateSelfDiscoverXML());
+  EXPECT_EQ(report(), one);
   EXPECT_TRUE(logHas("generating Self-Discovery file to " + scratch.file("r.xml") + "\n"));
 }
 
@@ -79,9 +82,31 @@ TEST_F(ReportTest, ValuesAreEscaped) {
                           block(escaped, "1&lt;2", "0&amp;1", "upgrade") + kFooter);
 }
 
+TEST_F(ReportTest, UnknownVersionsNameTheReadThatFailed) {
+  addConfigEntry(1, "c.bin", "1.12", "Card");
+  listed(DEVICE_VELTO_E, "Card", "x", UPDATE_UPGRADE)
+      ->setVersionUnknown("the card's version register 0x51 at 0xEC");
+  name();
+  EXPECT_TRUE(generateSelfDiscoverXML());
+  std::string expected = block("Card", "1.12", "unknown", "upgrade");
+  expected.replace(expected.find("unknown\"/>"), 10,
+                   "unknown\" read_failed=\"the card&apos;s version register 0x51 at 0xEC\"/>");
+  EXPECT_EQ(report(), header("") + expected + kFooter);
+}
+
 TEST_F(ReportTest, NoUsableFileName) {
-  generateSelfDiscoverXML();
+  std::string failure;
+  EXPECT_FALSE(generateSelfDiscoverXML(&failure));
+  EXPECT_EQ(failure, "no file name was given for the self-discovery report");
   EXPECT_TRUE(logHas("self-discover xml file name not provided.\r\n"));
+
+  setSelfDiscoveryFile(scratch.file("no/such/folder/r.xml").c_str());
+  EXPECT_FALSE(generateSelfDiscoverXML(&failure));
+  EXPECT_EQ(failure.rfind("the self-discovery report " + scratch.file("no/such/folder/r.xml") +
+                              " could not be written (",
+                          0),
+            0u)
+      << failure;
 
   setSelfDiscoveryFile(std::string(600, 'n').c_str());
   generateSelfDiscoverXML();

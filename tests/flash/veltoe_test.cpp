@@ -3,6 +3,7 @@
 // path.
 #include <functional>
 
+#include "fault_plan.h"
 #include "flash_fixture.h"
 
 namespace flashtest {
@@ -137,6 +138,10 @@ struct Row {
   std::vector<std::string> lines;
   int cans;
   std::vector<std::string> absent;
+  // What the task reports: the step that failed and the device's state (nothing of the firmware
+  // is written before the first block; from then on a transfer cut short leaves it unknown).
+  std::string step;
+  int state;
 };
 
 TEST_F(VeltoE, FailureTable) {
@@ -147,43 +152,57 @@ TEST_F(VeltoE, FailureTable) {
        -1,
        {"lockDeviceAccess: failed: -1\n", "Trying to unlock it before returning.\n"},
        0,
-       {"Flash Velto-e process start"}},
+       {"Flash Velto-e process start"},
+       "taking the device-access lock on the management processor",
+       STATE_NOT_CHANGED},
       {"unlock write fails",
        [](VeltoE &t) { t.loader->faults.unlockFails = true; },
        -1,
        {"flashVlte: Error: Unlocking failed: 42\n", "unlockDeviceAccess: success\n"},
        0,
-       {}},
+       {},
+       "unlocking the firmware loader",
+       STATE_NOT_CHANGED},
       {"first query fails",
        [](VeltoE &t) { t.loader->faults.firstQueryFails = true; },
        -1,
        {"#Checking CRC failed terminating FW update.\n"},
        3,
-       {}},
+       {},
+       "waiting for the firmware loader to get ready",
+       STATE_NOT_CHANGED},
       {"first answer CAN",
        [](VeltoE &t) { t.loader->faults.firstAnswer = 0x18; },
        -1,
        {"Error: flashVlte cancelled by remote...\n", "unlockDeviceAccess: success\n"},
        0,
-       {"terminating"}},
+       {"terminating"},
+       "waiting for the firmware loader to get ready",
+       STATE_NOT_CHANGED},
       {"first answer other",
        [](VeltoE &t) { t.loader->faults.firstAnswer = 0x41; },
        -1,
        {"queryVlteResp [78]: 41 \n", "Checking CRC failed terminating FW update.\n"},
        3,
-       {}},
+       {},
+       "waiting for the firmware loader to get ready",
+       STATE_NOT_CHANGED},
       {"block write fails",
        [](VeltoE &t) { t.loader->faults.writeFailsAtBlock = 2; },
        -1,
        {"sendFWPktToVlte Error: Writing firmware failed.\n", "sendFWPktToVlte Error\n"},
        0,
-       {"terminating"}},
+       {"terminating"},
+       "the transfer at block 2",
+       STATE_UNKNOWN},
       {"answer query fails",
        [](VeltoE &t) { t.loader->faults.queryFailsAtBlock = 1; },
        -1,
        {"flashVlte Error: Querying response.\n", xmit},
        3,
-       {}},
+       {},
+       "the transfer at block 1",
+       STATE_UNKNOWN},
       {"NAK after a block",
        [](VeltoE &t) {
          t.loader->faults.answerAtBlock = 2;
@@ -192,7 +211,9 @@ TEST_F(VeltoE, FailureTable) {
        -1,
        {"flashVlte Error: NACK response.\n", xmit},
        3,
-       {}},
+       {},
+       "the transfer at block 2",
+       STATE_UNKNOWN},
       {"CAN after a block, confirmed",
        [](VeltoE &t) {
          t.loader->faults.answerAtBlock = 2;
@@ -201,7 +222,9 @@ TEST_F(VeltoE, FailureTable) {
        -1,
        {"flashVlte: Error: Canceled by remote.\n", xmit},
        3,
-       {}},
+       {},
+       "the transfer at block 2",
+       STATE_UNKNOWN},
       {"CAN after a block, then other",
        [](VeltoE &t) {
          t.loader->faults.answerAtBlock = 2;
@@ -211,7 +234,9 @@ TEST_F(VeltoE, FailureTable) {
        -1,
        {xmit},
        3,
-       {"Canceled by remote"}},
+       {"Canceled by remote"},
+       "the transfer at block 2",
+       STATE_UNKNOWN},
       {"unknown answer",
        [](VeltoE &t) {
          t.loader->faults.answerAtBlock = 3;
@@ -220,7 +245,9 @@ TEST_F(VeltoE, FailureTable) {
        -1,
        {"flashVlte Error: Unknown response:7\n", xmit},
        3,
-       {}},
+       {},
+       "the transfer at block 3",
+       STATE_UNKNOWN},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -236,7 +263,54 @@ TEST_F(VeltoE, FailureTable) {
     EXPECT_FALSE(anyLocked());
     EXPECT_FALSE(loader->ended);
     EXPECT_TRUE(loader->violations.empty()) << loader->violations.front();
+    EXPECT_EQ(task->outcome().failedStep, row.step);
+    EXPECT_EQ(task->outcome().state, row.state);
+    EXPECT_EQ(loader->blocksAccepted > 0 || loader->blocksRefused > 0,
+              row.state != STATE_NOT_CHANGED)
+        << "\"not changed\" exactly when no block reached the loader";
   }
+}
+
+// Every write of the transfer counts: an end of transmission that the loader did not acknowledge,
+// or whose answer was lost (the loader may have ended the transfer or not), is a failed flash
+// whose device state is unknown.
+TEST_F(VeltoE, EndOfTransferCounts) {
+  const Bytes payload = makePayload(600);
+  machine.requests = 0;
+  ASSERT_EQ(flash(payload), 0);
+  uint64_t eot = 0;
+  for (const auto &t : machine.transactionsOn(kSegment, kLoaderAddr)) {
+    if (t.write == Bytes{0x00, 0x04}) eot = t.order - 1;  // the requests before it
+  }
+  ASSERT_GT(eot, 0u);
+
+  faultplan::Channel plan(channel);
+  closeChannel();
+  fake.channel = &plan;
+  ASSERT_TRUE(openChannel());
+  for (int kind : {-1, int{faultplan::kRunt}, int{faultplan::kHeaderOnly}}) {
+    SCOPED_TRACE(kind < 0 ? "loader does not acknowledge EOT" : faultplan::kindName(kind));
+    freshRun();
+    loader = timedLoader();
+    card->loader = loader;
+    if (kind < 0) {
+      loader->faults.endFails = true;
+      plan.plan.clear();
+    } else {
+      plan.plan = {{plan.sends + eot, kind}};
+    }
+    EXPECT_EQ(flash(payload), -1);
+    expectInOrder({"\nEnd of flashing.\n", "flashVlte Error: End of transmission not delivered: ",
+                   "unlockDeviceAccess: success\n"});
+    EXPECT_FALSE(logHas("flashVlt-E success"));
+    EXPECT_EQ(task->outcome().failedStep, "the end of the transfer (EOT)");
+    EXPECT_EQ(task->outcome().state, STATE_UNKNOWN);
+    EXPECT_EQ(loader->ended, kind == faultplan::kRunt);  // the runt's EOT arrived
+    EXPECT_FALSE(anyLocked());
+  }
+  closeChannel();
+  fake.channel = &channel;
+  openChannel();
 }
 
 // The lock and the one board write of the procedure in the order the processor saw them, on the

@@ -120,17 +120,36 @@ bool getOstStatus(uint8_t *application, uint8_t *major, uint8_t *minor) {
   return true;
 }
 
-bool check_i2c_locked(uint8_t engine, uint8_t address) {
+namespace {
+
+// The lock query: the lock state as the response's field stands (zero-filled when nothing came
+// back, and not part of a response too short to carry it); *answered tells whether the query got
+// a whole, error-free answer.
+bool queryLock(uint8_t engine, uint8_t address, bool *answered) {
   uint8_t response[kSmifRequestResponseCap];
   uint32_t errorCode = 0;
   const uint32_t status =
       accessRequest(engine, address, ACCESS_QUERY, kAccessValue, response, &errorCode);
-  if (status != CHANNEL_OK || errorCode != 0) {
+  const bool ok = status == CHANNEL_OK && errorCode == 0;
+  if (!ok) {
     logMessage(LOG_VERBOSE, "SMIFREQ_ENABLE_DISABLE_ACCESS_REQUEST:  check_i2c_locked failed\n");
   }
-  // Whatever the outcome, the lock state is the field as it stands (zero-filled when nothing
-  // came back, and not part of a response too short to carry it).
-  return covers(response, kRspLockState, 4) && getU32(response, kRspLockState) != 0;
+  const bool covered = covers(response, kRspLockState, 4);
+  if (answered) *answered = ok && covered;
+  return covered && getU32(response, kRspLockState) != 0;
+}
+
+}  // namespace
+
+bool check_i2c_locked(uint8_t engine, uint8_t address) {
+  return queryLock(engine, address, nullptr);
+}
+
+AccessState queryDeviceAccess(uint8_t engine, uint8_t address) {
+  bool answered = false;
+  const bool locked = queryLock(engine, address, &answered);
+  if (!answered) return AccessState::Unknown;
+  return locked ? AccessState::Locked : AccessState::Unlocked;
 }
 
 uint32_t setI2cAccess(uint8_t engine, uint8_t address, bool lock, uint32_t value) {
@@ -204,14 +223,63 @@ uint32_t readFromOffset0012(uint8_t engine, uint8_t address, uint8_t *buffer, ui
   return I2CTransaction(engine, address, offset, 2, buffer, length, locked);
 }
 
+namespace {
+
+BusHold g_handshakeHold[256] = {};
+BusHold g_portHold[256] = {};
+
+// The hold after a write that takes (take true) or releases the bus, acknowledged or not. A take
+// whose answer failed may have gone through; a release whose answer failed leaves a bus that was
+// (maybe) taken maybe taken, and one that was released released.
+void noteBusWrite(BusHold &hold, bool take, bool acknowledged) {
+  if (acknowledged) {
+    hold = take ? BusHold::Taken : BusHold::Released;
+  } else if (take) {
+    if (hold == BusHold::Released) hold = BusHold::MaybeTaken;
+  } else if (hold == BusHold::Taken) {
+    hold = BusHold::MaybeTaken;
+  }
+}
+
+}  // namespace
+
+BusHold handshakeHold(uint8_t engine) { return g_handshakeHold[engine]; }
+BusHold portHold(uint8_t engine) { return g_portHold[engine]; }
+void resetBusHolds() {
+  for (BusHold &h : g_handshakeHold) h = BusHold::Released;
+  for (BusHold &h : g_portHold) h = BusHold::Released;
+}
+
 uint32_t setHandshake(uint8_t engine, uint8_t address, uint8_t value, bool locked) {
   const uint8_t bytes[2] = {0x66, value};
-  return I2CTransaction(engine, address, bytes, 2, nullptr, 0, locked);
+  const uint32_t status = I2CTransaction(engine, address, bytes, 2, nullptr, 0, locked);
+  if (address == kAddrSwitchCtrl) noteBusWrite(g_handshakeHold[engine], value != 0, status == 0);
+  return status;
 }
 
 uint32_t selectVltiPort(uint8_t engine, uint8_t address, uint8_t mask, bool locked) {
   const uint8_t bytes[2] = {0x00, mask};
-  return I2CTransaction(engine, address, bytes, 2, nullptr, 0, locked);
+  const uint32_t status = I2CTransaction(engine, address, bytes, 2, nullptr, 0, locked);
+  if (address == kAddrPortSelect) noteBusWrite(g_portHold[engine], mask != 0, status == 0);
+  return status;
+}
+
+bool releaseHandshake(uint8_t engine, bool locked) {
+  for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
+    if (setHandshake(engine, kAddrSwitchCtrl, 0, locked) == 0) return true;
+    logMessage(LOG_VERBOSE, "handshake release on segment %d not acknowledged (attempt %d of %d)\n",
+               engine, attempt, kReleaseAttempts);
+  }
+  return false;
+}
+
+bool deselectPorts(uint8_t engine, bool locked) {
+  for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
+    if (selectVltiPort(engine, kAddrPortSelect, 0, locked) == 0) return true;
+    logMessage(LOG_VERBOSE, "port release on segment %d not acknowledged (attempt %d of %d)\n",
+               engine, attempt, kReleaseAttempts);
+  }
+  return false;
 }
 
 uint8_t portMaskForIdx(int idx) {
@@ -239,21 +307,32 @@ int lockDeviceAccess(uint8_t engine, uint8_t address, uint32_t value) {
 }
 
 int unlockDeviceAccess(uint8_t engine, uint8_t address, uint32_t value) {
-  if (!check_i2c_locked(engine, address)) {
+  AccessState state = queryDeviceAccess(engine, address);
+  if (state == AccessState::Unlocked) {
     logMessage(LOG_VERBOSE, "Device Access ALREADY unlocked\n");
     return 0;
   }
-  logMessage(LOG_VERBOSE, "Device Access locked: now sending unlock command\n");
-  if (setI2cAccess(engine, address, false, value) == CHANNEL_OK) {
-    logMessage(LOG_VERBOSE, "unlock command success\n");
-  } else {
-    logMessage(LOG_VERBOSE, "unlock command FAILED\n");
+  for (int attempt = 1;; ++attempt) {
+    if (state == AccessState::Locked) {
+      logMessage(LOG_VERBOSE, "Device Access locked: now sending unlock command\n");
+    } else {
+      // No answer to the query: the lock may be held, so the unlock goes out all the same.
+      logMessage(LOG_VERBOSE, "Device Access state unknown: now sending unlock command\n");
+    }
+    if (setI2cAccess(engine, address, false, value) == CHANNEL_OK) {
+      logMessage(LOG_VERBOSE, "unlock command success\n");
+    } else {
+      logMessage(LOG_VERBOSE, "unlock command FAILED\n");
+    }
+    tal::os::sys().sleepMs(kLockPauseMs);
+    state = queryDeviceAccess(engine, address);
+    if (state == AccessState::Unlocked) {
+      logMessage(LOG_VERBOSE, "verified un-lock command. success\n");
+      return 0;
+    }
+    logMessage(LOG_VERBOSE, "verified un-lock command. failed\n");
+    if (attempt == kUnlockAttempts) return -1;
+    logMessage(LOG_VERBOSE, "unlockDeviceAccess: trying again (%d of %d)\n", attempt + 1,
+               kUnlockAttempts);
   }
-  tal::os::sys().sleepMs(kLockPauseMs);
-  if (!check_i2c_locked(engine, address)) {
-    logMessage(LOG_VERBOSE, "verified un-lock command. success\n");
-    return 0;
-  }
-  logMessage(LOG_VERBOSE, "verified un-lock command. failed\n");
-  return -1;
 }

@@ -46,4 +46,27 @@ uint8_t portMaskForIdx(int idx);
 // Target field of an access request: engine in bits 16 to 23, address in bits 0 to 7.
 uint32_t smifAccessTarget(uint8_t engine, uint8_t address);
 int lockDeviceAccess(uint8_t engine, uint8_t address, uint32_t value);
+// Releases the lock and verifies it with a second query. A query that gets no answer is never
+// taken for "unlocked": the unlock is sent all the same. An unlock the verification does not
+// confirm is sent again, kUnlockAttempts times in all; -1 when none was confirmed.
 int unlockDeviceAccess(uint8_t engine, uint8_t address, uint32_t value);
+constexpr int kUnlockAttempts = 3;
+
+// The lock state as the query answers it; Unknown when the query got no usable answer.
+enum class AccessState { Unlocked, Locked, Unknown };
+AccessState queryDeviceAccess(uint8_t engine, uint8_t address);
+
+// What the engine knows of a card's backplane bus (the handshake at 0xEC, the port selected at
+// 0xE4) from its own writes: released, taken, or maybe taken (a write whose answer failed after
+// it may have taken it, or a release whose answer failed). Kept per segment for the process.
+enum class BusHold : uint8_t { Released = 0, Taken, MaybeTaken };
+BusHold handshakeHold(uint8_t engine);
+BusHold portHold(uint8_t engine);
+void resetBusHolds();  // tests and the engine's reset: every bus released
+
+// The releases of a card's backplane bus: the handshake (0x66 = 0 at 0xEC) and the port selector
+// (0x00 = 0 at 0xE4). A write that fails is sent again, kReleaseAttempts times in all; true when
+// one was acknowledged.
+constexpr int kReleaseAttempts = 3;
+bool releaseHandshake(uint8_t engine, bool locked);
+bool deselectPorts(uint8_t engine, bool locked);

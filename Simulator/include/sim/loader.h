@@ -48,6 +48,7 @@ struct LoaderFaults {
   int repeatAnswer = -1;      // the next query after that one answers this (-1: the same)
   int writeFailsAtBlock = 0;  // the first write of block k is not acknowledged
   int queryFailsAtBlock = 0;  // the query after block k is not acknowledged
+  bool endFails = false;      // the EOT write is not acknowledged (the transfer does not end)
 };
 
 class VlteLoader : public I2cDevice {

@@ -1,0 +1,245 @@
+// The plug-in as a host drives it, over a simulated server: a package in the scratch folder (the
+// current directory: Config.xml, the package definition file, the two images), a machine built
+// from a description (boards, loaders, CPLDs, the processor's faults) behind a channel that can
+// put one fault at a chosen request (fault_plan.h), and a run of the exports (property 5, property
+// 3, Install) that keeps every answer, what the engine listed, and the component log.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "channel/transport.h"
+#include "component.h"
+#include "device.h"
+#include "engine.h"
+#include "fake_platform.h"
+#include "fault_plan.h"
+#include "fwheader.h"
+#include "log.h"
+#include "sim/board.h"
+#include "sim/description.h"
+#include "sim/flashtargets.h"
+#include "sim/loader.h"
+#include "sim/machine.h"
+#include "sim/machxo2.h"
+#include "sim/simchannel.h"
+
+namespace installtest {
+
+using Bytes = std::vector<uint8_t>;
+using nlohmann::json;
+namespace plugin = tal::plugin;
+
+constexpr const char *kCard = "Orvo Varibay 6 HDD Switch Card";
+constexpr const char *kBackplane = "Orvo Varibay 6 HDD Backplane";
+constexpr const char *kCardVersion = "1.12";       // what the package offers
+constexpr const char *kBackplaneVersion = "2.05";  // (the image's revision 2.5 reads back 2.05)
+constexpr const char *kSuccess =
+    "Installation completed successfully.\r\n"
+    "Power cycle is required after installation for updates to take effect.\r\n";
+
+inline Bytes payloadBytes(size_t n, uint32_t seed) {
+  Bytes p(n);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto &b : p) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x >> 24);
+  }
+  return p;
+}
+
+inline std::string imageFile(int type, int chip, const Bytes &payload) {
+  uint8_t h[fwimg::kHeaderSize];
+  fwimg::encodeHeader(h, 1, type, 1, 5, chip, fwimg::chipText(chip));
+  std::string s(reinterpret_cast<char *>(h), sizeof h);
+  s.append(payload.begin(), payload.end());
+  return s;
+}
+
+// A card for the machine description: version and backplane versions ("" leaves the port empty).
+inline json card(const std::string &version, const std::vector<std::string> &backplanes = {}) {
+  json c = {{"name", kCard}, {"version", version}, {"backplanes", json::array()}};
+  for (const std::string &v : backplanes) {
+    c["backplanes"].push_back(v.empty() ? json(nullptr)
+                                        : json{{"name", kBackplane}, {"version", v}});
+  }
+  return c;
+}
+
+// What one run of the exports answered.
+struct Answers {
+  int32_t status = -1;  // property 5
+  std::string list;     // property 3 (UTF-8)
+  int32_t result = -1;  // Install
+  std::string text;     // Install's result text (UTF-8)
+  std::string componentLog;
+  struct Listed {
+    std::string object, product, version;
+    int type, segment, idx;
+    bool unknown, marked, succeeded;
+  };
+  std::vector<Listed> listed;  // the engine's list before the unload
+};
+
+class InstallTest : public ::testing::Test {
+ public:
+  const Bytes cardPayload = payloadBytes(700, 3);
+  const Bytes backplanePayload = payloadBytes(120, 4);
+
+  void SetUp() override {
+    resetEngine();
+    resetEngineLog();
+    ResetUpdateListOnce();
+    writePackage();
+  }
+  void TearDown() override {
+    plugin::ProcessDetach();
+    resetEngine();
+    resetEngineLog();
+    if (machine) sim::forgetFlashTargets(*machine);
+  }
+
+  void writePackage(const std::string &config = "") {
+    const std::string device =
+        "<Device><ConfigType>1</ConfigType><DeviceName>%s</DeviceName>"
+        "<Payload>%s</Payload><Version>%s</Version></Device>";
+    auto entry = [&](const char *name, const char *file, const char *version) {
+      std::string e = device;
+      e.replace(e.find("%s"), 2, name);
+      e.replace(e.find("%s"), 2, file);
+      e.replace(e.find("%s"), 2, version);
+      return e;
+    };
+    tal::os::ScratchDir::write(
+        scratch.file("Config.xml"),
+        config.empty() ? "<Devices>" + entry(kCard, "vlte_card.bin", kCardVersion) +
+                             entry(kBackplane, "vlti_backplane.bin", kBackplaneVersion) +
+                             "<kzxml><FileName>kzpkg</FileName></kzxml></Devices>"
+                       : config);
+    tal::os::ScratchDir::write(
+        scratch.file("kzpkg.xml"),
+        "<tal_package><name><name_xlate lang=\"en\">Switch firmware</name_xlate></name>"
+        "<version value=\"1.12\"/><sw_keys><sw_keys_and><sw_key name=\"Orvo Varibay 6 HDD\"/>"
+        "</sw_keys_and></sw_keys></tal_package>");
+    tal::os::ScratchDir::write(scratch.file("vlte_card.bin"), imageFile(1, 1, cardPayload));
+    tal::os::ScratchDir::write(scratch.file("vlti_backplane.bin"),
+                               imageFile(2, 2, backplanePayload));
+  }
+
+  // A fresh machine from a description; its SMBIOS table and channel go to the platform.
+  void build(const json &description) {
+    if (machine) sim::forgetFlashTargets(*machine);
+    plan.reset();
+    channel.reset();
+    machine = std::make_unique<sim::Machine>();
+    sim::configureMachine(*machine, description);
+    machine->recordTransactions = false;
+    channel = std::make_unique<sim::SimChannel>(*machine);
+    plan = std::make_unique<faultplan::Channel>(*channel);
+    fake.channel = plan.get();
+    fake.smbios = machine->smbios;
+    fake.sleeps.clear();
+  }
+
+  // Loads the plug-in with these arguments, runs the steps ("5", "3", "install") and unloads it.
+  Answers run(const std::vector<std::string> &steps, const std::vector<std::wstring> &args = {}) {
+    Answers a;
+    fake.args = {L"talhost.exe"};
+    fake.args.insert(fake.args.end(), args.begin(), args.end());
+    plugin::ProcessAttach(reinterpret_cast<void *>(0x1000), plugin::PluginBinding());
+    for (const std::string &step : steps) {
+      if (step == "5") {
+        std::vector<wchar_t> record(kInstallationStatusChars, L'\0');
+        EXPECT_EQ(plugin::ExportGetProperty(5, record.data(), kInstallationStatusChars, L"en"), 1);
+        a.status = GetInstallationStatusCode(record.data());
+      } else if (step == "3") {
+        std::vector<wchar_t> text(4096, L'\0');
+        plugin::ExportGetProperty(3, text.data(), 4096, L"en");
+        a.list = tal::os::toUtf8(text.data());
+      } else if (step == "install") {
+        std::vector<wchar_t> text(4096, L'\0');
+        a.result = plugin::ExportInstall(0, nullptr, text.data(), 0, L"en");
+        a.text = tal::os::toUtf8(text.data());
+      }
+    }
+    for (const DeviceObj *d : g_deviceList) {
+      a.listed.push_back({d->getObjectName(), d->getProductName(), d->getVersion(), d->getType(),
+                          d->getSegmentIdx(), d->getIdx(), d->getVersionUnknown(),
+                          d->getFlashNeeded(), d->getFlashSucceeded()});
+    }
+    a.componentLog = componentLog();
+    plugin::ProcessDetach();
+    resetEngine();
+    resetEngineLog();
+    ResetUpdateListOnce();
+    // Lock changes still settling when the run ended have taken effect.
+    fake.nowMs += 2000;
+    return a;
+  }
+
+  // The component's main log (talsetup.log) as written so far.
+  std::string componentLog() const {
+    CCmpLog *log = TheComponent() ? TheComponent()->GetLog() : nullptr;
+    if (!log || log->Entries().empty()) return "";
+    const LogFileEntry &e = log->Entries()[0];
+    return tal::os::ScratchDir::read(
+        tal::os::toUtf8(tal::os::sys().nativePath(std::wstring(e.folder) + std::wstring(e.name))));
+  }
+
+  // The flash targets of the machine.
+  sim::SwitchCard *cardOn(int segment) const {
+    return sim::cardOn(*machine, static_cast<uint8_t>(segment));
+  }
+  sim::VlteLoader *loaderOn(int segment) const {
+    sim::SwitchCard *c = cardOn(segment);
+    return c ? dynamic_cast<sim::VlteLoader *>(c->loader.get()) : nullptr;
+  }
+  sim::MachXO2 *cpldOn(int segment, int port) const {
+    sim::SwitchCard *c = cardOn(segment);
+    if (!c || port >= static_cast<int>(c->backplanes.size()) || !c->backplanes[port]) {
+      return nullptr;
+    }
+    return dynamic_cast<sim::MachXO2 *>(c->backplanes[port]->cpld.get());
+  }
+  // Programming reached the device (a block taken, or an erase).
+  bool touched(int segment, int port = -1) const {
+    if (port < 0) {
+      const sim::VlteLoader *l = loaderOn(segment);
+      return l && (l->blocksAccepted > 0 || l->blocksRefused > 0);
+    }
+    const sim::MachXO2 *c = cpldOn(segment, port);
+    return c && (c->erases > 0 || c->cfgPagesProgrammed > 0 || c->ufmPagesProgrammed > 0);
+  }
+  // The device holds the package's image, whole.
+  bool holdsImage(int segment, int port = -1) const {
+    if (port < 0) {
+      const sim::VlteLoader *l = loaderOn(segment);
+      return l && l->ended && l->image() == cardPayload;
+    }
+    const sim::MachXO2 *c = cpldOn(segment, port);
+    if (!c) return false;
+    Bytes regions = backplanePayload;
+    regions.resize(sim::MachXO2::kPage * (sim::MachXO2::kCfgPages + sim::MachXO2::kUfmPages));
+    Bytes both = c->cfg;
+    both.insert(both.end(), c->ufm.begin(), c->ufm.end());
+    return c->done && c->closed && both == regions;
+  }
+
+  tal::os::ScratchDir scratch;
+  tal::os::FakePlatform fake;
+  std::unique_ptr<sim::Machine> machine;
+  std::unique_ptr<sim::SimChannel> channel;
+  std::unique_ptr<faultplan::Channel> plan;
+};
+
+inline bool contains(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace installtest
