@@ -1,5 +1,6 @@
 #include "boundary.h"
 
+#include <mutex>
 #include <string>
 
 #include "tal/platform.h"
@@ -19,8 +20,15 @@ bool g_initialized = false;
 
 }  // namespace
 
-int32_t Binding::GetProperty(CBaseComponent &component, uint32_t type, void *buffer,
-                             uint32_t size, const wchar_t *lang) {
+std::recursive_mutex &ExportLock() {
+  // Made on first use: natively the load constructor (attach) may run before this library's
+  // dynamic initialisers.
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+int32_t Binding::GetProperty(CBaseComponent &component, uint32_t type, void *buffer, uint32_t size,
+                             const wchar_t *lang) {
   return component.GetProperty(type, buffer, size, lang) ? 1 : 0;
 }
 
@@ -39,6 +47,7 @@ void EnsureInitialized() {
 }
 
 int32_t ExportGetInterfaceVersion(uint32_t *version) {
+  const std::lock_guard<std::recursive_mutex> hold(ExportLock());
   EnsureInitialized();
   if (!version) return 0;
   *version = kInterfaceVersion;
@@ -46,6 +55,7 @@ int32_t ExportGetInterfaceVersion(uint32_t *version) {
 }
 
 int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang) {
+  const std::lock_guard<std::recursive_mutex> hold(ExportLock());
   EnsureInitialized();
   if (!buffer || !g_component || !g_binding) return 0;
   try {
@@ -59,6 +69,7 @@ int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wcha
 }
 
 int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang) {
+  const std::lock_guard<std::recursive_mutex> hold(ExportLock());
   EnsureInitialized();
   // Without a result-text buffer the outcome could not be reported: nothing is installed.
   if (!resultText || !g_component) return 0;
@@ -113,6 +124,8 @@ void ProcessAttach(void *module, Binding &binding) {
 
 void ProcessDetach(bool processExit) {
   if (processExit) return;
+  // An export still running on another thread ends before the component goes.
+  const std::lock_guard<std::recursive_mutex> hold(ExportLock());
   try {
     if (g_binding) g_binding->Unload();
   } catch (const std::exception &e) {
