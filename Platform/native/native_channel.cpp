@@ -50,6 +50,7 @@ bool NativeChannelLibrary::load() {
     search_.hasVersion = host.fileVersion(search_.loaded, search_.version);
     return true;
   }
+  if (const char *error = dlerror()) search_.failure = host.fromAnsi(error);
   // Where the loader looked: the LD_LIBRARY_PATH folders, then its cache and system folders.
   const char *paths = std::getenv("LD_LIBRARY_PATH");
   std::string list = paths ? paths : "";
@@ -57,11 +58,13 @@ bool NativeChannelLibrary::load() {
   while (start <= list.size() && !list.empty()) {
     size_t end = list.find(':', start);
     if (end == std::string::npos) end = list.size();
-    if (end > start) search_.lookedIn.push_back(host.fromAnsi(list.substr(start, end - start)));
+    // The loader takes an empty entry for the current folder.
+    search_.lookedIn.push_back(end > start ? host.fromAnsi(list.substr(start, end - start))
+                                           : std::wstring(L"the current folder (an empty entry "
+                                                          L"of LD_LIBRARY_PATH)"));
     start = end + 1;
   }
   search_.lookedIn.push_back(L"the system's library folders");
-  if (const char *error = dlerror()) search_.failure = host.fromAnsi(error);
   return false;
 }
 
