@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "tal/platform.h"
+#include "xmllimits.h"
 
 static_assert(std::is_same<XML_Char, char>::value, "the reader converts the parser's UTF-8");
 
@@ -319,6 +320,10 @@ int32_t CTalXMLReader::LoadBuffer(const void *bytes, size_t length) {
   if ((!bytes && length) || length > kMaxFileBytes) return XML_LOAD_NOT_WELL_FORMED;
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) return XML_LOAD_NOT_WELL_FORMED;
+  if (!tal::xml::applyParserLimits(parser)) {
+    XML_ParserFree(parser);
+    return XML_LOAD_NOT_WELL_FORMED;
+  }
   ParseState state;
   state.current = root_;
   state.parser = parser;

@@ -20,6 +20,13 @@ if(TAL_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# ThreadSanitizer (native, gcc or clang): a build of its own, for the tests that call the
+# plug-in's exports from several threads.
+if(TAL_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # The fuzz build (clang): every library is instrumented for coverage and checked by ASan and
 # UBSan; fuzz/ links the fuzz targets with libFuzzer's main.
 if(TAL_FUZZ)
@@ -31,10 +38,10 @@ if(TAL_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+include(TalExpat)
 if(WIN32)
   include(TalMingwDeps)
 else()
-  find_package(EXPAT REQUIRED)
   if(TAL_BUILD_TESTS)
     find_package(GTest REQUIRED)
   endif()

@@ -1,6 +1,7 @@
 #include "boundary.h"
 
 #include <cwchar>
+#include <mutex>
 #include <string>
 
 #include "cmplog.h"
@@ -20,6 +21,13 @@ Binding *g_binding = nullptr;
 bool g_initialized = false;
 
 }  // namespace
+
+std::recursive_mutex &ExportLock() {
+  // Made on first use: natively the load constructor (attach) may run before this library's
+  // dynamic initialisers.
+  static std::recursive_mutex lock;
+  return lock;
+}
 
 int32_t Binding::GetProperty(CBaseComponent &component, uint32_t type, void *buffer, uint32_t size,
                              const wchar_t *lang) {
@@ -50,6 +58,7 @@ static void NoteUntrustedLogFolder(wchar_t *resultText) {
 }
 
 int32_t ExportGetInterfaceVersion(uint32_t *version) {
+  const std::lock_guard<std::recursive_mutex> hold(ExportLock());
   EnsureInitialized();
   if (!version) return 0;
   *version = kInterfaceVersion;
@@ -57,6 +66,7 @@ int32_t ExportGetInterfaceVersion(uint32_t *version) {
 }
 
 int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang) {
+  const std::lock_guard<std::recursive_mutex> hold(ExportLock());
   EnsureInitialized();
   if (!buffer || !g_component || !g_binding) return 0;
   try {
@@ -70,6 +80,7 @@ int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wcha
 }
 
 int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang) {
+  const std::lock_guard<std::recursive_mutex> hold(ExportLock());
   EnsureInitialized();
   // Without a result-text buffer the outcome could not be reported: nothing is installed.
   if (!resultText || !g_component) return 0;
@@ -126,6 +137,8 @@ void ProcessAttach(void *module, Binding &binding) {
 
 void ProcessDetach(bool processExit) {
   if (processExit) return;
+  // An export still running on another thread ends before the component goes.
+  const std::lock_guard<std::recursive_mutex> hold(ExportLock());
   try {
     if (g_binding) g_binding->Unload();
   } catch (const std::exception &e) {

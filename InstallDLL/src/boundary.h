@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <mutex>
 
 #include "basecomp.h"
 
@@ -22,8 +23,8 @@ class Binding {
   virtual CBaseComponent *Create(void *module) = 0;
   // The GetProperty export once the component exists and has initialised. By default the base
   // dispatch: 1 when it answered, else 0.
-  virtual int32_t GetProperty(CBaseComponent &component, uint32_t type, void *buffer,
-                              uint32_t size, const wchar_t *lang);
+  virtual int32_t GetProperty(CBaseComponent &component, uint32_t type, void *buffer, uint32_t size,
+                              const wchar_t *lang);
   // Unload of the library (not process exit), before the component is destroyed.
   virtual void Unload() {}
   // A further destination for what an export caught (the component log is always written).
@@ -39,7 +40,13 @@ Binding &PluginBinding();
 // The one component of the process (attach to detach), or null.
 CBaseComponent *Component();
 
+// The one lock of the plug-in: every export runs under it, start to end, so that a host calling
+// from several threads gets one call at a time (a property query waits for a running Install).
+// Recursive: a call made from inside an export (a host callback that calls back in) goes on.
+std::recursive_mutex &ExportLock();
+
 // The exports' behaviour. A null buffer returns 0 and touches nothing; no exception leaves them.
+// Each holds ExportLock() for the whole call.
 int32_t ExportGetInterfaceVersion(uint32_t *version);
 int32_t ExportGetProperty(uint32_t type, void *buffer, uint32_t size, const wchar_t *lang);
 int32_t ExportInstall(uint32_t a, void *b, wchar_t *resultText, uint32_t d, const wchar_t *lang);

@@ -31,6 +31,7 @@ class FakePlatform : public Platform {
   std::vector<uint8_t> smbios;            // returned by rawSmbiosTable()
   ChannelLibrary *channel = nullptr;      // returned by channelLibrary() when set
   bool channelPresent = true;             // answer of channelLibraryPresent()
+  ChannelLibrarySearch channelSearch;     // answer of channelLibrarySearch()
   std::wstring module = L"";              // modulePath(); empty: the real one
   std::wstring executable = L"";          // executablePath(); empty: the real one
   std::wstring timeText = L"12:34:56";    // localTimeText()
@@ -96,6 +97,7 @@ class FakePlatform : public Platform {
   bool shellOpen(const std::wstring &file, const std::wstring &folder) override;
   std::vector<uint8_t> rawSmbiosTable() override;
   bool channelLibraryPresent() override;
+  ChannelLibrarySearch channelLibrarySearch() override { return channelSearch; }
   ChannelLibrary &channelLibrary() override;
 
  private:

@@ -22,12 +22,21 @@ class NativeChannelLibrary : public ChannelLibrary {
   uint32_t close(void *handle) override;
   const char *statusMessage(uint32_t status) override;
 
+  // Loads "libTalCi.so" with the dynamic loader's own search (LD_LIBRARY_PATH, the run paths,
+  // the system's folders; never the current folder unless LD_LIBRARY_PATH names it), once; true
+  // when loaded. The library stays loaded for the functions.
+  bool load();
+  // Where the library was loaded from (the loader's own record of the file), or where it was
+  // looked for.
+  const ChannelLibrarySearch &search() const { return search_; }
+
  private:
   using Function = detail::ChannelFunction;
   static constexpr int kCount = detail::kChannelCount;
   // The address of one function, looked up once (null when the library or the name is missing).
   void *bind(Function which);
 
+  ChannelLibrarySearch search_;
   void *library_ = nullptr;
   bool loadTried_ = false;
   void *functions_[kCount] = {};

@@ -640,12 +640,9 @@ void NativePlatform::attachConsole(int) {}
 
 // --- the channel library ---
 
-bool NativePlatform::channelLibraryPresent() {
-  void *library = dlopen("libTalCi.so", RTLD_NOW | RTLD_LOCAL);
-  if (!library) return false;
-  dlclose(library);
-  return true;
-}
+bool NativePlatform::channelLibraryPresent() { return channel_->load(); }
+
+ChannelLibrarySearch NativePlatform::channelLibrarySearch() { return channel_->search(); }
 
 ChannelLibrary &NativePlatform::channelLibrary() { return *channel_; }
 

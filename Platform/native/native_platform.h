@@ -72,6 +72,7 @@ class NativePlatform : public Platform {
   bool shellOpen(const std::wstring &file, const std::wstring &folder) override;
   std::vector<uint8_t> rawSmbiosTable() override;
   bool channelLibraryPresent() override;
+  ChannelLibrarySearch channelLibrarySearch() override;
   ChannelLibrary &channelLibrary() override;
 
  private:

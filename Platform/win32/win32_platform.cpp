@@ -18,11 +18,13 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
 #include <vector>
 
 #include "backend.h"
+#include "win32_loader.h"
 
 namespace tal::os {
 
@@ -114,17 +116,116 @@ class Win32ChannelLibrary : public ChannelLibrary {
   Fn bind(Function which) {
     if (!tried_[which]) {
       tried_[which] = true;
-      if (!loadTried_) {
-        loadTried_ = true;
-        library_ = LoadLibraryW(kChannelLibraryName);
-      }
-      if (library_)
+      if (load())
         functions_[which] = GetProcAddress(library_, detail::kChannelFunctionNames[which]);
     }
     // Through void(*)(): the one function-pointer type every other converts to without warning.
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(functions_[which]));
   }
 
+ public:
+  // Finds the library in a trusted place and loads it by full path, once; true when loaded.
+  bool load() {
+    if (!loadTried_) {
+      loadTried_ = true;
+      library_ = locateAndLoad(search_);
+    }
+    return library_ != nullptr;
+  }
+  const ChannelLibrarySearch &search() const { return search_; }
+
+ private:
+  // The places, in order: the system folder, the plug-in's own folder, then each PATH folder that
+  // only trusted accounts can write (and whose library file only they can change). The current
+  // folder is never one of them, even when PATH names it.
+  static HMODULE locateAndLoad(ChannelLibrarySearch &search) {
+    std::vector<std::wstring> folders;
+    const std::wstring system = systemFolder();
+    if (!system.empty()) folders.push_back(system);
+    std::wstring module = detail::builtinPlatform().modulePath();
+    const size_t slash = module.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && slash > 0) folders.push_back(module.substr(0, slash));
+    const size_t fixed = folders.size();
+    for (const std::wstring &entry : pathFolders()) folders.push_back(entry);
+
+    wchar_t current[MAX_PATH + 1] = {};
+    const DWORD currentLength = GetCurrentDirectoryW(MAX_PATH, current);
+    const std::wstring currentFolder =
+        currentLength > 0 && currentLength < MAX_PATH ? std::wstring(current) : std::wstring();
+
+    for (size_t i = 0; i < folders.size(); ++i) {
+      std::wstring folder = folders[i];
+      while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();
+      const std::wstring path = folder + L"\\" + kChannelLibraryName;
+      if (i >= fixed) {
+        std::wstring reason;
+        if (!isFullPath(folder)) {
+          search.passedOver.push_back(folder + L": not a full path");
+          continue;
+        }
+        if (!currentFolder.empty() && detail::builtinPlatform().sameFile(folder, currentFolder)) {
+          search.passedOver.push_back(folder + L": the current folder");
+          continue;
+        }
+        if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        if (!writableOnlyByTrusted(folder, reason)) {
+          search.passedOver.push_back(folder + L": " + reason);
+          continue;
+        }
+        search.lookedIn.push_back(folder);
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+          continue;
+        if (!writableOnlyByTrusted(path, reason)) {
+          search.passedOver.push_back(path + L": " + reason);
+          continue;
+        }
+      } else {
+        search.lookedIn.push_back(folder);
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+          continue;
+      }
+      HMODULE library = loadLibraryByFullPath(path);
+      if (!library) {
+        search.passedOver.push_back(path + L": not loadable (error " +
+                                    std::to_wstring(GetLastError()) + L")");
+        continue;
+      }
+      search.loaded = path;
+      search.hasVersion = detail::builtinPlatform().fileVersion(path, search.version);
+      return library;
+    }
+    return nullptr;
+  }
+
+  // The folders of the PATH variable, in order, quotes removed; empty entries dropped.
+  static std::vector<std::wstring> pathFolders() {
+    std::vector<std::wstring> out;
+    const DWORD needed = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    if (needed == 0) return out;
+    std::wstring value(needed, L'\0');
+    const DWORD n = GetEnvironmentVariableW(L"PATH", &value[0], needed);
+    if (n == 0 || n >= needed) return out;
+    value.resize(n);
+    size_t start = 0;
+    while (start <= value.size()) {
+      size_t end = value.find(L';', start);
+      if (end == std::wstring::npos) end = value.size();
+      std::wstring entry = value.substr(start, end - start);
+      entry.erase(std::remove(entry.begin(), entry.end(), L'"'), entry.end());
+      while (!entry.empty() && (entry.back() == L' ' || entry.back() == L'\t')) entry.pop_back();
+      size_t lead = 0;
+      while (lead < entry.size() && (entry[lead] == L' ' || entry[lead] == L'\t')) ++lead;
+      entry.erase(0, lead);
+      if (!entry.empty()) out.push_back(entry);
+      start = end + 1;
+    }
+    return out;
+  }
+
+  ChannelLibrarySearch search_;
   HMODULE library_ = nullptr;
   bool loadTried_ = false;
   FARPROC functions_[kCount] = {};
@@ -465,14 +566,23 @@ class Win32Platform : public Platform {
   }
   std::wstring executablePath() override { return moduleFileName(nullptr); }
   bool fileVersion(const std::wstring &path, FileVersion &out) override {
+    // version.dll is not one of the libraries the system always takes from its own folder: it
+    // is bound here, from the system folder, rather than imported.
+    using SizeFn = DWORD(WINAPI *)(LPCWSTR, LPDWORD);
+    using InfoFn = BOOL(WINAPI *)(LPCWSTR, DWORD, DWORD, LPVOID);
+    using QueryFn = BOOL(WINAPI *)(LPCVOID, LPCWSTR, LPVOID *, PUINT);
+    static const auto sizeFn = systemFunction<SizeFn>(L"version.dll", "GetFileVersionInfoSizeW");
+    static const auto infoFn = systemFunction<InfoFn>(L"version.dll", "GetFileVersionInfoW");
+    static const auto queryFn = systemFunction<QueryFn>(L"version.dll", "VerQueryValueW");
+    if (!sizeFn || !infoFn || !queryFn) return false;
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD size = sizeFn(path.c_str(), &ignored);
     if (size == 0) return false;
     std::vector<unsigned char> data(size);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return false;
+    if (!infoFn(path.c_str(), 0, size, data.data())) return false;
     void *value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(data.data(), L"\\", &value, &length) || !value ||
+    if (!queryFn(data.data(), L"\\", &value, &length) || !value ||
         length < sizeof(VS_FIXEDFILEINFO))
       return false;
     const VS_FIXEDFILEINFO *info = static_cast<const VS_FIXEDFILEINFO *>(value);
@@ -549,14 +659,14 @@ class Win32Platform : public Platform {
     preciseTimer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer,
                                            TIMER_MODIFY_STATE | SYNCHRONIZE);
     if (preciseTimer_ == nullptr) {
-      periodRaised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+      periodRaised_ = timePeriod("timeBeginPeriod", 1) == TIMERR_NOERROR;
     }
   }
   void endPreciseSleeps() override {
     if (preciseDepth_ == 0 || --preciseDepth_ > 0) return;
     if (preciseTimer_ != nullptr) CloseHandle(preciseTimer_);
     preciseTimer_ = nullptr;
-    if (periodRaised_) timeEndPeriod(1);
+    if (periodRaised_) timePeriod("timeEndPeriod", 1);
     periodRaised_ = false;
   }
 
@@ -716,15 +826,20 @@ class Win32Platform : public Platform {
   }
 
   // --- the channel library ---
-  bool channelLibraryPresent() override {
-    HMODULE library = LoadLibraryW(kChannelLibraryName);
-    if (!library) return false;
-    FreeLibrary(library);
-    return true;
-  }
+  bool channelLibraryPresent() override { return channel_.load(); }
+  ChannelLibrarySearch channelLibrarySearch() override { return channel_.search(); }
   ChannelLibrary &channelLibrary() override { return channel_; }
 
  private:
+  // timeBeginPeriod / timeEndPeriod of winmm.dll, bound from the system folder (winmm.dll is not
+  // one of the libraries the system always takes from its own folder); TIMERR_NOCANDO when
+  // missing.
+  static UINT timePeriod(const char *name, UINT period) {
+    using PeriodFn = UINT(WINAPI *)(UINT);
+    const auto fn = systemFunction<PeriodFn>(L"winmm.dll", name);
+    return fn ? fn(period) : TIMERR_NOCANDO;
+  }
+
   // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION (Windows 10 1803 and later; refused elsewhere).
   static constexpr DWORD kHighResolutionTimer = 0x00000002;
 

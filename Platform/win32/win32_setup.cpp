@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "setup_backend.h"
+#include "win32_loader.h"
 
 namespace tal::os {
 
@@ -461,10 +462,8 @@ class Win32SetupHost : public SetupHost {
 
   int loadDriverUpdater() override {
     if (update_) return 0;
-    std::wstring path = systemDirectory() + L"\\newdev.dll";
-    const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    newdev_ = LoadLibraryW(path.c_str());
-    SetErrorMode(old);
+    // From the system folder by full path, its own dependencies from there too.
+    newdev_ = loadLibraryByFullPath(systemDirectory() + L"\\newdev.dll");
     if (!newdev_) return 2;
     update_ = reinterpret_cast<UpdateDriverFn>(reinterpret_cast<void (*)()>(
         GetProcAddress(newdev_, "UpdateDriverForPlugAndPlayDevicesW")));

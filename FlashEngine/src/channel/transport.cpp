@@ -7,6 +7,7 @@
 #include "channel/transport.h"
 
 #include <cstdio>
+#include <string>
 
 #include "log.h"
 #include "tal/platform.h"
@@ -37,12 +38,39 @@ const char *statusText(uint32_t status) {
 
 bool openChannel() { return initChannelInterface(0) == 0 && createChannel() == 0; }
 
+// Where the library came from, or each place looked in when none was found, and each place
+// passed over as not trusted.
+static void logLibrarySearch(bool present) {
+  tal::os::Platform &os = tal::os::sys();
+  const tal::os::ChannelLibrarySearch search = os.channelLibrarySearch();
+  for (const std::wstring &place : search.passedOver)
+    logMessage(LOG_VERBOSE, "TalCi.dll: not looked for in %s\n", os.toAnsi(place).c_str());
+  if (present) {
+    if (search.loaded.empty()) return;
+    const std::string path = os.toAnsi(search.loaded);
+    if (search.hasVersion) {
+      const uint16_t *v = search.version.part;
+      logMessage(LOG_VERBOSE, "TalCi.dll loaded from %s, file version %u.%u.%u.%u\n", path.c_str(),
+                 v[0], v[1], v[2], v[3]);
+    } else {
+      logMessage(LOG_VERBOSE, "TalCi.dll loaded from %s, no file version\n", path.c_str());
+    }
+    return;
+  }
+  for (const std::wstring &place : search.lookedIn)
+    logMessage(LOG_VERBOSE, "TalCi.dll: not found in %s\n", os.toAnsi(place).c_str());
+  if (!search.failure.empty())
+    logMessage(LOG_VERBOSE, "TalCi.dll: %s\n", os.toAnsi(search.failure).c_str());
+}
+
 uint32_t initChannelInterface(uintptr_t arg) {
   if (!tal::os::sys().channelLibraryPresent()) {
+    logLibrarySearch(false);
     logMessage(LOG_ALL, "Setup is unable to load a setup DLL: TalCi.dll\n");
     return 1;
   }
   logMessage(LOG_VERBOSE, "TalCi.dll found\n");
+  logLibrarySearch(true);
   tal::os::sys().sleepMs(kInitPauseMs);
   const uint32_t status = library().initialize(arg);
   if (status != 0) {

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "tal/platform.h"
+#include "xmllimits.h"
 
 static_assert(std::is_same<XML_Char, char>::value, "the tree needs the parser's 8-bit build");
 
@@ -128,6 +129,10 @@ bool C_XML::Load(const std::string &path) {
 
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (parser == nullptr) return false;
+  if (!tal::xml::applyParserLimits(parser)) {
+    XML_ParserFree(parser);
+    return false;
+  }
   XML_SetUserData(parser, &state);
   XML_SetElementHandler(parser, &C_XML::startElement, &C_XML::endElement);
   XML_SetCharacterDataHandler(parser, &C_XML::characterData);

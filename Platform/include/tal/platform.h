@@ -76,6 +76,20 @@ struct SystemIdentity {
   bool productInfoFound = true;  // GetProductInfo is exported (looked up only above major 5)
 };
 
+// Where the channel library was loaded from, or where it was looked for. The library is loaded
+// only by full path from places an ordinary user cannot write: on Windows the system folder, the
+// plug-in's own folder and the PATH folders that only administrators (or the system, or the
+// account running the setup) own and may write, never the current folder; natively the dynamic
+// loader's own search (which never looks in the current folder unless LD_LIBRARY_PATH says so).
+struct ChannelLibrarySearch {
+  std::wstring loaded;      // full path of the library loaded; empty when none was
+  bool hasVersion = false;  // the loaded file's version, when it carries one
+  FileVersion version;
+  std::vector<std::wstring> lookedIn;    // each place looked in, in order
+  std::vector<std::wstring> passedOver;  // each place not looked in, with the reason
+  std::wstring failure;                  // the loader's own words when nothing was loaded
+};
+
 // Result of reading a whole existing file.
 enum class ReadResult { kOk, kCannotOpen, kCannotRead };
 
@@ -229,8 +243,11 @@ class Platform {
   virtual std::vector<uint8_t> rawSmbiosTable() = 0;
 
   // --- the management processor's channel library ---
-  // Presence test: loads the library by name and releases it at once.
+  // Presence test: finds the library in a trusted place and loads it by full path (it stays
+  // loaded for the functions below). False when no trusted place holds a loadable library.
   virtual bool channelLibraryPresent() = 0;
+  // What the last presence test found, and where it looked (empty before any).
+  virtual ChannelLibrarySearch channelLibrarySearch() { return ChannelLibrarySearch(); }
   // The library's functions, each bound on its first call.
   virtual ChannelLibrary &channelLibrary() = 0;
 };

@@ -1,0 +1,40 @@
+// The tree's parser runs with the system's own expansion limits, tighter than the parser's
+// defaults: a small document whose entities grow to megabytes is refused, one that stays under
+// the activation threshold loads.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cxml.h"
+#include "xml_files.h"
+
+namespace {
+
+using XmlLimits = XmlFiles;
+
+// Under 2 KB of document; each &d; expands to 100,000 bytes.
+std::string Expanding(const char *entity, int copies) {
+  std::string doc = "<!DOCTYPE Devices [<!ENTITY a '" + std::string(100, 'x') + "'>";
+  doc += "<!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>";
+  doc += "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'>";
+  doc += "<!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'>]><Devices>";
+  for (int i = 0; i < copies; ++i) doc += std::string("&") + entity + ";";
+  return doc + "</Devices>";
+}
+
+TEST_F(XmlLimits, ExpansionBeyondTheActivationThresholdIsRefused) {
+  const struct {
+    const char *entity;
+    int copies;
+    bool loads;
+  } rows[] = {
+      {"c", 40, true},   // 400 KB of text: under the threshold
+      {"d", 40, false},  // 4 MB from under 2 KB: refused (the parser's defaults would allow it)
+  };
+  for (const auto &row : rows) {
+    C_XML doc;
+    EXPECT_EQ(LoadText(doc, Expanding(row.entity, row.copies)), row.loads) << row.entity;
+  }
+}
+
+}  // namespace
