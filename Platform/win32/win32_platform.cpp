@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iostream>
+#include <utility>
 #include <vector>
 
 #include "backend.h"
@@ -266,7 +267,9 @@ PSID processUser() {
       DWORD size = 0;
       GetTokenInformation(token, TokenUser, nullptr, 0, &size);
       std::vector<BYTE> buffer(size);
-      if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) user = buffer;
+      // Moved, not copied: the SID pointer inside points into this very buffer.
+      if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
+        user = std::move(buffer);
       CloseHandle(token);
     }
   }
