@@ -53,8 +53,12 @@ void EnsureInitialized() {
 static void NoteUntrustedLogFolder(wchar_t *resultText) {
   const std::wstring &folder = UntrustedLogFolder();
   if (folder.empty()) return;
-  std::wstring line = L"The logs were not written: the folder " + folder + L".\r\n";
-  std::wcscat(resultText, line.c_str());
+  const std::wstring line = L"The logs were not written: the folder " + folder + L".\r\n";
+  // Within the 1,024 characters (terminator included) a result text keeps to: the host gives no
+  // capacity for this buffer.
+  constexpr size_t kResultLimit = 1024;
+  if (std::wcslen(resultText) + line.size() + 1 <= kResultLimit)
+    std::wcscat(resultText, line.c_str());
 }
 
 int32_t ExportGetInterfaceVersion(uint32_t *version) {
