@@ -36,7 +36,7 @@ struct BackplaneRead {
   std::string failed;         // Undetermined: what failed on the last attempt
 };
 BackplaneRead readBackplane(int backplane, uint8_t segment, bool locked);
-// The spec's form: true when a backplane answers behind the port (its name and version, the
+// The plain form: true when a backplane answers behind the port (its name and version, the
 // version kVersionUnknown when unreadable).
 bool readVltiInfo(int backplane, uint8_t segment, std::string &productName, std::string &version,
                   bool locked);

@@ -6,7 +6,8 @@
 #include <string>
 
 // Result codes of the entry points. flashDevices answers with the codes of the Install result
-// table (Part 1.1) whose text is true of what happened, and ENGINE_NOTHING_DUE.
+// table (the texts InstallResultText gives) whose text is true of what happened, and
+// ENGINE_NOTHING_DUE.
 enum EngineCode : int {
   ENGINE_FLASH_OK = 1,           // flashDevices: every marked device was flashed (at least one)
   ENGINE_STATE_OLDER = 2,        // getInstallState: at least one device older than the package
