@@ -57,6 +57,14 @@ inline const char *chipText(int code) {
   }
 }
 
+// The chip a device type's flash procedure programs: a Velto-E image is for the card's controller,
+// a Velto-I image for the backplane's CPLD. 0: the type has no procedure of its own.
+inline int familyChip(int type) { return type == 1 ? 1 : type == 2 ? 2 : 0; }
+
+// The most payload a Velto-I backplane holds: its CPLD's configuration flash and user flash
+// (5,760 and 767 pages of 16 bytes).
+constexpr size_t kVeltoIPayloadMax = (5760 + 767) * 16;
+
 // The decoded header fields (the names as the engine keeps them).
 struct Header {
   int headerLen = 0;

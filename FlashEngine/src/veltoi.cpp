@@ -7,8 +7,12 @@
 #include <new>
 
 #include "channel/smif.h"
+#include "fwheader.h"
 #include "log.h"
 #include "tal/platform.h"
+
+// The package-author tool refuses a payload over what the engine programs: one figure for both.
+static_assert(vlti::kMaxPayload == fwimg::kVeltoIPayloadMax, "the CPLD's capacity");
 
 namespace vlti {
 

@@ -125,6 +125,26 @@ int make(int argc, char **argv) {
   }
   if (type < 0 || chip < 0 || major < 0) return usage();
   if (files.size() != (generate.empty() ? 2u : 1u)) return usage();
+  // What the plug-in could never flash is not made: an unknown code, an image for one family
+  // carrying the other's chip.
+  if (std::strcmp(fwimg::deviceTypeText(type), "Invalid") == 0) {
+    std::fprintf(stderr,
+                 "fwimage: device type %d is not one the plug-in knows (1 VeltoE, 2 VeltoI)\n",
+                 type);
+    return 1;
+  }
+  if (std::strcmp(fwimg::chipText(chip), "Invalid") == 0) {
+    std::fprintf(stderr, "fwimage: chip code %d is not one the plug-in knows (1 %s, 2 %s, 3 %s)\n",
+                 chip, fwimg::chipText(1), fwimg::chipText(2), fwimg::chipText(3));
+    return 1;
+  }
+  const int family = fwimg::familyChip(type);
+  if (family != 0 && chip != family) {
+    std::fprintf(stderr, "fwimage: a %s image is for chip %s (%d), not %s (%d)\n",
+                 fwimg::deviceTypeText(type), fwimg::chipText(family), family,
+                 fwimg::chipText(chip), chip);
+    return 1;
+  }
   if (!haveIsp) isp = fwimg::chipText(chip);
 
   std::vector<uint8_t> payload;
@@ -150,6 +170,15 @@ int make(int argc, char **argv) {
       x ^= x << 5;
       b = static_cast<uint8_t>(x >> 24);
     }
+  }
+
+  if (type == 2 && payload.size() > fwimg::kVeltoIPayloadMax) {
+    std::fprintf(
+        stderr,
+        "fwimage: a VeltoI payload of %zu bytes is over the %zu bytes the backplane's CPLD "
+        "holds\n",
+        payload.size(), fwimg::kVeltoIPayloadMax);
+    return 1;
   }
 
   uint8_t header[fwimg::kHeaderSize];

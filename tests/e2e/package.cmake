@@ -7,3 +7,5 @@ if(WIN32)
 endif()
 # pkgcheck on the sample package and on broken copies of it, natively and pkgcheck.exe under wine.
 tal_add_e2e(pkgcheck pkgcheck.sh NEEDS pkgcheck fwimage sample_package sample_driver)
+# fwimage makes only images the plug-in could flash.
+tal_add_e2e(fwimage fwimage.sh NEEDS fwimage)

@@ -64,7 +64,7 @@ image_no_header|2|has no image header|printf '\0' | dd of=vlte_card.bin bs=1 cou
 image_short|2|is shorter than its image header|head -c 30 vlte_card.bin >short && mv short vlte_card.bin
 image_type|2|is one the engine cannot flash|printf '\3' | dd of=vlte_card.bin bs=1 seek=2 count=1 conv=notrunc 2>/dev/null
 image_isp|2|does not name the chip|printf 'ep4cgx' | dd of=vlte_card.bin bs=1 seek=19 count=6 conv=notrunc 2>/dev/null
-image_large|2|is over the 104432 the CPLD holds|tal_run "$FWIMAGE" make -t VeltoI -r 2.5 -c 2 -g 104433:2 vlti_backplane.bin >/dev/null
+image_large|2|is over the 104432 the CPLD holds|tal_run "$FWIMAGE" make -t VeltoI -r 2.5 -c 2 -g 104432:2 vlti_backplane.bin >/dev/null && printf x >>vlti_backplane.bin
 image_version|2|which the device reports as "2.05"|perl -0pi -e 's|<Version>2.05</Version>|<Version>2.5</Version>|' Config.xml
 entry_uncovered|2|no sw_key of the package definition names this product|perl -0pi -e 's|<DeviceName>Orvo Varibay 6 HDD Backplane|<DeviceName>Spare Backplane|' Config.xml
 key_without_entry|1|no Config.xml entry for this product|perl -0pi -e 's|</sw_keys>|<sw_keys_and><sw_key name="Spare Board"/></sw_keys_and></sw_keys>|' kz0110vb.xml
