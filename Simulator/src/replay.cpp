@@ -208,7 +208,7 @@ uint32_t ReplayChannel::recv(void *, void *buffer, uint32_t capacity, uint32_t *
     if (status) *status = kStatusReplayDiverged;
     return 0;
   }
-  if (buffer) {
+  if (buffer && !r->bytes.empty()) {
     std::memcpy(buffer, r->bytes.data(), std::min<size_t>(r->bytes.size(), capacity));
   }
   if (status && r->hasStatus) *status = r->status;

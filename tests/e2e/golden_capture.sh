@@ -23,7 +23,9 @@ host() {
   shift 2
   set +e
   out=$(cd "$package" && env TAL_MACHINE="$machine" SYSTEMDRIVE="$dir/drive" \
-    LD_PRELOAD="$TAL_FASTSLEEP" "$@" "$TAL_HOST" --plugin "$TAL_PLUGIN" 2>&1)
+    LD_PRELOAD="$TAL_FASTSLEEP" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+    "$@" "$TAL_HOST" --plugin "$TAL_PLUGIN" 2>&1)
   set -e
 }
 
