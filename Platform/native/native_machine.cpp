@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "native_platform.h"
+#include "tal/capture.h"
 
 namespace tal::os::native {
 
@@ -129,6 +130,49 @@ bool NativePlatform::computerModel(std::wstring &out) {
 
 bool NativePlatform::shellOpen(const std::wstring &file, const std::wstring &) {
   return isRegularFile(file);
+}
+
+}  // namespace tal::os::native
+
+namespace tal::os::native {
+
+// The SMBIOS table of the capture the description replays ("replay": a path, relative to the
+// description's folder unless absolute): the hex of its first "smbios" line. False when the
+// description replays nothing; true with an empty table when the capture holds none or cannot be
+// read (a line on standard error says why).
+bool replaySmbios(std::vector<uint8_t> &out) {
+  out.clear();
+  const json machine = loadMachine();
+  if (!machine.is_object()) return false;
+  auto it = machine.find("replay");
+  if (it == machine.end()) return false;
+  if (!it->is_string() || it->get<std::string>().empty()) {
+    warn("replay: expected the path of a capture");
+    return false;
+  }
+  std::string path = it->get<std::string>();
+  if (path[0] != '/') {
+    const std::string description = getenv("TAL_MACHINE");
+    const size_t slash = description.rfind('/');
+    if (slash != std::string::npos) path = description.substr(0, slash + 1) + path;
+  }
+  std::ifstream in(mapPath(path), std::ios::binary);
+  if (!in) {
+    fprintf(stderr, "TAL_MACHINE: replay \"%s\" cannot be read; no SMBIOS table\n", path.c_str());
+    return true;
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.find("\"smbios\"") == std::string::npos) continue;
+    const json entry = json::parse(line, nullptr, false);
+    if (entry.is_object() && entry.contains("smbios") && entry["smbios"].is_string()) {
+      if (!fromHex(entry["smbios"].get<std::string>(), out)) {
+        fprintf(stderr, "TAL_MACHINE: replay \"%s\": the SMBIOS line is not hex\n", path.c_str());
+      }
+      return true;
+    }
+  }
+  return true;
 }
 
 }  // namespace tal::os::native

@@ -21,6 +21,7 @@
 
 #include "backend.h"
 #include "native_channel.h"
+#include "tal/capture.h"
 
 extern char **environ;
 
@@ -644,7 +645,36 @@ bool NativePlatform::channelLibraryPresent() { return channel_->load(); }
 
 ChannelLibrarySearch NativePlatform::channelLibrarySearch() { return channel_->search(); }
 
-ChannelLibrary &NativePlatform::channelLibrary() { return *channel_; }
+ChannelLibrary &NativePlatform::channelLibrary() { return detail::recordedChannel(*channel_); }
+
+ChannelCapture NativePlatform::channelCapture() { return detail::captureState(); }
 
 }  // namespace native
+
+namespace detail {
+
+std::wstring captureVariable() {
+  const char *path = getenv("TAL_CHANNEL_RECORD");
+  return path && *path ? builtinPlatform().fromAnsi(path) : std::wstring();
+}
+
+FILE *openCaptureFile(const std::wstring &path, std::string &error) {
+  const std::string mapped = native::mapPath(toUtf8(path));
+  // A link in the file's place is not followed: the capture never lands where a link leads.
+  const int fd = open(mapped.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    error = std::string("cannot write ") + mapped + ": " + strerror(errno);
+    return nullptr;
+  }
+  FILE *out = fdopen(fd, "w");
+  if (!out) {
+    error = std::string("cannot write ") + mapped + ": " + strerror(errno);
+    ::close(fd);
+  }
+  return out;
+}
+
+}  // namespace detail
+
+namespace native {}  // namespace native
 }  // namespace tal::os

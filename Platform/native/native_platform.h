@@ -15,6 +15,9 @@ namespace tal::os::native {
 // none), never "/". A path that starts with '/' is native already; other paths stay relative to
 // the current directory.
 std::string mapPath(const std::string &path);
+// The SMBIOS table of the capture the machine description replays (native_machine.cpp); false
+// when it replays none.
+bool replaySmbios(std::vector<uint8_t> &out);
 
 // %VAR% expansion as ExpandEnvironmentStringsW does it: names compared ignoring case, unknown
 // names and an unpaired '%' left as written.
@@ -74,6 +77,7 @@ class NativePlatform : public Platform {
   bool channelLibraryPresent() override;
   ChannelLibrarySearch channelLibrarySearch() override;
   ChannelLibrary &channelLibrary() override;
+  ChannelCapture channelCapture() override;
 
  private:
   std::unique_ptr<NativeChannelLibrary> channel_;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "native_platform.h"
+#include "tal/capture.h"
 
 namespace tal::os::native {
 
@@ -35,7 +36,9 @@ bool readFile(const char *path, std::vector<uint8_t> &out) {
 
 }  // namespace
 
-std::vector<uint8_t> NativePlatform::rawSmbiosTable() {
+namespace {
+
+std::vector<uint8_t> readRawSmbios() {
   std::vector<uint8_t> raw;
   // A table chosen for this host (the simulator writes one): exactly the RSMB bytes. When it is
   // named, nothing else is used, so that a missing file reads as a machine without a table.
@@ -44,6 +47,8 @@ std::vector<uint8_t> NativePlatform::rawSmbiosTable() {
     if (!readFile(mapPath(chosen).c_str(), raw)) raw.clear();
     return raw;
   }
+  // A replayed capture brings the table of the machine it was made on.
+  if (replaySmbios(raw)) return raw;
   // Linux's own table, with the raw-data header Windows puts before it: the calling-method flag,
   // the SMBIOS major and minor version and the DMI revision, then the table length.
   std::vector<uint8_t> table;
@@ -70,6 +75,14 @@ std::vector<uint8_t> NativePlatform::rawSmbiosTable() {
          static_cast<uint8_t>(length >> 16),
          static_cast<uint8_t>(length >> 24)};
   raw.insert(raw.end(), table.begin(), table.end());
+  return raw;
+}
+
+}  // namespace
+
+std::vector<uint8_t> NativePlatform::rawSmbiosTable() {
+  std::vector<uint8_t> raw = readRawSmbios();
+  detail::recordSmbios(raw);
   return raw;
 }
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "backend.h"
+#include "tal/capture.h"
 #include "win32_loader.h"
 
 namespace tal::os {
@@ -820,18 +821,16 @@ class Win32Platform : public Platform {
 
   // --- firmware tables ---
   std::vector<uint8_t> rawSmbiosTable() override {
-    const UINT size = GetSystemFirmwareTable(kRawSmbiosProvider, 0, nullptr, 0);
-    if (size == 0) return {};
-    std::vector<uint8_t> table(size);
-    // A table that changed size between the two calls is not trusted.
-    if (GetSystemFirmwareTable(kRawSmbiosProvider, 0, table.data(), size) != size) return {};
+    std::vector<uint8_t> table = readRawSmbios();
+    detail::recordSmbios(table);
     return table;
   }
 
   // --- the channel library ---
   bool channelLibraryPresent() override { return channel_.load(); }
   ChannelLibrarySearch channelLibrarySearch() override { return channel_.search(); }
-  ChannelLibrary &channelLibrary() override { return channel_; }
+  ChannelLibrary &channelLibrary() override { return detail::recordedChannel(channel_); }
+  ChannelCapture channelCapture() override { return detail::captureState(); }
 
  private:
   // timeBeginPeriod / timeEndPeriod of winmm.dll, bound from the system folder (winmm.dll is not
@@ -841,6 +840,15 @@ class Win32Platform : public Platform {
     using PeriodFn = UINT(WINAPI *)(UINT);
     const auto fn = systemFunction<PeriodFn>(L"winmm.dll", name);
     return fn ? fn(period) : TIMERR_NOCANDO;
+  }
+
+  static std::vector<uint8_t> readRawSmbios() {
+    const UINT size = GetSystemFirmwareTable(kRawSmbiosProvider, 0, nullptr, 0);
+    if (size == 0) return {};
+    std::vector<uint8_t> table(size);
+    // A table that changed size between the two calls is not trusted.
+    if (GetSystemFirmwareTable(kRawSmbiosProvider, 0, table.data(), size) != size) return {};
+    return table;
   }
 
   // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION (Windows 10 1803 and later; refused elsewhere).
@@ -857,6 +865,36 @@ class Win32Platform : public Platform {
 }  // namespace win32
 
 namespace detail {
+
+std::wstring captureVariable() {
+  wchar_t buffer[1024];
+  const DWORD size = GetEnvironmentVariableW(L"TAL_CHANNEL_RECORD", buffer, 1024);
+  if (size == 0 || size >= 1024) return std::wstring();
+  return std::wstring(buffer, size);
+}
+
+FILE *openCaptureFile(const std::wstring &path, std::string &error) {
+  // A link or reparse point in the file's place is opened as itself, never followed.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = "cannot write " + toUtf8(path) + ": error " + std::to_string(GetLastError());
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(file);
+    error = "cannot write " + toUtf8(path);
+    return nullptr;
+  }
+  FILE *out = _fdopen(fd, "wb");
+  if (!out) {
+    _close(fd);
+    error = "cannot write " + toUtf8(path);
+  }
+  return out;
+}
+
 Platform &builtinPlatform() {
   static win32::Win32Platform platform;
   return platform;

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "sim/description.h"
+#include "sim/replay.h"
 #include "sim/simchannel.h"
 
 #if defined(_WIN32)
@@ -20,7 +22,12 @@ namespace {
 struct Instance {
   sim::Machine machine;
   sim::SimChannel channel{machine};
+  std::unique_ptr<sim::ReplayChannel> replay;  // when the description replays a capture
   uint32_t loadStatus = 0;
+  tal::os::ChannelLibrary &library() {
+    if (replay) return *replay;
+    return channel;
+  }
 };
 
 // Built on the first call; left alive at unload so that no call races its destruction.
@@ -30,9 +37,18 @@ Instance &instance() {
     const char *path = std::getenv("TAL_MACHINE");
     if (path != nullptr && *path != '\0') {
       std::string error;
-      if (!sim::loadMachineDescription(i->machine, path, &error)) {
+      std::string replay;
+      sim::Capture capture;
+      if (!sim::loadMachineDescription(i->machine, path, &error, &replay)) {
         std::fprintf(stderr, "TalCi: %s\n", error.c_str());
         i->loadStatus = sim::kStatusNoDescription;
+      } else if (!replay.empty()) {
+        if (sim::readCapture(replay, capture, &error)) {
+          i->replay = std::make_unique<sim::ReplayChannel>(std::move(capture));
+        } else {
+          std::fprintf(stderr, "TalCi: %s\n", error.c_str());
+          i->loadStatus = sim::kStatusNoDescription;
+        }
       }
     }
     return i;
@@ -45,28 +61,28 @@ Instance &instance() {
 TALCI_API uint32_t TalCiInitialize(uintptr_t arg) {
   Instance &i = instance();
   if (i.loadStatus != 0) return i.loadStatus;
-  return i.channel.initialize(arg);
+  return i.library().initialize(arg);
 }
 
 TALCI_API uint32_t TalCiCreate(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
                                uint32_t recvCount, uint32_t recvSize, uint32_t flags,
                                void *reserved) {
-  return instance().channel.create(arg, handle, sendCount, sendSize, recvCount, recvSize, flags,
-                                   reserved);
+  return instance().library().create(arg, handle, sendCount, sendSize, recvCount, recvSize, flags,
+                                     reserved);
 }
 
 TALCI_API uint32_t TalCiSend(void *handle, void *packet, uint32_t length, uint32_t *status,
                              uintptr_t reserved) {
-  return instance().channel.send(handle, packet, length, status, reserved);
+  return instance().library().send(handle, packet, length, status, reserved);
 }
 
 TALCI_API uint32_t TalCiRecv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
                              uint32_t *wait) {
-  return instance().channel.recv(handle, buffer, capacity, status, wait);
+  return instance().library().recv(handle, buffer, capacity, status, wait);
 }
 
-TALCI_API uint32_t TalCiClose(void *handle) { return instance().channel.close(handle); }
+TALCI_API uint32_t TalCiClose(void *handle) { return instance().library().close(handle); }
 
 TALCI_API const char *TalCiStatusMessage(uint32_t status) {
-  return instance().channel.statusMessage(status);
+  return instance().library().statusMessage(status);
 }

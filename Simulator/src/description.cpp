@@ -141,7 +141,8 @@ void configureMachine(Machine &machine, const json &description) {
   buildFlashTargets(machine, description);
 }
 
-bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error) {
+bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error,
+                            std::string *replay) {
   std::ifstream in(path, std::ios::binary);
 #if defined(_WIN32)
   // Under wine a Linux path ("/tmp/m.json") is reached through the Z: drive.
@@ -154,7 +155,22 @@ bool loadMachineDescription(Machine &machine, const std::string &path, std::stri
   std::stringstream text;
   text << in.rdbuf();
   try {
-    configureMachine(machine, json::parse(text.str()));
+    const json description = json::parse(text.str());
+    configureMachine(machine, description);
+    if (replay) {
+      replay->clear();
+      auto it = description.find("replay");
+      if (it != description.end()) {
+        if (!it->is_string() || it->get<std::string>().empty()) {
+          throw std::runtime_error("replay: expected the path of a capture");
+        }
+        *replay = it->get<std::string>();
+        const bool absolute = (*replay)[0] == '/' || (*replay)[0] == '\\' ||
+                              (replay->size() > 1 && (*replay)[1] == ':');
+        const size_t slash = path.find_last_of("/\\");
+        if (!absolute && slash != std::string::npos) *replay = path.substr(0, slash + 1) + *replay;
+      }
+    }
   } catch (const std::exception &e) {
     if (error) *error = "machine description \"" + path + "\": " + e.what();
     return false;

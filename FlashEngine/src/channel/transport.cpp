@@ -63,6 +63,21 @@ static void logLibrarySearch(bool present) {
     logMessage(LOG_VERBOSE, "TalCi.dll: %s\n", os.toAnsi(search.failure).c_str());
 }
 
+// The channel capture asked for with TAL_CHANNEL_RECORD: where it goes, or why it is not written
+// (the run goes on either way). At the close only a failure is logged.
+static void logCapture(bool opening) {
+  tal::os::Platform &os = tal::os::sys();
+  const tal::os::ChannelCapture capture = os.channelCapture();
+  if (capture.path.empty()) return;
+  const std::string path = os.toAnsi(capture.path);
+  if (!capture.failure.empty()) {
+    logMessage(LOG_VERBOSE, "Channel capture %s not written: %s\n", path.c_str(),
+               capture.failure.c_str());
+  } else if (opening) {
+    logMessage(LOG_VERBOSE, "Channel capture: recording to %s\n", path.c_str());
+  }
+}
+
 uint32_t initChannelInterface(uintptr_t arg) {
   if (!tal::os::sys().channelLibraryPresent()) {
     logLibrarySearch(false);
@@ -73,6 +88,7 @@ uint32_t initChannelInterface(uintptr_t arg) {
   logLibrarySearch(true);
   tal::os::sys().sleepMs(kInitPauseMs);
   const uint32_t status = library().initialize(arg);
+  logCapture(true);
   if (status != 0) {
     logMessage(LOG_ALL, "Initialize the channel interface failed: %d\r\n",
                static_cast<int>(status));
@@ -101,6 +117,7 @@ uint32_t createChannel() {
 void closeChannel() {
   if (g_channel == nullptr) return;
   const uint32_t status = library().close(g_channel);
+  logCapture(false);
   // The handle is spent either way: no exchange or second close goes to it.
   g_channel = nullptr;
   if (status != 0) {

@@ -47,6 +47,13 @@ class ChannelLibrary {
 // Name of the channel library as the engine loads it ("TalCi.dll"; native: "libTalCi.so").
 extern const wchar_t *const kChannelLibraryName;
 
+// The channel capture of this run (TAL_CHANNEL_RECORD): the file named, empty when none; and
+// why it is not being written, empty while it is.
+struct ChannelCapture {
+  std::wstring path;
+  std::string failure;
+};
+
 // File version from a version resource: major, minor, build, revision.
 struct FileVersion {
   uint16_t part[4] = {0, 0, 0, 0};
@@ -250,6 +257,8 @@ class Platform {
   virtual ChannelLibrarySearch channelLibrarySearch() { return ChannelLibrarySearch(); }
   // The library's functions, each bound on its first call.
   virtual ChannelLibrary &channelLibrary() = 0;
+  // The channel capture's state (tal/capture.h); none unless the backend records.
+  virtual ChannelCapture channelCapture() { return ChannelCapture(); }
 };
 
 // The current platform: the backend of this build unless a test installed another.

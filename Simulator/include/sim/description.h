@@ -17,6 +17,9 @@ void configureMachine(Machine &machine, const nlohmann::json &description);
 
 // Reads the file and applies it. False, with the reason in *error, when it cannot be read, is not
 // JSON, or holds a bad value; the machine may then be partly configured.
-bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error);
+// With replay, the capture named by "replay" (a path relative to the description's folder unless
+// absolute; empty when the key is absent) is handed back for the channel library to play.
+bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error,
+                            std::string *replay = nullptr);
 
 }  // namespace sim
