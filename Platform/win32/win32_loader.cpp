@@ -132,6 +132,43 @@ HMODULE systemLibrary(const wchar_t *fileName) {
   return found;
 }
 
+Writers whoMayWrite(PSID owner, PACL dacl, std::wstring &reason) {
+  if (!isTrustedAccount(owner)) {
+    reason = L"owned by " + sidText(owner);
+    return Writers::kForeignOwner;
+  }
+  if (!dacl) {
+    reason = L"no access list (everyone may write)";
+    return Writers::kOthers;
+  }
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER *header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void **>(&header)) || !header) {
+      reason = L"access list not readable";
+      return Writers::kUnreadable;
+    }
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // applies to children only
+    const BYTE type = header->AceType;
+    if (type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_ALLOWED_OBJECT_ACE_TYPE &&
+        type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE && type != ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE)
+      continue;  // deny and audit entries grant nothing
+    // Every allow entry keeps its mask right after the header.
+    const ACCESS_MASK mask = reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->Mask;
+    if (!(mask & kWriteRights)) continue;
+    // Only a plain allow entry names its account where this reads it; any other kind that grants
+    // writing is not trusted.
+    PSID account =
+        type == ACCESS_ALLOWED_ACE_TYPE
+            ? reinterpret_cast<PSID>(&reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->SidStart)
+            : nullptr;
+    if (!isTrustedAccount(account)) {
+      reason = L"writable by " + sidText(account);
+      return Writers::kOthers;
+    }
+  }
+  return Writers::kTrusted;
+}
+
 bool writableOnlyByTrusted(const std::wstring &path, std::wstring &reason) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
@@ -143,42 +180,7 @@ bool writableOnlyByTrusted(const std::wstring &path, std::wstring &reason) {
     reason = L"security not readable (error " + std::to_wstring(error) + L")";
     return false;
   }
-  bool trusted = true;
-  if (!isTrustedAccount(owner)) {
-    reason = L"owned by " + sidText(owner);
-    trusted = false;
-  } else if (!dacl) {
-    reason = L"no access list (everyone may write)";
-    trusted = false;
-  } else {
-    for (DWORD i = 0; trusted && i < dacl->AceCount; ++i) {
-      ACE_HEADER *header = nullptr;
-      if (!GetAce(dacl, i, reinterpret_cast<void **>(&header)) || !header) {
-        reason = L"access list not readable";
-        trusted = false;
-        break;
-      }
-      if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // applies to children only
-      const BYTE type = header->AceType;
-      if (type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_ALLOWED_OBJECT_ACE_TYPE &&
-          type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE &&
-          type != ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE)
-        continue;  // deny and audit entries grant nothing
-      // Every allow entry keeps its mask right after the header.
-      const ACCESS_MASK mask = reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->Mask;
-      if (!(mask & kWriteRights)) continue;
-      // Only a plain allow entry names its account where this reads it; any other kind that
-      // grants writing is not trusted.
-      PSID account =
-          type == ACCESS_ALLOWED_ACE_TYPE
-              ? reinterpret_cast<PSID>(&reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->SidStart)
-              : nullptr;
-      if (!isTrustedAccount(account)) {
-        reason = L"writable by " + sidText(account);
-        trusted = false;
-      }
-    }
-  }
+  const bool trusted = whoMayWrite(owner, dacl, reason) == Writers::kTrusted;
   LocalFree(descriptor);
   return trusted;
 }

@@ -38,6 +38,14 @@ Fn systemFunction(const wchar_t *fileName, const char *name) {
 // True for a full path: "X:\..." or "\\server\share\...".
 bool isFullPath(const std::wstring &path);
 
+// Who may change an object, from its owner and access list: only trusted accounts (the system,
+// the administrators, the installer service, the account this process runs as), or its owner is
+// another account, or an allow entry that applies to the object itself gives another account
+// write, append, delete-child, delete, change-permissions or take-ownership rights. The reason
+// says which ("owned by S-1-5-21-...", "writable by S-1-1-0", "no access list").
+enum class Writers { kTrusted, kForeignOwner, kOthers, kUnreadable };
+Writers whoMayWrite(PSID owner, PACL dacl, std::wstring &reason);
+
 // Whether only trusted accounts can place or change files in a folder (or change a file): its
 // owner is the system, the administrators, the installer service or the account this process runs
 // as, and no allow entry of its access list that applies to the object itself gives any other

@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <iostream>
-#include <utility>
 #include <vector>
 
 #include "backend.h"
@@ -257,62 +256,6 @@ bool isReparsePoint(HANDLE h, const std::wstring &path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// The account this process runs as (its token's user), or null.
-PSID processUser() {
-  static std::vector<BYTE> user;
-  static bool tried = false;
-  if (!tried) {
-    tried = true;
-    HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      DWORD size = 0;
-      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-      std::vector<BYTE> buffer(size);
-      // Moved, not copied: the SID pointer inside points into this very buffer.
-      if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
-        user = std::move(buffer);
-      CloseHandle(token);
-    }
-  }
-  return user.empty() ? nullptr : reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid;
-}
-
-// Administrators, the system, the installer service, and the account this process runs as: the
-// accounts a folder of an administrator's setup program may belong to and be written by.
-bool trustedAccount(PSID sid) {
-  if (!sid || !IsValidSid(sid)) return false;
-  if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid))
-    return true;
-  static PSID installer = [] {
-    PSID s = nullptr;
-    ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &s);
-    return s;
-  }();
-  if (installer && EqualSid(sid, installer)) return true;
-  PSID self = processUser();
-  return self && EqualSid(sid, self);
-}
-
-// Whether an access list lets an account other than the trusted ones create, delete or change
-// anything in the folder, or change the folder's own access (a null list allows everyone).
-bool othersMayWrite(PACL dacl) {
-  if (!dacl) return true;
-  constexpr ACCESS_MASK kWrite = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD |
-                                 DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void *ace = nullptr;
-    if (!GetAce(dacl, i, &ace)) return true;
-    const ACE_HEADER *header = static_cast<const ACE_HEADER *>(ace);
-    // An entry only for what is created inside applies to the folder's children, not to it.
-    if (header->AceFlags & INHERIT_ONLY_ACE) continue;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    const ACCESS_ALLOWED_ACE *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
-    PSID sid = const_cast<DWORD *>(&allowed->SidStart);
-    if ((allowed->Mask & kWrite) && !trustedAccount(sid)) return true;
-  }
-  return false;
-}
-
 // A folder that administrators and the system may change and every user may read: the access
 // list is protected, so nothing from the folder above is inherited.
 bool createPrivateFolder(const std::wstring &path) {
@@ -506,10 +449,22 @@ class Win32Platform : public Platform {
                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                                nullptr, &dacl, nullptr, &sd) != ERROR_SUCCESS) {
       trust = FolderTrust::kUnknown;
-    } else if (!trustedAccount(owner)) {
-      trust = FolderTrust::kForeignOwner;
-    } else if (othersMayWrite(dacl)) {
-      trust = FolderTrust::kOpenToOthers;
+    } else {
+      // The same rule the channel library's folders are held to.
+      std::wstring reason;
+      switch (whoMayWrite(owner, dacl, reason)) {
+        case Writers::kTrusted:
+          break;
+        case Writers::kForeignOwner:
+          trust = FolderTrust::kForeignOwner;
+          break;
+        case Writers::kOthers:
+          trust = FolderTrust::kOpenToOthers;
+          break;
+        case Writers::kUnreadable:
+          trust = FolderTrust::kUnknown;
+          break;
+      }
     }
     if (sd) LocalFree(sd);
     CloseHandle(h);
