@@ -6,6 +6,7 @@
 #                         the header-only library from Debian's nlohmann-json3-dev, reached through
 #                         a folder of its own so that /usr/include never joins the mingw include
 #                         path.
+#   CLI11::CLI11          the header-only argument parser from Debian's libcli11-dev, the same way.
 
 set(TAL_DEPS_DIR ${CMAKE_BINARY_DIR}/_deps)
 
@@ -40,3 +41,19 @@ add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
 set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${_nl_dir}
   INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${_nl_dir})
+
+# --- CLI11 ------------------------------------------------------------------------------------------
+# The header-only argument parser from Debian's libcli11-dev, reached the same way.
+set(TAL_CLI11_INCLUDE /usr/include/CLI CACHE PATH "CLI11 headers (libcli11-dev)")
+if(NOT EXISTS ${TAL_CLI11_INCLUDE}/CLI.hpp)
+  message(FATAL_ERROR "No CLI/CLI.hpp in ${TAL_CLI11_INCLUDE}: run scripts/setup")
+endif()
+set(_cli_dir ${TAL_DEPS_DIR}/cli11-include)
+if(NOT EXISTS ${_cli_dir}/CLI)
+  file(MAKE_DIRECTORY ${_cli_dir})
+  file(CREATE_LINK ${TAL_CLI11_INCLUDE} ${_cli_dir}/CLI SYMBOLIC)
+endif()
+add_library(CLI11::CLI11 INTERFACE IMPORTED GLOBAL)
+set_target_properties(CLI11::CLI11 PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${_cli_dir}
+  INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${_cli_dir})
