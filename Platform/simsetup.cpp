@@ -7,6 +7,8 @@
 #include <sstream>
 #include <system_error>
 
+#include <nlohmann/json.hpp>
+
 #include "tal/infreader.h"
 #include "tal/platform.h"
 
@@ -27,38 +29,6 @@ fs::path mapped(const std::wstring &path) { return fs::path(sys().nativePath(pat
 std::wstring fileNamePart(const std::wstring &path) {
   const size_t cut = path.find_last_of(L"\\/");
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
-}
-
-void appendJsonString(std::string &out, const std::string &utf8) {
-  out.push_back('"');
-  for (unsigned char c : utf8) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buffer[8];
-          snprintf(buffer, sizeof buffer, "\\u%04x", c);
-          out += buffer;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  out.push_back('"');
 }
 
 uint32_t toWinError(const std::error_code &ec, uint32_t notFound) {
@@ -929,70 +899,56 @@ uint32_t SimSetupHost::registerRootDevice(const std::wstring &hardwareId,
 }
 
 std::string SimSetupHost::recordJson() const {
-  std::string out = "{\"operations\": [";
-  for (size_t i = 0; i < events.size(); ++i) {
-    out += i ? ",\n  {" : "\n  {";
-    out += "\"op\": ";
-    appendJsonString(out, events[i].op);
-    for (const auto &f : events[i].fields) {
-      out += ", ";
-      appendJsonString(out, f.first);
-      out += ": ";
-      appendJsonString(out, toUtf8(f.second));
-    }
-    out += "}";
+  using Json = nlohmann::ordered_json;
+  Json record = {{"operations", Json::array()},
+                 {"registry", Json::array()},
+                 {"keys", Json::array()},
+                 {"services", Json::array()},
+                 {"devices", Json::array()}};
+  for (const SimEvent &event : events) {
+    Json op = {{"op", event.op}};
+    for (const auto &f : event.fields) op[f.first] = toUtf8(f.second);
+    record["operations"].push_back(std::move(op));
   }
-  out += "],\n\"registry\": [";
-  bool first = true;
   for (const auto &k : registry) {
     for (const auto &v : k.second.values) {
-      out += first ? "\n  {" : ",\n  {";
-      first = false;
-      out += "\"key\": ";
-      appendJsonString(out, toUtf8(k.second.path));
-      out += ", \"name\": ";
-      appendJsonString(out, toUtf8(v.second.name));
-      out += ", \"type\": ";
-      appendJsonString(out, toUtf8(v.second.type));
-      out += ", \"data\": ";
-      appendJsonString(out, toUtf8(v.second.data));
-      out += "}";
+      record["registry"].push_back({{"key", toUtf8(k.second.path)},
+                                    {"name", toUtf8(v.second.name)},
+                                    {"type", toUtf8(v.second.type)},
+                                    {"data", toUtf8(v.second.data)}});
     }
+    record["keys"].push_back(toUtf8(k.second.path));
   }
-  out += "],\n\"keys\": [";
-  first = true;
-  for (const auto &k : registry) {
-    out += first ? "\n  " : ",\n  ";
-    first = false;
-    appendJsonString(out, toUtf8(k.second.path));
+  for (const SimService &s : services) {
+    record["services"].push_back({{"name", toUtf8(s.name)},
+                                  {"binary", toUtf8(s.binary)},
+                                  {"start_type", s.startType},
+                                  {"service_type", s.serviceType}});
   }
-  out += "],\n\"services\": [";
-  for (size_t i = 0; i < services.size(); ++i) {
-    const SimService &s = services[i];
-    out += i ? ",\n  {" : "\n  {";
-    out += "\"name\": ";
-    appendJsonString(out, toUtf8(s.name));
-    out += ", \"binary\": ";
-    appendJsonString(out, toUtf8(s.binary));
-    out += ", \"start_type\": " + std::to_string(s.startType);
-    out += ", \"service_type\": " + std::to_string(s.serviceType) + "}";
+  for (const SimDevice &d : devices) {
+    Json ids = Json::array();
+    for (const std::wstring &id : d.hardwareIds) ids.push_back(toUtf8(id));
+    record["devices"].push_back({{"instance_id", toUtf8(d.instanceId)},
+                                 {"hardware_ids", std::move(ids)},
+                                 {"inf", toUtf8(d.inf)},
+                                 {"inbox", d.inbox}});
   }
-  out += "],\n\"devices\": [";
-  for (size_t i = 0; i < devices.size(); ++i) {
-    const SimDevice &d = devices[i];
-    out += i ? ",\n  {" : "\n  {";
-    out += "\"instance_id\": ";
-    appendJsonString(out, toUtf8(d.instanceId));
-    out += ", \"hardware_ids\": [";
-    for (size_t j = 0; j < d.hardwareIds.size(); ++j) {
-      if (j) out += ", ";
-      appendJsonString(out, toUtf8(d.hardwareIds[j]));
+  // One entry a line, so that the record reads as a list of what happened.
+  std::string out = "{";
+  bool firstSection = true;
+  for (const auto &section : record.items()) {
+    out += firstSection ? "" : ",\n";
+    firstSection = false;
+    out += Json(section.key()).dump() + ": [";
+    bool firstEntry = true;
+    for (const Json &entry : section.value()) {
+      out += firstEntry ? "\n  " : ",\n  ";
+      firstEntry = false;
+      out += entry.dump(-1, ' ', false, Json::error_handler_t::replace);
     }
-    out += "], \"inf\": ";
-    appendJsonString(out, toUtf8(d.inf));
-    out += d.inbox ? ", \"inbox\": true}" : ", \"inbox\": false}";
+    out += "]";
   }
-  out += "]}\n";
+  out += "}\n";
   return out;
 }
 
