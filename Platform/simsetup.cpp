@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <system_error>
-
-#include <nlohmann/json.hpp>
 
 #include "tal/infreader.h"
 #include "tal/platform.h"

@@ -17,6 +17,7 @@
 #include "engine.h"
 #include "flashtask.h"
 #include "log.h"
+#include "progress.h"
 #include "report.h"
 #include "tal/platform.h"
 
@@ -281,11 +282,30 @@ void printDeviceInfo() {
 
 // --- flashing ---
 
+namespace {
+
+const char *stateWords(int state) {
+  switch (state) {
+    case STATE_NOT_CHANGED:
+      return "not changed";
+    case STATE_ERASED:
+      return "firmware erased, not rewritten: the device will not work until this update is run "
+             "again; do not power the server off";
+    default:
+      return "state unknown: run the update again";
+  }
+}
+
+}  // namespace
+
 void flashVltDevices() {
   logMessage(LOG_VERBOSE, "flash Vlt Devices starts...\n");
+  const int due = countFlashNeeded();
+  int index = 0;
   for (DeviceObj *d : g_deviceList) {
     if (!d->getFlashNeeded()) continue;
     logDevice("flash Vlt Devices: ", d);
+    progressDeviceStart(++index, due, *d);
     const std::string object = d->getObjectName();
     const std::string product = d->getProductName();
     std::unique_ptr<FlashTaskVelto> task = createFlashTask(
@@ -297,6 +317,7 @@ void flashVltDevices() {
       unsupported.failedStep = "choosing its flash procedure (device type " +
                                std::to_string(d->getType()) + " is not supported)";
       d->setFlashOutcome(unsupported);
+      progressDeviceEnd("skipped", unsupported.failedStep + " failed: not changed.");
       continue;
     }
     logMessage(LOG_VERBOSE, "Flash started at %s\n", timeStamp());
@@ -319,9 +340,13 @@ void flashVltDevices() {
       logMessage(LOG_ALL, "Update failed: '%s: %s'. Error code: %d\r\n\n", object.c_str(),
                  product.c_str(), code);
       d->setFlashSucceeded(false);
+      progressDeviceEnd("failed",
+                        outcome.failedStep + " failed: " + stateWords(outcome.state) + ".");
     } else {
       logMessage(LOG_ALL, "Update success: '%s: %s'\r\n\n", object.c_str(), product.c_str());
       d->setFlashSucceeded(true);
+      progressDeviceEnd("success",
+                        "updated from " + d->getVersion() + " to " + d->getPackageVersion());
     }
     logMessage(LOG_VERBOSE, "Flash finished at %s\n", timeStamp());
   }
@@ -338,18 +363,6 @@ std::string deviceLabel(const DeviceObj *d) {
     std::snprintf(place, sizeof place, "segment %d", d->getSegmentIdx());
   }
   return d->getObjectName() + ": " + d->getProductName() + " (" + place + ")";
-}
-
-const char *stateWords(int state) {
-  switch (state) {
-    case STATE_NOT_CHANGED:
-      return "not changed";
-    case STATE_ERASED:
-      return "firmware erased, not rewritten: the device will not work until this update is run "
-             "again; do not power the server off";
-    default:
-      return "state unknown: run the update again";
-  }
 }
 
 // One detail line: kept for the result text (the flash component writes the lines to its log
@@ -399,6 +412,12 @@ void afterDiscoveryDetail() {
 
 const std::string &getInstallResultDetail() { return g_installDetail; }
 
+void finishInstallProgress(int installResult) {
+  const int needed = countFlashNeeded();
+  const int succeeded = countFlashSucceeded();
+  progressRunFinish(installResult, succeeded, needed - succeeded);
+}
+
 int flashDevices() {
   g_installDetail.clear();
   if (!g_installStateAsked) {
@@ -407,6 +426,7 @@ int flashDevices() {
     getInstallState();
   }
   if (!g_unusable.empty()) {
+    if (!g_selfDiscovery) progressRunNone();
     detail("Nothing was done: " + g_unusable + ".");
     logMessage(LOG_VERBOSE, "flash devices status: %d\n", ENGINE_FLASH_FAILED);
     return ENGINE_FLASH_FAILED;
@@ -423,9 +443,17 @@ int flashDevices() {
   logMessage(LOG_VERBOSE, "Device List for installation.\n");
   printDeviceInfo();
   if (g_deviceList.empty()) {
+    progressRunNone();
     afterDiscoveryDetail();
     logMessage(LOG_VERBOSE, "flash devices status: %d\n", ENGINE_NO_DEVICE);
     return ENGINE_NO_DEVICE;
+  }
+  // The progress file follows an Install that flashes; one that flashes nothing removes an
+  // earlier run's. The "-d" report above leaves it as it is.
+  if (countFlashNeeded() > 0) {
+    progressRunStart(countFlashNeeded());
+  } else {
+    progressRunNone();
   }
   flashVltDevices();
   const int needed = countFlashNeeded();
@@ -497,6 +525,7 @@ void clearComponent() {
 }
 
 void cleanupEngine() {
+  resetProgress();
   deleteDevices();
   clearComponent();
 }
@@ -518,4 +547,5 @@ void resetEngine() {
   ConfigInfo::instance();
   closeChannel();
   resetEngineLog();
+  resetProgress();
 }

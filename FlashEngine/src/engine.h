@@ -34,6 +34,8 @@ int flashDevices();
 // taken, devices whose version was unknown, what discovery could not read. Each line ends in
 // "\r\n"; "" when there is nothing to add (a plain successful flash).
 const std::string &getInstallResultDetail();
+// Ends the progress file of the last flashDevices that flashed with Install's result (0, 1, 2).
+void finishInstallProgress(int installResult);
 const char *getUpdateListText();
 void cleanupEngine();
 void setForceFlag(bool on);

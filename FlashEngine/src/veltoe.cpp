@@ -10,6 +10,7 @@
 #include "channel/smif.h"
 #include "device.h"
 #include "log.h"
+#include "progress.h"
 #include "tal/platform.h"
 
 namespace vlte {
@@ -57,6 +58,8 @@ int FlashTaskVeltoE::Flash() {
   PreciseSleepGuard precise;
   logMessage(LOG_VERBOSE, "FlashTaskVeltoE::Flash starts...\n");
   if (!initFlashing()) return -1;
+  // Every 256 payload bytes a block, and one more that carries the end marker (or the rest).
+  progressTotal(payloadSize_ / kBlockData + 1);
   return startFlashing();
 }
 
@@ -186,6 +189,7 @@ int FlashTaskVeltoE::flashVlte() {
       terminateTransfer("XMIT Error");
       return -1;
     }
+    progressAdvance(static_cast<uint32_t>(blocksSent));
     blockNumber = static_cast<uint8_t>(blockNumber + 1);
   }
 

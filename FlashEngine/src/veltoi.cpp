@@ -9,6 +9,7 @@
 #include "channel/smif.h"
 #include "fwheader.h"
 #include "log.h"
+#include "progress.h"
 #include "tal/platform.h"
 
 // The package-author tool refuses a payload over what the engine programs: one figure for both.
@@ -42,6 +43,7 @@ int FlashTaskVeltoI::Flash() {
   PreciseSleepGuard precise;
   logMessage(LOG_VERBOSE, "FlashTaskVeltoI::Flash starts...\n");
   if (!initFlashing()) return -1;
+  progressTotal(static_cast<uint32_t>((cfgSize_ + ufmSize_) / kPageSize));
   return startFlashing();
 }
 
@@ -226,6 +228,8 @@ int FlashTaskVeltoI::programRegion(int engine, int region) {
   const uint8_t *buffer = cfg ? cfgBuf_.get() : ufmBuf_.get();
   const int size = cfg ? cfgSize_ : ufmSize_;
   if (!buffer) return -1;
+  // Pages written so far, over both regions (the configuration region first).
+  const int before = cfg ? 0 : cfgSize_ / kPageSize;
   for (int offset = 0; offset + kPageSize <= size; offset += kPageSize) {
     int rc = cfg ? programCfgPage(engine, address_, buffer, offset)
                  : programUfmPage(engine, address_, buffer, offset);
@@ -233,6 +237,7 @@ int FlashTaskVeltoI::programRegion(int engine, int region) {
       logMessage(LOG_VERBOSE, cfg ? "Error: Writing failed cfg.\n" : "Error: Writing failed ufm\n");
       return rc;
     }
+    progressAdvance(static_cast<uint32_t>(before + offset / kPageSize + 1));
     tal::os::sys().sleepMs(kPageWaitMs);
   }
   return 0;

@@ -174,6 +174,7 @@ int32_t FlashComponent::Install(uint32_t a, void *b, wchar_t *resultText, uint32
   if (!detail.empty()) log->Write(LT_BOTH_NOLOC, LS_NONE, FC_HERE, L"%ls", detail.c_str());
   AppendResultText(resultText, InstallResultText(code), detail);
   int32_t result = InstallResultFromEngine(code);
+  finishInstallProgress(result);
   log->Write(LT_VERBOSE, LS_NONE, FC_HERE, L"Installation completed.\r\n");
   return result;
 }

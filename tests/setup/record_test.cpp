@@ -16,7 +16,8 @@ using nlohmann::ordered_json;
 TEST(SetupRecord, ReadsBackWhatTheHostDid) {
   tal::os::SimSetupHost host;
   const ordered_json empty = ordered_json::parse(host.recordJson());
-  EXPECT_EQ(empty.dump(), R"({"operations":[],"registry":[],"keys":[],"services":[],"devices":[]})");
+  EXPECT_EQ(empty.dump(),
+            R"({"operations":[],"registry":[],"keys":[],"services":[],"devices":[]})");
 
   const std::wstring odd = L"a \"q\" \\ \t\r\n\x01 \u00e9 \U0001F600";
   host.events.push_back({"copy", {{"source", L"C:\\src\\x.sys"}, {"target", odd}}});
@@ -35,10 +36,9 @@ TEST(SetupRecord, ReadsBackWhatTheHostDid) {
 
   const std::string text = host.recordJson();
   const ordered_json r = ordered_json::parse(text);
-  EXPECT_EQ(r["operations"].dump(),
-            R"([{"op":"copy","source":"C:\\src\\x.sys","target":)" +
-                ordered_json(tal::os::toUtf8(odd)).dump() +
-                R"(},{"op":"delete_key","key":"HKLM\\Software\\Tal"}])");
+  EXPECT_EQ(r["operations"].dump(), R"([{"op":"copy","source":"C:\\src\\x.sys","target":)" +
+                                        ordered_json(tal::os::toUtf8(odd)).dump() +
+                                        R"(},{"op":"delete_key","key":"HKLM\\Software\\Tal"}])");
   EXPECT_EQ(r["operations"][0]["target"].get<std::string>(), tal::os::toUtf8(odd));
   EXPECT_EQ(r["registry"].dump(),
             R"([{"key":"HKLM\\Software\\Tal","name":"Level","type":"REG_DWORD","data":"3"}])");
