@@ -19,6 +19,12 @@ log=$(engine_log)
 expect_contains "$log" "Update success: 'Controller card 1: Orvo Varibay 6 HDD Switch Card'"
 expect_contains "$log" "Update success: 'Backplane 3: Orvo Varibay 6 HDD Backplane'"
 expect_contains "$log" "flash success for 6 devices"
+# The progress file beside the logs: six devices, each ended in success, progress up to 100 %.
+progress=$dir/drive/talsystem/log/talprogress.log
+[ "$(jq -sc '[.[] | select(.event == "end") | .result] | unique' "$progress")" = '["success"]' ] &&
+  [ "$(jq -sc '[.[] | select(.event == "progress" and .percent == 100)] | length' "$progress")" = 6 ] &&
+  [ "$(jq -sc '.[-1] | [.event, .result, .updated, .failed]' "$progress")" = '["finish",2,6,0]' ] ||
+  fail "progress file: $(cat "$progress")"
 # Fixed waits: per card a lock and an unlock (2 s each) and two 64 KiB pauses (1 s each); per
 # backplane a lock and an unlock, the erase (5 s) and 6,527 page pauses (1 ms each).
 slept=$(cat "$dir/slept.txt")
