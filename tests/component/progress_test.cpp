@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -235,6 +236,7 @@ TEST_F(InstallTest, AProgressFileThatCannotBeWrittenChangesNothingElse) {
   ASSERT_EQ(written.result, 2);
   std::remove(progressPath().c_str());
   tal::os::ScratchDir::write(progressPath() + "/inside", "x");
+  std::filesystem::create_directories(testlog::engineLogDir(scratch));
   const std::string beforeLog = testlog::readEngineFile(testlog::engineLogPath(scratch));
   build(server());
   const Answers a = run({"5", "install"});
