@@ -47,6 +47,8 @@ bool g_reportWritten = false;
 std::string g_reportFailure;
 // The detail lines of the last flashDevices.
 std::string g_installDetail;
+// getInstallState runs for an Install (no state query came first).
+bool g_forInstall = false;
 
 // The "-log_level" value: decimal as atoi reads it (leading blanks and a sign allowed, reading
 // stops at the first non-digit, no digits gives 0), saturated to the int range.
@@ -206,6 +208,7 @@ int getInstallState() {
     g_unusable = "the process command line could not be read";
     return ENGINE_NO_COMMAND_LINE;
   }
+  if (g_forInstall && !g_selfDiscovery) progressRunPending();
   if (!initEngine()) return ENGINE_STATE_NOTHING;
   scanDeviceCorrelation();
   printDeviceInfo();
@@ -423,7 +426,11 @@ int flashDevices() {
   if (!g_installStateAsked) {
     logMessage(LOG_VERBOSE,
                "Install without an installation-state query: the devices are discovered first.\n");
+    g_forInstall = true;
     getInstallState();
+    g_forInstall = false;
+  } else if (!g_selfDiscovery) {
+    progressRunPending();
   }
   if (!g_unusable.empty()) {
     if (!g_selfDiscovery) progressRunNone();
@@ -540,6 +547,7 @@ void resetEngine() {
   g_reportWritten = false;
   g_reportFailure.clear();
   g_installDetail.clear();
+  g_forInstall = false;
   resetDiscovery();
   resetBusHolds();
   deleteDevices();

@@ -111,6 +111,14 @@ void progressRunStart(int devices) {
   writeJson(std::move(line));
 }
 
+void progressRunPending() {
+  resetProgress();
+  const std::wstring folder = progressFolder();
+  const std::wstring path = folder + kProgressName;
+  if (!SecureFolderTree(folder.c_str(), false) || !sys().isRegularFile(path)) return;
+  if (FILE *f = sys().openStream(sys().toAnsi(path).c_str(), "wb")) std::fclose(f);
+}
+
 void progressRunNone() {
   resetProgress();
   const std::wstring folder = progressFolder();

@@ -24,6 +24,9 @@ extern const wchar_t *const kProgressName;
 // written. A folder the logs may not be written in leaves no file (and nothing is said); a file
 // that cannot be written is logged once in the engine log, and the update goes on without it.
 void progressRunStart(int devices);
+// An Install (not "-d") begins: an earlier run's file is emptied at once, so that nobody takes it
+// for this run while the devices are discovered (no file is made).
+void progressRunPending();
 // An Install that flashes nothing: the file of an earlier run is removed (emptied when it cannot
 // be), so that nobody takes it for this one.
 void progressRunNone();

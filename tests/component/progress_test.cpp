@@ -201,6 +201,57 @@ TEST_F(InstallTest, TheProgressFileFollowsEachInstallThatFlashes) {
   }
 }
 
+// What the progress file held when the channel was opened, before discovery.
+class Watch : public tal::os::ChannelLibrary {
+ public:
+  explicit Watch(tal::os::ChannelLibrary &inner) : inner_(inner) {}
+  std::string seen = "(not opened)";
+  uint32_t initialize(uintptr_t arg) override {
+    seen = tal::os::ScratchDir::read(progressPath());
+    return inner_.initialize(arg);
+  }
+  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
+                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override {
+    return inner_.create(arg, handle, sendCount, sendSize, recvCount, recvSize, flags, reserved);
+  }
+  uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
+                uintptr_t reserved) override {
+    return inner_.send(handle, packet, length, status, reserved);
+  }
+  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
+                uint32_t *wait) override {
+    return inner_.recv(handle, buffer, capacity, status, wait);
+  }
+  uint32_t close(void *handle) override { return inner_.close(handle); }
+  const char *statusMessage(uint32_t status) override { return inner_.statusMessage(status); }
+
+ private:
+  tal::os::ChannelLibrary &inner_;
+};
+
+// An Install that discovers the devices itself empties an earlier run's file before it does, so
+// that a reader polling meanwhile does not show that run's devices; the property queries and
+// "-d" leave it.
+TEST_F(InstallTest, AnEarlierRunIsEmptiedBeforeDiscovery) {
+  const std::string earlier = "{\"v\":1,\"event\":\"start\",\"ms\":0,\"devices\":9}\r\n";
+  const struct {
+    std::vector<std::string> steps;
+    std::vector<std::wstring> args;
+    std::string seen;
+  } cases[] = {{{"install"}, {}, ""},
+               {{"install"}, {L"-d", L"report.xml"}, earlier},
+               {{"5", "install"}, {}, earlier}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.steps.size() > 1 ? "property 5 first" : c.args.empty() ? "Install alone" : "-d");
+    build(server());
+    Watch watch(*plan);
+    fake.channel = &watch;
+    tal::os::ScratchDir::write(progressPath(), earlier);
+    run(c.steps, c.args);
+    EXPECT_EQ(watch.seen, c.seen);
+  }
+}
+
 // The lines as the reader's contract spells them.
 TEST_F(InstallTest, TheProgressLinesAreThoseOfTheContract) {
   build(server());
