@@ -45,5 +45,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME InstallDLL-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+# Without the debug sections (a Debug build's programs are mostly debug information); the exports
+# and the version resources stay, which the bundle's test checks.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackConfig.cmake)
 include(CPack)
