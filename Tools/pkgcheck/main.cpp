@@ -22,13 +22,13 @@
 #include "basecomp.h"
 #include "configinfo.h"
 #include "cxml.h"
-#include "xmlerror.h"
 #include "fwheader.h"
 #include "inf.h"
 #include "readonly_platform.h"
 #include "tal/cli.h"
 #include "talxmlreader.h"
 #include "veltoi.h"
+#include "xmlerror.h"
 
 using tal::os::fromUtf8;
 using tal::os::sys;
@@ -173,9 +173,8 @@ class Checker {
                   const tal::xml::ParseError &e, const std::string &message) {
     const std::string where =
         e.line ? "line " + std::to_string(e.line) + ", column " + std::to_string(e.column) : "";
-    findings_.push_back(
-        {code, error, file, where, message + (e.text.empty() ? "" : " (" + e.text + ")"), e.line,
-         e.column});
+    findings_.push_back({code, error, file, where,
+                         message + (e.text.empty() ? "" : " (" + e.text + ")"), e.line, e.column});
   }
   void Show(const std::string &what, const std::string &value) { shown_.push_back({what, value}); }
 
@@ -195,7 +194,8 @@ class Checker {
                              "the plug-in skips it"
                            : "cannot be read; the plug-in skips it");
       } else if (!reader.FindChild(nullptr, L"tal_package")) {
-        Warning("PKG002", Narrow(name.c_str()), "", "has no tal_package root element; the plug-in skips it");
+        Warning("PKG002", Narrow(name.c_str()), "",
+                "has no tal_package root element; the plug-in skips it");
       } else {
         ++qualifying;
       }
@@ -260,11 +260,13 @@ class Checker {
       const std::string &lang = entry.first;
       const std::string where = Narrow(element) + "[lang=" + lang + "]";
       if (lang.empty()) {
-        Warning("PKG008", packageFile_, Narrow(element), "has no lang attribute: no host ever gets it");
+        Warning("PKG008", packageFile_, Narrow(element),
+                "has no lang attribute: no host ever gets it");
         continue;
       }
       if (seen[lang]++) {
-        Warning("PKG009", packageFile_, where, "a second entry for the same language; only one is used");
+        Warning("PKG009", packageFile_, where,
+                "a second entry for the same language; only one is used");
         continue;
       }
       wchar_t out[4096] = {};
@@ -345,7 +347,8 @@ class Checker {
       const wchar_t *platform = entry->GetAttribute(L"platform");
       const std::wstring p = platform ? platform : L"";
       if (p.size() > 63) {
-        Error("PKG016", packageFile_, where, "platform text longer than 63 characters: matches no system");
+        Error("PKG016", packageFile_, where,
+              "platform text longer than 63 characters: matches no system");
       } else if (CompareNoCase(p.c_str(), L"nt") != 0 && CompareNoCase(p.c_str(), L"nt64") != 0 &&
                  CompareNoCase(p.c_str(), L"nt_x86-64") != 0) {
         Error("PKG017", packageFile_, where,
@@ -425,9 +428,9 @@ class Checker {
     CTalXMLReader reader;
     const int32_t rc = reader.LoadFile(L"install.xml");
     if (rc != 0) {
-      XmlFinding("PKG022", true, "install.xml", ErrorOf(reader),
-                 "cannot be read (result " + std::to_string(rc) +
-                     "): the plug-in's initialisation fails");
+      XmlFinding(
+          "PKG022", true, "install.xml", ErrorOf(reader),
+          "cannot be read (result " + std::to_string(rc) + "): the plug-in's initialisation fails");
       return;
     }
     const CTalXMLNode *root = reader.FindChild(nullptr, L"tal_install");
@@ -478,7 +481,8 @@ class Checker {
       if (file.empty()) {
         Error("PKG025", "install.xml", element, "no filename");
       } else if (!sys().isRegularFile(reading.infFile.str())) {
-        Error("PKG026", "install.xml", element, "the INF file " + Quote(file) + " is not in the package");
+        Error("PKG026", "install.xml", element,
+              "the INF file " + Quote(file) + " is not in the package");
       }
       if (reading.installType == INSTALL_UNKNOWN) {
         const wchar_t *type = inf->GetAttribute(L"type");
@@ -580,12 +584,12 @@ class Checker {
                                                                 : entry.fields[0];
             if (source.empty()) continue;
             ++files;
-            copies_.push_back({entry.fields.empty() || entry.fields[0].empty() ? source
-                                                                              : entry.fields[0],
-                               source});
+            copies_.push_back(
+                {entry.fields.empty() || entry.fields[0].empty() ? source : entry.fields[0],
+                 source});
             if (!present(source))
-              Error("PKG033", 
-                  file, "[" + Narrow(field.c_str()) + "]",
+              Error(
+                  "PKG033", file, "[" + Narrow(field.c_str()) + "]",
                   "the file " + Quote(Narrow(source.c_str())) + " is not in the package: " + fails);
           }
         }
@@ -632,6 +636,8 @@ class Checker {
                 " is not in the package: nothing installs the version the installed check reads");
       return;
     }
+    // A compressed source (a PNP package's "name.sy_") shows no version resource.
+    if (!sys().isRegularFile(folder + copy->second)) return;
     wchar_t expected[256] = {};
     if (!component_.GetPackageVersion(expected, 256)) return;  // PKG014 says why
     uint16_t want[4] = {0, 0, 0, 0};
@@ -650,7 +656,8 @@ class Checker {
     if (!sys().fileVersion(folder + copy->second, carried)) {
       Error("PKG038", where, "",
             "has no version resource: once installed it counts as 0.0.0.0, older than the "
-            "package's " + std::string(wanted) + " on every run");
+            "package's " +
+                std::string(wanted) + " on every run");
       return;
     }
     char found[32];
@@ -710,8 +717,8 @@ class Checker {
       std::string type;
       if (C_XMLNode *first = config.FirstChild(node)) config.GetText(first, &type);
       if (Trim(type) != "1" && Trim(type) != "0") {
-        Error("PKG045", 
-            "Config.xml", "Device #" + std::to_string(index),
+        Error(
+            "PKG045", "Config.xml", "Device #" + std::to_string(index),
             "configuration type " + Quote(type) + " is neither 0 nor 1: the engine leaves it out");
       }
     }
@@ -742,7 +749,8 @@ class Checker {
     const std::string where = "Device " + Quote(entry.devName);
     FILE *file = sys().openStream(entry.payload.c_str(), "rb");
     if (!file) {
-      Error("PKG048", "Config.xml", where, "the image " + Quote(entry.payload) + " is not in the package");
+      Error("PKG048", "Config.xml", where,
+            "the image " + Quote(entry.payload) + " is not in the package");
       return;
     }
     uint8_t bytes[fwimg::kHeaderSize] = {};
@@ -876,10 +884,11 @@ class Checker {
 }  // namespace
 
 int main(int argc, char **argv) {
-  CLI::App app("Checks a package folder (default: the current folder) as the plug-in will read "
-               "it.\nExit status: 0 clean, 1 warnings only, 2 errors (or bad arguments), 3 the "
-               "folder cannot be entered.",
-               "pkgcheck");
+  CLI::App app(
+      "Checks a package folder (default: the current folder) as the plug-in will read "
+      "it.\nExit status: 0 clean, 1 warnings only, 2 errors (or bad arguments), 3 the "
+      "folder cannot be entered.",
+      "pkgcheck");
   bool json = false;
   std::string folder;
   app.add_flag("--json", json, "print the findings as one JSON document");
