@@ -24,6 +24,26 @@ run() {
   [ "$(listing "$1")" = "$before" ] || fail "pkgcheck changed the folder $1"
 }
 
+# The tools' command-line convention: --help on standard output, --version, a bad argument named
+# on standard error with exit 2. args | exit | standard output holds | standard error holds
+while IFS='|' read -r args want stdout_has stderr_has; do
+  set +e
+  # shellcheck disable=SC2086
+  tal_run "$pkgcheck" $args >"$dir/out" 2>"$dir/err"
+  status=$?
+  set -e
+  [ "$status" = "$want" ] || fail "pkgcheck $args: exit $status, expected $want"
+  [ -z "$stdout_has" ] || grep -qF -- "$stdout_has" "$dir/out" ||
+    fail "pkgcheck $args: standard output lacks $stdout_has"
+  [ -z "$stderr_has" ] || grep -qF -- "$stderr_has" "$dir/err" ||
+    fail "pkgcheck $args: standard error lacks $stderr_has"
+done <<'EOT'
+--help|0|Usage: pkgcheck|
+--version|0|pkgcheck 1.0.0.1|
+--bogus|2||--bogus
+one two|2||two
+EOT
+
 run "$sample"
 [ "$status" = 0 ] || fail "the sample package is not clean (exit $status):
 $out"
