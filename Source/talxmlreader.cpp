@@ -291,6 +291,8 @@ CTalXMLReader::~CTalXMLReader() { Clear(); }
 
 void CTalXMLReader::Reset() {
   if (root_) Clear();
+  errorText_.clear();
+  errorLine_ = errorColumn_ = 0;
   root_ = new CTalXMLNode(XML_NODE_ELEMENT, L"#DOCROOT");
 }
 
@@ -306,8 +308,10 @@ int32_t CTalXMLReader::LoadFile(const wchar_t *path) {
   std::string bytes;
   switch (sys().readExistingFile(path, bytes, kMaxFileBytes)) {
     case tal::os::ReadResult::kCannotOpen:
+      errorText_ = "cannot be opened";
       return XML_LOAD_CANNOT_OPEN;
     case tal::os::ReadResult::kCannotRead:
+      errorText_ = "cannot be read, or larger than 16 MiB";
       return XML_LOAD_CANNOT_READ;
     case tal::os::ReadResult::kOk:
       break;
@@ -334,6 +338,14 @@ int32_t CTalXMLReader::LoadBuffer(const void *bytes, size_t length) {
   XML_SetUnknownEncodingHandler(parser, OnUnknownEncoding, nullptr);
   const XML_Status status =
       XML_Parse(parser, static_cast<const char *>(bytes), static_cast<int>(length), XML_TRUE);
+  if (state.failed) {
+    errorText_ = "out of memory";
+  } else if (status != XML_STATUS_OK) {
+    const tal::xml::ParseError e = tal::xml::parseErrorOf(parser);
+    errorText_ = e.text;
+    errorLine_ = e.line;
+    errorColumn_ = e.column;
+  }
   XML_ParserFree(parser);
   loaded_ = status == XML_STATUS_OK && !state.failed;
   return loaded_ ? XML_LOAD_OK : XML_LOAD_NOT_WELL_FORMED;

@@ -103,6 +103,11 @@ class CTalXMLReader {
   int32_t LoadBuffer(const void *bytes, size_t length);
 
   CTalXMLNode *GetRoot() const { return root_; }
+  // Why the last load failed: the parser's line, column and error name (line 0 when the file
+  // could not be read or a callback failed). Empty after a load that succeeded.
+  const std::string &GetErrorText() const { return errorText_; }
+  unsigned long GetErrorLine() const { return errorLine_; }
+  unsigned long GetErrorColumn() const { return errorColumn_; }
   bool IsLoaded() const { return loaded_; }
   // The first child (list order) of `parent` (of the document node when null) named `name`
   // exactly; with both attribute name and value, only a child that has the attribute with that
@@ -114,6 +119,9 @@ class CTalXMLReader {
  private:
   CTalXMLNode *root_ = nullptr;  // owned
   bool loaded_ = false;
+  std::string errorText_;
+  unsigned long errorLine_ = 0;
+  unsigned long errorColumn_ = 0;
 };
 
 // Letter-case-insensitive equality of two wide texts, independent of the process locale: ASCII,

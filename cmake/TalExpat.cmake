@@ -62,6 +62,9 @@ if(WIN32)
   set(_expat_toolchain -DCMAKE_TOOLCHAIN_FILE=${CMAKE_CURRENT_LIST_DIR}/mingw-w64-x86_64.cmake)
 endif()
 
+# The source folder, for its license notice in the release bundle (TalPackage.cmake).
+set(TAL_EXPAT_SOURCE ${_expat_source})
+
 set(_expat_root ${CMAKE_BINARY_DIR}/_deps/expat)
 set(_expat_prefix ${_expat_root}/install)
 set(_expat_stamp ${_expat_root}/built.stamp)

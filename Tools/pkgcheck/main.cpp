@@ -5,8 +5,9 @@
 //
 //   pkgcheck [--json] [FOLDER]        FOLDER defaults to the current folder
 //
-// Exit status: 0 clean, 1 warnings only, 2 errors (3: bad arguments or the folder cannot be
-// entered). Nothing is written into the folder, nor anywhere else.
+// Every finding has a stable code (PKG and three digits), listed in the README. Exit status: 0
+// clean, 1 warnings only, 2 errors or bad arguments, 3 the folder cannot be entered. Nothing is
+// written into the folder, nor anywhere else.
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -24,8 +25,10 @@
 #include "fwheader.h"
 #include "inf.h"
 #include "readonly_platform.h"
+#include "tal/cli.h"
 #include "talxmlreader.h"
 #include "veltoi.h"
+#include "xmlerror.h"
 
 using tal::os::fromUtf8;
 using tal::os::sys;
@@ -46,12 +49,26 @@ class Component : public CBaseComponent {
   using CBaseComponent::versionFilePath;
 };
 
+// One finding: its stable code (PKG and three digits; the README lists them), its severity, the
+// file and the element or place in it, and what goes wrong on the server. An XML error also
+// gives the parser's line and column (0: none).
 struct Finding {
+  std::string code;
   bool error;
   std::string file;
   std::string where;
   std::string message;
+  unsigned long line = 0;
+  unsigned long column = 0;
 };
+
+tal::xml::ParseError ErrorOf(const CTalXMLReader &reader) {
+  tal::xml::ParseError e;
+  e.line = reader.GetErrorLine();
+  e.column = reader.GetErrorColumn();
+  e.text = reader.GetErrorText();
+  return e;
+}
 
 std::string Quote(const std::string &text) { return "\"" + text + "\""; }
 
@@ -96,6 +113,7 @@ class Checker {
     else
       CheckConfig();
     CheckDependencies();
+    CheckPlugin();
   }
 
   size_t Errors() const {
@@ -110,8 +128,8 @@ class Checker {
     for (const auto &item : shown_)
       std::printf("  %s: %s\n", item.first.c_str(), item.second.c_str());
     for (const Finding &f : findings_) {
-      std::printf("%s: %s%s%s: %s\n", f.error ? "error" : "warning", f.file.c_str(),
-                  f.where.empty() ? "" : ": ", f.where.c_str(), f.message.c_str());
+      std::printf("%s %s: %s%s%s: %s\n", f.error ? "error" : "warning", f.code.c_str(),
+                  f.file.c_str(), f.where.empty() ? "" : ": ", f.where.c_str(), f.message.c_str());
     }
     std::printf("pkgcheck: %zu error%s, %zu warning%s\n", Errors(), Errors() == 1 ? "" : "s",
                 Warnings(), Warnings() == 1 ? "" : "s");
@@ -125,10 +143,16 @@ class Checker {
       doc["shown"].push_back({{"what", item.first}, {"value", item.second}});
     doc["findings"] = nlohmann::ordered_json::array();
     for (const Finding &f : findings_) {
-      doc["findings"].push_back({{"severity", f.error ? "error" : "warning"},
-                                 {"file", f.file},
-                                 {"where", f.where},
-                                 {"message", f.message}});
+      nlohmann::ordered_json item = {{"code", f.code},
+                                     {"severity", f.error ? "error" : "warning"},
+                                     {"file", f.file},
+                                     {"where", f.where},
+                                     {"message", f.message}};
+      if (f.line) {
+        item["line"] = f.line;
+        item["column"] = f.column;
+      }
+      doc["findings"].push_back(item);
     }
     doc["errors"] = Errors();
     doc["warnings"] = Warnings();
@@ -136,11 +160,21 @@ class Checker {
   }
 
  private:
-  void Error(const std::string &file, const std::string &where, const std::string &message) {
-    findings_.push_back({true, file, where, message});
+  void Error(const char *code, const std::string &file, const std::string &where,
+             const std::string &message) {
+    findings_.push_back({code, true, file, where, message});
   }
-  void Warning(const std::string &file, const std::string &where, const std::string &message) {
-    findings_.push_back({false, file, where, message});
+  void Warning(const char *code, const std::string &file, const std::string &where,
+               const std::string &message) {
+    findings_.push_back({code, false, file, where, message});
+  }
+  // A file the parser stopped in: the finding says where and why.
+  void XmlFinding(const char *code, bool error, const std::string &file,
+                  const tal::xml::ParseError &e, const std::string &message) {
+    const std::string where =
+        e.line ? "line " + std::to_string(e.line) + ", column " + std::to_string(e.column) : "";
+    findings_.push_back({code, error, file, where,
+                         message + (e.text.empty() ? "" : " (" + e.text + ")"), e.line, e.column});
   }
   void Show(const std::string &what, const std::string &value) { shown_.push_back({what, value}); }
 
@@ -155,19 +189,20 @@ class Checker {
       CTalXMLReader reader;
       const int32_t rc = reader.LoadFile(name.c_str());
       if (rc != 0) {
-        Warning(Narrow(name.c_str()), "",
-                rc == 5 ? "not well-formed XML (or in an encoding the plug-in does not read); "
-                          "the plug-in skips it"
-                        : "cannot be read; the plug-in skips it");
+        XmlFinding("PKG001", false, Narrow(name.c_str()), ErrorOf(reader),
+                   rc == 5 ? "not well-formed XML (or in an encoding the plug-in does not read); "
+                             "the plug-in skips it"
+                           : "cannot be read; the plug-in skips it");
       } else if (!reader.FindChild(nullptr, L"tal_package")) {
-        Warning(Narrow(name.c_str()), "", "has no tal_package root element; the plug-in skips it");
+        Warning("PKG002", Narrow(name.c_str()), "",
+                "has no tal_package root element; the plug-in skips it");
       } else {
         ++qualifying;
       }
     }
     wchar_t chosen[260] = {};
     if (!component_.FindPackageDefinitionFile(chosen, 260)) {
-      Error("kz*.xml", "",
+      Error("PKG003", "kz*.xml", "",
             "no package definition file: the host's name, description and version questions "
             "fail, and no prerequisite is declared");
       return;
@@ -175,13 +210,16 @@ class Checker {
     packageFile_ = Narrow(chosen);
     Show("package definition", packageFile_);
     if (qualifying > 1) {
-      Warning(packageFile_, "",
+      Warning("PKG004", packageFile_, "",
               "more than one kz*.xml has a tal_package root; the plug-in takes this one, the "
               "first the file system lists, which may differ on another machine");
     }
     const int32_t rc = component_.ReadPackageDefinition(chosen);
     if (rc != 0) {
-      Error(packageFile_, "", "cannot be read (result " + std::to_string(rc) + ")");
+      CTalXMLReader again;
+      again.LoadFile(chosen);
+      XmlFinding("PKG005", true, packageFile_, ErrorOf(again),
+                 "cannot be read (result " + std::to_string(rc) + ")");
       return;
     }
     reader_.LoadFile(chosen);
@@ -192,7 +230,7 @@ class Checker {
     const CTalXMLNode *fileName = package ? reader_.FindChild(package, L"filename") : nullptr;
     const CTalXMLNode *fileText = fileName ? fileName->GetFirstChild() : nullptr;
     if (fileText && fileText->GetKind() == XML_NODE_TEXT && fileText->GetTextLength() > 127) {
-      Error(packageFile_, "tal_package/filename",
+      Error("PKG006", packageFile_, "tal_package/filename",
             "longer than 127 characters: the plug-in does not use it (the adopted log gets no "
             "name)");
     }
@@ -211,7 +249,7 @@ class Checker {
     const std::string what = isName ? "name" : "description";
     const CTalXMLNode *parent = package ? reader_.FindChild(package, container) : nullptr;
     if (!parent) {
-      Error(packageFile_, Narrow(container),
+      Error("PKG007", packageFile_, Narrow(container),
             "missing: the host's " + what + " question fails in every language");
       return;
     }
@@ -222,11 +260,13 @@ class Checker {
       const std::string &lang = entry.first;
       const std::string where = Narrow(element) + "[lang=" + lang + "]";
       if (lang.empty()) {
-        Warning(packageFile_, Narrow(element), "has no lang attribute: no host ever gets it");
+        Warning("PKG008", packageFile_, Narrow(element),
+                "has no lang attribute: no host ever gets it");
         continue;
       }
       if (seen[lang]++) {
-        Warning(packageFile_, where, "a second entry for the same language; only one is used");
+        Warning("PKG009", packageFile_, where,
+                "a second entry for the same language; only one is used");
         continue;
       }
       wchar_t out[4096] = {};
@@ -237,23 +277,23 @@ class Checker {
       Show(what + " [" + lang + "]", answered ? Quote(host) : "(nothing)");
       const std::string held = Trim(entry.second);
       if (!answered) {
-        Error(packageFile_, where,
+        Error("PKG010", packageFile_, where,
               isName ? "the host gets no name: the text begins with white space or is not "
                        "the element's first child"
                      : "the host gets no description: it must be a CDATA section");
       } else if (host != held) {
-        Warning(packageFile_, where,
+        Warning("PKG011", packageFile_, where,
                 "the host sees " + Quote(host) + " but the file holds " + Quote(held) +
                     " (the reader drops a line break and what follows it when indented, a blank "
                     "after a reference, and text after a child element or CDATA section)");
       }
     }
     if (!seen.count("en") && !seen.empty()) {
-      Warning(packageFile_, Narrow(container),
+      Warning("PKG012", packageFile_, Narrow(container),
               "no \"en\" entry: hosts in other languages get no " + what);
     }
     if (seen.empty()) {
-      Error(packageFile_, Narrow(container),
+      Error("PKG013", packageFile_, Narrow(container),
             "no " + Narrow(element) + " entry: the host's " + what + " question fails");
     }
   }
@@ -261,7 +301,7 @@ class Checker {
   void CheckVersion() {
     wchar_t out[256] = {};
     if (!component_.GetPackageVersion(out, 256)) {
-      Error(packageFile_, "tal_package/version",
+      Error("PKG014", packageFile_, "tal_package/version",
             "no version value: the host gets no package version and every installed version "
             "compares as older");
       return;
@@ -282,7 +322,7 @@ class Checker {
       good = good && AllDigits(part) && part.size() <= 5 && std::stoul(part) <= 65535;
     }
     if (!good) {
-      Error(packageFile_, "tal_package/version",
+      Error("PKG015", packageFile_, "tal_package/version",
             "\"" + Narrow(out) +
                 "\" is not up to four dot-separated numbers of 0 to 65535: the version "
                 "comparison reads something else");
@@ -307,24 +347,25 @@ class Checker {
       const wchar_t *platform = entry->GetAttribute(L"platform");
       const std::wstring p = platform ? platform : L"";
       if (p.size() > 63) {
-        Error(packageFile_, where, "platform text longer than 63 characters: matches no system");
+        Error("PKG016", packageFile_, where,
+              "platform text longer than 63 characters: matches no system");
       } else if (CompareNoCase(p.c_str(), L"nt") != 0 && CompareNoCase(p.c_str(), L"nt64") != 0 &&
                  CompareNoCase(p.c_str(), L"nt_x86-64") != 0) {
-        Error(packageFile_, where,
+        Error("PKG017", packageFile_, where,
               "platform " + Quote(Narrow(p.c_str())) +
                   " is none of nt, nt64, nt_x86-64: matches no system");
       }
       for (const wchar_t *number : {L"major", L"minor", L"sr"}) {
         const wchar_t *value = entry->GetAttribute(number);
         if (value && !AllDigits(value)) {
-          Error(packageFile_, where,
+          Error("PKG018", packageFile_, where,
                 Narrow(number) + "=" + Quote(Narrow(value)) + " is not a number (read as " +
                     std::to_string(std::wcstoul(value, nullptr, 10)) + ")");
         }
       }
       const wchar_t *edition = entry->GetAttribute(L"edition");
       if (edition && EditionMaskFromName(edition) == 0) {
-        Error(packageFile_, where,
+        Error("PKG019", packageFile_, where,
               "edition " + Quote(Narrow(edition)) + " is not a known edition: matches no system");
       }
       list += (list.empty() ? "" : ", ") + Narrow(p.c_str());
@@ -361,14 +402,14 @@ class Checker {
     for (size_t i = 0; i < component_.supportedDevices.size(); ++i) {
       const std::string id = Narrow(component_.supportedDevices[i].c_str());
       if (id.empty() && textlessReported < textless.size()) {
-        Error(packageFile_,
+        Error("PKG020", packageFile_,
               "supported_devices_and #" + std::to_string(i + 1) + " (" +
                   textless[textlessReported++] + ")",
               "its supported_device_data has no id text the plug-in reads (an id on a line of its "
               "own, or after white space, is dropped): the entry matches no device, so the "
               "package finds no hardware");
       } else if (id.empty()) {
-        Error(packageFile_, "supported_devices_and #" + std::to_string(i + 1),
+        Error("PKG021", packageFile_, "supported_devices_and #" + std::to_string(i + 1),
               "gives an empty hardware id (a pci entry needs ven and dev, or all of ven, dev, "
               "subven and subdev; an eisa id has 7 characters): no device ever matches it");
       }
@@ -387,15 +428,15 @@ class Checker {
     CTalXMLReader reader;
     const int32_t rc = reader.LoadFile(L"install.xml");
     if (rc != 0) {
-      Error(
-          "install.xml", "",
+      XmlFinding(
+          "PKG022", true, "install.xml", ErrorOf(reader),
           "cannot be read (result " + std::to_string(rc) + "): the plug-in's initialisation fails");
       return;
     }
     const CTalXMLNode *root = reader.FindChild(nullptr, L"tal_install");
     const CTalXMLNode *info = root ? reader.FindChild(root, L"inf_information") : nullptr;
     if (!info) {
-      Error("install.xml", "tal_install/inf_information", "missing: no INF is named");
+      Error("PKG023", "install.xml", "tal_install/inf_information", "missing: no INF is named");
       return;
     }
     const struct {
@@ -412,7 +453,7 @@ class Checker {
       const CTalXMLNode *inf = reader.FindChild(info, v.element);
       if (!inf) inf = reader.FindChild(info, L"inf_file");
       if (!inf) {
-        Error("install.xml", std::string("inf_information (") + v.windows + ")",
+        Error("PKG024", "install.xml", std::string("inf_information (") + v.windows + ")",
               "no INF element for these systems (nor inf_file)");
         continue;
       }
@@ -438,13 +479,14 @@ class Checker {
       const std::string element = Narrow(inf->GetName());
       Show("INF (" + uses[i].second + ")", element + " " + Quote(file));
       if (file.empty()) {
-        Error("install.xml", element, "no filename");
+        Error("PKG025", "install.xml", element, "no filename");
       } else if (!sys().isRegularFile(reading.infFile.str())) {
-        Error("install.xml", element, "the INF file " + Quote(file) + " is not in the package");
+        Error("PKG026", "install.xml", element,
+              "the INF file " + Quote(file) + " is not in the package");
       }
       if (reading.installType == INSTALL_UNKNOWN) {
         const wchar_t *type = inf->GetAttribute(L"type");
-        Error("install.xml", element,
+        Error("PKG027", "install.xml", element,
               "type " + Quote(Narrow(type)) + " is none of LEGACY, PNP, VIRTUAL");
       }
       if (reading.installType == INSTALL_LEGACY || reading.installType == INSTALL_PNP) {
@@ -457,19 +499,19 @@ class Checker {
   // A LEGACY or PNP INF: what the installation and the installed check need of it.
   void CheckDriverInf(Component &reading, const std::string &element) {
     if (reading.installType == INSTALL_PNP && component_.supportedDevices.empty()) {
-      Error("install.xml", element,
+      Error("PKG028", "install.xml", element,
             "a PNP package whose definition lists no supported_devices: Install fails with "
             "\"No supported devices were specified.\"");
     }
     CInf inf(reading.infFile.c_str(), nullptr);
     if (!inf.IsOpen()) {
       if (sys().isRegularFile(reading.infFile.str()))
-        Error("install.xml", element, "the INF file cannot be opened as an INF");
+        Error("PKG029", "install.xml", element, "the INF file cannot be opened as an INF");
       return;
     }
     wchar_t service[261] = {};
     if (reading.serviceName.IsEmpty() && !inf.GetServiceName(nullptr, service, 261)) {
-      Warning("install.xml", element,
+      Warning("PKG030", "install.xml", element,
               "the INF's first install section adds no service and service_name names none: "
               "the installed check counts the package installed whenever its version file exists");
     }
@@ -481,14 +523,14 @@ class Checker {
   void CheckInfFiles(CInf &inf, Component &reading) {
     const std::string file = Narrow(reading.infFile.c_str());
     if (!inf.SectionsRead()) {
-      Error(file, "", "its section list cannot be read: the installation fails");
+      Error("PKG031", file, "", "its section list cannot be read: the installation fails");
       return;
     }
     const bool pnp = reading.installType == INSTALL_PNP;
     std::vector<CStr> sections = inf.CopyFilesSections();
     if (!pnp && !reading.infSection.IsEmpty()) sections = {reading.infSection};
     if (!pnp && reading.infSection.IsEmpty() && sections.empty()) {
-      Warning(file, "",
+      Warning("PKG032", file, "",
               "no section copies files: the default installation installs the sections that "
               "do, so it copies no file and writes no setting of this INF");
     }
@@ -510,6 +552,7 @@ class Checker {
     const std::string fails =
         pnp ? "staging fails and no device is updated" : "the installation fails";
     size_t files = 0;
+    copies_.clear();
     for (const CStr &section : sections) {
       std::vector<tal::os::InfLine> lines;
       inf.Lines(section.c_str(), lines);
@@ -520,15 +563,16 @@ class Checker {
           if (field.empty()) continue;
           if (field[0] == L'@') {
             ++files;
+            copies_.push_back({field.substr(1), field.substr(1)});
             if (!present(field.substr(1)))
-              Error(file, where,
+              Error("PKG033", file, where,
                     "the file " + Quote(Narrow(field.c_str() + 1)) +
                         " it copies is not in the package: " + fails);
             continue;
           }
           std::vector<tal::os::InfLine> list;
           if (!inf.Lines(field.c_str(), list)) {
-            Error(file, where,
+            Error("PKG034", file, where,
                   "CopyFiles names the file list [" + Narrow(field.c_str()) +
                       "], which the INF does not have: " + fails);
             continue;
@@ -540,9 +584,12 @@ class Checker {
                                                                 : entry.fields[0];
             if (source.empty()) continue;
             ++files;
+            copies_.push_back(
+                {entry.fields.empty() || entry.fields[0].empty() ? source : entry.fields[0],
+                 source});
             if (!present(source))
               Error(
-                  file, "[" + Narrow(field.c_str()) + "]",
+                  "PKG033", file, "[" + Narrow(field.c_str()) + "]",
                   "the file " + Quote(Narrow(source.c_str())) + " is not in the package: " + fails);
           }
         }
@@ -550,6 +597,80 @@ class Checker {
     }
     Show("INF " + file, std::to_string(sections.size()) + " section(s) copying " +
                             std::to_string(files) + " file(s)");
+    CheckVersionFile(file, folder, present);
+  }
+
+  // The version file: the installed file whose version resource the installed-version check
+  // compares with the package's version. The INF must install it, the package must carry it, and
+  // the package's copy must carry the package's version; otherwise the installed component is
+  // found older (or newer) on every run.
+  template <typename Present>
+  void CheckVersionFile(const std::string &inf, const std::wstring &folder, Present present) {
+    const std::wstring path = component_.versionFilePath.str();
+    if (path.empty()) {
+      Error("PKG035", packageFile_, "sw_keys",
+            "no sw_key names a version file with its sw_key_expectedpath: the installed version "
+            "is never found, so the component is found older than the package on every run");
+      return;
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    Show("version file", Narrow(path.c_str()));
+    const std::pair<std::wstring, std::wstring> *copy = nullptr;
+    for (const auto &c : copies_) {
+      if (CompareNoCase(c.first.c_str(), name.c_str()) == 0) {
+        copy = &c;
+        break;
+      }
+    }
+    if (!copy) {
+      Error("PKG036", inf, "",
+            "copies no file named " + Quote(Narrow(name.c_str())) +
+                ", the version file the package definition names: the installation does not "
+                "update the version the installed check reads");
+      return;
+    }
+    if (!present(copy->second)) {
+      Error("PKG037", packageFile_, "sw_key " + Quote(Narrow(name.c_str())),
+            "the version file's source " + Quote(Narrow(copy->second.c_str())) +
+                " is not in the package: nothing installs the version the installed check reads");
+      return;
+    }
+    // A compressed source (a PNP package's "name.sy_") shows no version resource.
+    if (!sys().isRegularFile(folder + copy->second)) return;
+    wchar_t expected[256] = {};
+    if (!component_.GetPackageVersion(expected, 256)) return;  // PKG014 says why
+    uint16_t want[4] = {0, 0, 0, 0};
+    const std::wstring text = expected;
+    size_t start = 0;
+    for (int i = 0; i < 4 && start <= text.size(); ++i) {
+      want[i] = static_cast<uint16_t>(std::wcstoul(text.c_str() + start, nullptr, 10));
+      const size_t dot = text.find(L'.', start);
+      if (dot == std::wstring::npos) break;
+      start = dot + 1;
+    }
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "%u.%u.%u.%u", want[0], want[1], want[2], want[3]);
+    tal::os::FileVersion carried;
+    const std::string where = Narrow(copy->second.c_str());
+    if (!sys().fileVersion(folder + copy->second, carried)) {
+      Error("PKG038", where, "",
+            "has no version resource: once installed it counts as 0.0.0.0, older than the "
+            "package's " +
+                std::string(wanted) + " on every run");
+      return;
+    }
+    char found[32];
+    std::snprintf(found, sizeof found, "%u.%u.%u.%u", carried.part[0], carried.part[1],
+                  carried.part[2], carried.part[3]);
+    if (std::string(found) != wanted) {
+      Error("PKG038", where, "",
+            "carries version " + std::string(found) + " but the package's version is " + wanted +
+                ": once installed it is found " +
+                (std::lexicographical_compare(carried.part, carried.part + 4, want, want + 4)
+                     ? "older, and installed again, on every run"
+                     : "newer than the package on every run"));
+    }
   }
 
   // --- Config.xml and the images ---
@@ -558,11 +679,16 @@ class Checker {
     C_XML config;
     config.SetTrimWhitespace(true);
     if (!sys().isRegularFile(L"Config.xml")) {
-      Error("Config.xml", "", "missing: the flash engine has no device to update");
+      Error("PKG040", "Config.xml", "", "missing: the flash engine has no device to update");
       return;
     }
-    if (!config.Load("Config.xml") || !config.FindNode("/Devices")) {
-      Error("Config.xml", "", "not well-formed or without a Devices root: the engine stops");
+    if (!config.Load("Config.xml")) {
+      XmlFinding("PKG041", true, "Config.xml", config.LoadError(),
+                 "not well-formed: the engine stops");
+      return;
+    }
+    if (!config.FindNode("/Devices")) {
+      Error("PKG042", "Config.xml", "", "no Devices root element: the engine stops");
       return;
     }
     releaseConfigInfo();
@@ -570,13 +696,13 @@ class Checker {
     const ConfigInfo *info = ConfigInfo::instance();
     const std::string engineFile = info->packageName + ".xml";
     if (!packageFile_.empty() && engineFile != packageFile_) {
-      Error("Config.xml", "kzxml/FileName",
+      Error("PKG043", "Config.xml", "kzxml/FileName",
             Quote(info->packageName) + " names " + Quote(engineFile) +
                 ", but the plug-in reads the package definition " + Quote(packageFile_) +
                 ": the engine takes its key files and version from another file");
     }
     if (!created) {
-      Error("Config.xml", "kzxml/FileName",
+      Error("PKG044", "Config.xml", "kzxml/FileName",
             "the engine cannot read the package file " + Quote(engineFile) +
                 " it names: the engine stops");
       return;
@@ -592,7 +718,7 @@ class Checker {
       if (C_XMLNode *first = config.FirstChild(node)) config.GetText(first, &type);
       if (Trim(type) != "1" && Trim(type) != "0") {
         Error(
-            "Config.xml", "Device #" + std::to_string(index),
+            "PKG045", "Config.xml", "Device #" + std::to_string(index),
             "configuration type " + Quote(type) + " is neither 0 nor 1: the engine leaves it out");
       }
     }
@@ -602,7 +728,7 @@ class Checker {
       for (const ConfigEntry *entry : entries)
         covered = covered || StartsWithNoCase(entry->devName, key);
       if (!covered) {
-        Warning(packageFile_, "sw_key " + Quote(key),
+        Warning("PKG046", packageFile_, "sw_key " + Quote(key),
                 "no Config.xml entry for this product: its devices are found but never updated");
       }
     }
@@ -611,7 +737,7 @@ class Checker {
       for (const std::string &key : info->keyFileList)
         covered = covered || StartsWithNoCase(entry->devName, key);
       if (!covered) {
-        Error("Config.xml", "Device " + Quote(entry->devName),
+        Error("PKG047", "Config.xml", "Device " + Quote(entry->devName),
               "no sw_key of the package definition names this product: the engine never "
               "updates it");
       }
@@ -623,7 +749,8 @@ class Checker {
     const std::string where = "Device " + Quote(entry.devName);
     FILE *file = sys().openStream(entry.payload.c_str(), "rb");
     if (!file) {
-      Error("Config.xml", where, "the image " + Quote(entry.payload) + " is not in the package");
+      Error("PKG048", "Config.xml", where,
+            "the image " + Quote(entry.payload) + " is not in the package");
       return;
     }
     uint8_t bytes[fwimg::kHeaderSize] = {};
@@ -635,9 +762,10 @@ class Checker {
     const fwimg::Decode decoded =
         fwimg::decodeHeader(bytes, got, size < 0 ? 0 : static_cast<uint64_t>(size), header);
     if (decoded != fwimg::Decode::kOk) {
-      Error(entry.payload, "",
-            decoded == fwimg::Decode::kNoHeader ? "has no image header (byte 0 is 0 or 255)"
-                                                : "is shorter than its image header");
+      if (decoded == fwimg::Decode::kNoHeader)
+        Error("PKG049", entry.payload, "", "has no image header (byte 0 is 0 or 255)");
+      else
+        Error("PKG050", entry.payload, "", "is shorter than its image header");
       return;
     }
     const uint64_t payload = static_cast<uint64_t>(size) - static_cast<uint64_t>(header.headerLen);
@@ -645,16 +773,16 @@ class Checker {
                                        header.strDeviceId + ", " + std::to_string(payload) +
                                        " bytes of payload");
     if (header.strFwName != "VeltoE" && header.strFwName != "VeltoI") {
-      Error(entry.payload, "header",
+      Error("PKG051", entry.payload, "header",
             "device type " + Quote(header.strFwName) + " is one the engine cannot flash");
     }
     if (header.strIsp != header.strDeviceId) {
-      Error(entry.payload, "header",
+      Error("PKG052", entry.payload, "header",
             "the ISP text " + Quote(header.strIsp) + " does not name the chip " +
                 Quote(header.strDeviceId) + " (compared exactly): the engine refuses the image");
     }
     if (header.strFwName == "VeltoI" && payload > vlti::kMaxPayload) {
-      Error(entry.payload, "",
+      Error("PKG053", entry.payload, "",
             "a Velto-I payload of " + std::to_string(payload) + " bytes is over the " +
                 std::to_string(vlti::kMaxPayload) + " the CPLD holds: the engine refuses it");
     }
@@ -664,11 +792,40 @@ class Checker {
     char reported[16];
     std::snprintf(reported, sizeof reported, "%d.%02d", major, minor);
     if (entry.version != reported) {
-      Error("Config.xml", where,
+      Error("PKG054", "Config.xml", where,
             "version " + Quote(entry.version) + " differs from the image's revision " +
                 header.strFwRev + ", which the device reports as " + Quote(reported) +
                 " after the update: it would be found older and flashed again on every run");
     }
+  }
+
+  // --- the plug-in ---
+
+  // The setup program loads the plug-in from the package folder: install.dll for a firmware
+  // package, drvinstall.dll for a driver package (install.xml naming a LEGACY or PNP INF). The
+  // native build's libraries (libinstall.so, libdrvinstall.so) stand for them in a package tried
+  // here with talhost.
+  void CheckPlugin() {
+    const wchar_t *wanted = driverPackage_ ? L"drvinstall.dll" : L"install.dll";
+    const wchar_t *other = driverPackage_ ? L"install.dll" : L"drvinstall.dll";
+    std::vector<const wchar_t *> names = {wanted};
+#ifndef _WIN32
+    names.push_back(driverPackage_ ? L"libdrvinstall.so" : L"libinstall.so");
+#endif
+    for (const wchar_t *name : names) {
+      const std::vector<std::wstring> found = sys().findFiles(L"", name);
+      if (!found.empty()) {
+        Show("plug-in", Narrow(found.front().c_str()));
+        return;
+      }
+    }
+    std::string message = "the plug-in " + Quote(Narrow(wanted)) +
+                          " is not in the package: the setup program has nothing to load";
+    if (!sys().findFiles(L"", other).empty()) {
+      message += " (the package holds " + Quote(Narrow(other)) + ", the plug-in for " +
+                 (driverPackage_ ? "firmware packages" : "driver packages") + ")";
+    }
+    Error("PKG070", Narrow(wanted), "", message);
   }
 
   // --- dependency.xml ---
@@ -680,8 +837,8 @@ class Checker {
     }
     CTalXMLReader reader;
     if (reader.LoadFile(L"dependency.xml") != 0) {
-      Warning("dependency.xml", "",
-              "not well-formed: the plug-in ignores it and every system model passes");
+      XmlFinding("PKG060", false, "dependency.xml", ErrorOf(reader),
+                 "not well-formed: the plug-in ignores it and every system model passes");
       return;
     }
     const CTalXMLNode *node = reader.FindChild(nullptr, L"componentdependencies");
@@ -689,7 +846,7 @@ class Checker {
       node = node ? reader.FindChild(node, name) : nullptr;
     }
     if (!node) {
-      Error("dependency.xml", "componentdependencies/dependent_hardware/platforms",
+      Error("PKG061", "dependency.xml", "componentdependencies/dependent_hardware/platforms",
             "missing: the system-model check fails on every system (status 6)");
       return;
     }
@@ -699,7 +856,7 @@ class Checker {
       ++index;
       const wchar_t *model = p->GetAttribute(L"model");
       if (!model) {
-        Warning("dependency.xml",
+        Warning("PKG062", "dependency.xml",
                 "platforms/" + Narrow(p->GetName()) + " #" + std::to_string(index),
                 "has no model attribute: matches no system");
         continue;
@@ -707,7 +864,7 @@ class Checker {
       models += (models.empty() ? "" : ", ") + Quote(Narrow(model));
     }
     if (models.empty()) {
-      Error("dependency.xml", "platforms",
+      Error("PKG063", "dependency.xml", "platforms",
             "lists no model: the system-model check fails on every system (status 6)");
     }
     Show("system models", models.empty() ? "(none)" : models);
@@ -718,38 +875,37 @@ class Checker {
   CTalXMLReader reader_;
   C_XML full_;
   std::string packageFile_;
+  // What the driver package's INF copies: (installed name, name in the package).
+  std::vector<std::pair<std::wstring, std::wstring>> copies_;
   std::vector<Finding> findings_;
   std::vector<std::pair<std::string, std::string>> shown_;
 };
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: pkgcheck [--json] [FOLDER]\n"
-               "Checks a package folder (default: the current folder) as the plug-in will read "
-               "it.\nExit status: 0 clean, 1 warnings only, 2 errors, 3 bad arguments.\n");
-  return 3;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
+  CLI::App app(
+      "Checks a package folder (default: the current folder) as the plug-in will read "
+      "it.\nExit status: 0 clean, 1 warnings only, 2 errors (or bad arguments), 3 the "
+      "folder cannot be entered.",
+      "pkgcheck");
   bool json = false;
   std::string folder;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--json") {
-      json = true;
-    } else if (a == "--help" || a == "-h") {
-      Usage();
-      return 0;
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage();
-    } else if (folder.empty()) {
-      folder = a;
-    } else {
-      return Usage();
-    }
+  app.add_flag("--json", json, "print the findings as one JSON document");
+  app.add_option("folder", folder, "the package folder");
+  tal::cli::addVersion(app);
+  // The arguments as UTF-8 (on Windows from the wide command line: argv is in the ANSI code page).
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+#ifdef _WIN32
+  std::vector<std::wstring> wide;
+  if (tal::os::defaultPlatform().commandLineArguments(wide) && !wide.empty()) {
+    args.clear();
+    for (size_t i = 1; i < wide.size(); ++i) args.push_back(toUtf8(wide[i]));
   }
+#endif
+  const int parsed = tal::cli::parse(app, args);
+  if (parsed >= 0) return parsed;
   std::error_code failed;
   if (!folder.empty()) std::filesystem::current_path(std::filesystem::u8path(folder), failed);
   if (failed) {

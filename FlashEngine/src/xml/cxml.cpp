@@ -126,6 +126,7 @@ bool C_XML::Load(const std::string &path) {
   C_XMLParseState state;
   state.owner = this;
   state.current = &root;
+  loadError = tal::xml::ParseError();
 
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (parser == nullptr) return false;
@@ -157,9 +158,18 @@ bool C_XML::Load(const std::string &path) {
     const bool final = got == 0;
     if (XML_ParseBuffer(parser, static_cast<int>(got), final ? 1 : 0) != XML_STATUS_OK) {
       parseError = true;
+      if (file != nullptr && !readError && state.errorKind == 0)
+        loadError = tal::xml::parseErrorOf(parser);
       break;  // the parser stops at its first error
     }
     if (final) break;
+  }
+  if (file == nullptr) {
+    loadError.text = "cannot be opened";
+  } else if (readError) {
+    loadError.text = "cannot be read";
+  } else if (state.errorKind != 0) {
+    loadError.text = "out of memory";
   }
   if (file != nullptr) std::fclose(file);
   XML_ParserFree(parser);

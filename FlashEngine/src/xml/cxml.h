@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "xmlerror.h"
+
 class C_XML;
 
 // One element. A node owns its children (held by value in a list, so every child keeps its
@@ -98,6 +100,10 @@ class C_XML {
   int32_t FindAttrText(const std::string &path, const std::string &attrName,
                        std::back_insert_iterator<AttrTextPairs> out);
 
+  // Why the last Load failed (line 0 when there is no parser position: the file is missing or
+  // unreadable, or a callback failed); empty after a load that succeeded.
+  const tal::xml::ParseError &LoadError() const { return loadError; }
+
   // The unnamed node above the document element.
   C_XMLNode &Root() { return root; }
   bool TrimWhitespace() const { return trimWhitespace; }
@@ -116,4 +122,5 @@ class C_XML {
  protected:
   C_XMLNode root;
   bool trimWhitespace = false;
+  tal::xml::ParseError loadError;
 };

@@ -7,6 +7,8 @@
 
 #include <expat.h>
 
+#include "xmlerror.h"
+
 namespace tal::xml {
 
 // Entity expansion: past the first 1 MiB of output, at most 20 bytes out per byte read.
@@ -25,6 +27,16 @@ inline bool applyParserLimits(XML_Parser parser) {
          XML_SetBillionLaughsAttackProtectionActivationThreshold(parser, kEntityActivationBytes) &&
          XML_SetAllocTrackerMaximumAmplification(parser, kMaxAllocationAmplification) &&
          XML_SetAllocTrackerActivationThreshold(parser, kAllocationActivationBytes);
+}
+
+// The parser's position and name for its first error.
+inline ParseError parseErrorOf(XML_Parser parser) {
+  ParseError e;
+  e.line = static_cast<unsigned long>(XML_GetCurrentLineNumber(parser));
+  e.column = static_cast<unsigned long>(XML_GetCurrentColumnNumber(parser)) + 1;
+  const XML_LChar *text = XML_ErrorString(XML_GetErrorCode(parser));
+  e.text = text ? text : "not well-formed";
+  return e;
 }
 
 }  // namespace tal::xml
