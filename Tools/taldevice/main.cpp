@@ -200,7 +200,8 @@ int main(int argc, char **argv) {
       ->required()
       ->check(CLI::Validator(
           [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
-  inf->add_flag("--json", json, "one JSON document");
+  inf->add_flag("--json", json, "one JSON document")
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 
   int done = tal::cli::parse(app, args);
   if (done >= 0) return done;
