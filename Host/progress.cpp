@@ -62,6 +62,29 @@ std::string seconds(uint64_t ms) {
   return buf;
 }
 
+// The whole file, when it is there and within the bound. Read through the runtime's stream, which
+// on Windows shares the file for reading and writing, so that it opens while the plug-in holds the
+// file open for its appends.
+bool readProgressFile(const std::wstring &path, std::string &out) {
+  out.clear();
+  FILE *f = tal::os::sys().openStream(tal::os::sys().toAnsi(path).c_str(), "rb");
+  if (!f) return false;
+  char buf[65536];
+  size_t n;
+  bool ok = true;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    if (out.size() + n > kMaxFile) {
+      ok = false;
+      break;
+    }
+    out.append(buf, n);
+  }
+  if (std::ferror(f)) ok = false;
+  std::fclose(f);
+  if (!ok) out.clear();
+  return ok;
+}
+
 std::string dumpLine(const OrderedJson &j) {
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -217,9 +240,7 @@ ProgressWatch::~ProgressWatch() { stop(); }
 
 void ProgressWatch::start() {
   std::string before;
-  if (tal::os::sys().readExistingFile(path_, before, kMaxFile) == tal::os::ReadResult::kOk) {
-    tail_.skip(before);
-  }
+  if (readProgressFile(path_, before)) tail_.skip(before);
   begin_ = lastOutput_ = tal::os::sys().monotonicMs();
   stopping_ = false;
   thread_ = std::thread([this] { run(); });
@@ -240,7 +261,7 @@ void ProgressWatch::stop() {
 void ProgressWatch::poll(uint64_t now) {
   std::string content;
   // A missing file (an older plug-in, nothing due) or one beyond the bound shows nothing.
-  if (tal::os::sys().readExistingFile(path_, content, kMaxFile) == tal::os::ReadResult::kOk) {
+  if (readProgressFile(path_, content)) {
     for (const std::string &line : tail_.newLines(content)) {
       ProgressEvent e;
       if (!parseProgressLine(line, e)) continue;
