@@ -76,6 +76,13 @@ int make(MakeArgs m) {
   std::string isp = m.isp, generate = m.generate;
   const bool haveIsp = m.haveIsp;
   const std::vector<std::string> &files = m.files;
+  // Checked here rather than by the parser, so that an unknown argument is the error named first.
+  if (type < 0 || chip < 0 || major < 0) {
+    std::fprintf(stderr,
+                 "fwimage make: -t, -r and -c are required\n"
+                 "Run 'fwimage make --help' for the usage.\n");
+    return tal::cli::kUsageError;
+  }
   if (files.size() != (generate.empty() ? 2u : 1u)) {
     std::fprintf(stderr,
                  "fwimage make: give PAYLOAD and OUTPUT, or OUTPUT alone with -g\n"
@@ -223,13 +230,11 @@ int main(int argc, char **argv) {
   MakeArgs m;
   std::string typeText, chipText, revision;
   CLI::App *mk = app.add_subcommand("make", "make an image file");
-  mk->add_option("-t", typeText, "device type: 1..6 or VeltoE, VeltoI, ...")
-      ->required()
+  mk->add_option("-t", typeText, "device type (required): 1..6 or VeltoE, VeltoI, ...")
       ->check(check("TYPE", [&](const std::string &v) {
         return parseCode(v, fwimg::deviceTypeText, m.type);
       }, "bad device type"));
-  mk->add_option("-r", revision, "revision MAJOR.MINOR, each 0 to 255")
-      ->required()
+  mk->add_option("-r", revision, "revision (required): MAJOR.MINOR, each 0 to 255")
       ->check(check("MAJOR.MINOR", [&](const std::string &v) {
         unsigned long ma = 0, mi = 0;
         size_t dot = v.find('.');
@@ -241,8 +246,7 @@ int main(int argc, char **argv) {
         m.minor = static_cast<int>(mi);
         return true;
       }, "bad revision (MAJOR.MINOR, each 0 to 255)"));
-  mk->add_option("-c", chipText, "chip: 1..3 or a part number")
-      ->required()
+  mk->add_option("-c", chipText, "chip (required): 1..3 or a part number")
       ->check(check("CHIP", [&](const std::string &v) {
         return parseCode(v, fwimg::chipText, m.chip);
       }, "bad chip code"));
@@ -251,9 +255,7 @@ int main(int argc, char **argv) {
   mk->add_option("-g", m.generate,
                  "SIZE[:SEED]: a payload of SIZE bytes from a seeded generator, instead of "
                  "reading PAYLOAD");
-  mk->add_option("files", m.files, "PAYLOAD OUTPUT, or OUTPUT alone with -g")
-      ->required()
-      ->expected(1, 2);
+  mk->add_option("files", m.files, "PAYLOAD OUTPUT, or OUTPUT alone with -g")->expected(1, 2);
 
   std::string showFile;
   CLI::App *sh = app.add_subcommand("show", "print the header of an image file");
