@@ -1,17 +1,25 @@
 // talhost: a host setup program for the installer plug-in. It loads the plug-in by path, asks for
-// its interface version, queries its properties and calls Install, in the host's usual order or
-// in one given on the command line, and prints every answer on its own line (or, with --json, as
-// one JSON document). Arguments it does not know stay on its command line, which the plug-in
-// reads as the process command line (talhost -f /verbose_log).
+// its interface version, queries its properties and, when asked to, calls Install, printing every
+// answer on its own line with the name of each number beside it (or, with --json, as JSON).
+//
+// Safe by default: without --install (or "install" in --steps) it only shows what the plug-in
+// would do: its interface version, the installation status (property 5), the devices due
+// (property 3) and the device tree. Arguments for the plug-in follow "--"; they stay on the
+// process command line, which the plug-in reads (talhost --install -- /verbose_log -f).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "cmplog.h"
+#include "names.h"
+#include "progress.h"
+#include "tal/cli.h"
 #include "tal/platform.h"
+#include "tree.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -21,79 +29,84 @@
 
 namespace {
 
+using talhost::kExitFailed;
+using talhost::kExitSuccess;
+using talhost::kExitUsage;
+using OrderedJson = nlohmann::ordered_json;
+
 using GetInterfaceVersionFn = int32_t (*)(uint32_t *);
 using GetPropertyFn = int32_t (*)(uint32_t, void *, uint32_t, const wchar_t *);
 using InstallFn = int32_t (*)(uint32_t, void *, wchar_t *, uint32_t, const wchar_t *);
 
-const char kUsage[] =
-    "usage: talhost [options] [arguments for the plug-in...]\n"
-    "\n"
-    "Loads the installer plug-in, asks for its interface version, queries its properties and\n"
-    "calls Install, printing one line per answer:\n"
-    "  version: result=1 value=100\n"
-    "  property 1: result=1 text=\"...\"\n"
-    "  property 5: result=1 status=6 text=\"...\"\n"
-    "  property 6: result=1 value=1\n"
-    "  install: result=2 text=\"...\"\n"
-    "Texts are printed in UTF-8 with \\\\, \\\", \\r, \\n, \\t and \\xNN escapes.\n"
-    "\n"
-    "options:\n"
-    "  --plugin PATH   the plug-in to load (default: install.dll / libinstall.so beside talhost)\n"
-    "  --steps LIST    comma-separated steps: version, 1 to 9 (property queries; 9 hands over\n"
-    "                  talhost's own log), install (default: version,1,2,4,5,3,6,7,8,install)\n"
-    "  --lang CODE     language code passed to the plug-in (default: en)\n"
-    "  --size N        buffer size in wide characters for every property query (default: 4096\n"
-    "                  for texts, 2052 for property 5)\n"
-    "  --json          print the answers as one JSON document\n"
-    "  --help          this text\n"
-    "\n"
-    "Every other argument is left for the plug-in, which reads the process command line\n"
-    "(for example /verbose_log, /no_overwrite, -f, -d FILE).\n";
+const char kDescription[] =
+    "Loads the installer plug-in and shows what it would do: its interface version, the\n"
+    "installation status (property 5), the devices due (property 3) and the device tree.\n"
+    "Nothing is installed unless --install (or \"install\" in --steps) is given.";
 
-const char kDefaultSteps[] = "version,1,2,4,5,3,6,7,8,install";
+const char kFooter[] =
+    "Arguments for the plug-in follow \"--\" (talhost --install -- /verbose_log -f); the plug-in\n"
+    "reads them from the process command line. Any other argument is a usage error.\n"
+    "\n"
+    "Steps: version, 1 to 9 (property queries; 9 hands over talhost's own log), install.\n"
+    "Without --steps: version,5,3 (and with --install the host's usual sequence,\n"
+    "version,1,2,4,5,3,6,7,8,install).\n"
+    "\n"
+    "Each answer is one line, every number with its name beside it:\n"
+    "  version: result=1 (answered) value=100\n"
+    "  property 5 (installation status): result=1 (answered) status=2 (installed version older) text=\"\"\n"
+    "  property 6 (silent install): result=1 (answered) value=1 (yes)\n"
+    "  install: result=2 (success, power cycle required) text=\"...\"\n"
+    "Texts are printed in UTF-8 with \\\\, \\\", \\r, \\n, \\t and \\xNN escapes. While Install runs,\n"
+    "\"progress: ...\" lines show each device as it starts and ends, its percentage and the\n"
+    "elapsed time, at least once a second. --json prints JSON lines: one object per progress\n"
+    "event, then the answers as one document on the last line.\n"
+    "\n"
+    "Exit status: 0 success (Install result 1, or without Install the plug-in answered),\n"
+    "1 failure (Install result 0, property 5 refused or status 7, the plug-in not loaded),\n"
+    "2 usage error, 3 success and a power cycle is required (Install result 2).";
+
+const char kDefaultSteps[] = "version,5,3";
+const char kUsualSteps[] = "version,1,2,4,5,3,6,7,8,install";
 constexpr uint32_t kTextChars = 4096;
 constexpr uint32_t kStatusChars = 2052;
 
 struct Options {
   std::wstring plugin;
-  std::string steps = kDefaultSteps;
+  std::string steps;
   std::wstring lang = L"en";
   long size = -1;
   bool json = false;
-  bool help = false;
-  std::string error;
+  bool install = false;
 };
 
-Options ParseOptions(const std::vector<std::wstring> &args) {
-  Options o;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::wstring &a = args[i];
-    bool hasNext = i + 1 < args.size();
-    if (a == L"--help" || a == L"-h") {
-      o.help = true;
-    } else if (a == L"--json") {
-      o.json = true;
-    } else if (a == L"--plugin" || a == L"--steps" || a == L"--lang" || a == L"--size") {
-      if (!hasNext) {
-        o.error = tal::os::toUtf8(a) + " needs a value";
-        return o;
-      }
-      const std::wstring &value = args[++i];
-      if (a == L"--plugin") o.plugin = value;
-      if (a == L"--steps") o.steps = tal::os::toUtf8(value);
-      if (a == L"--lang") o.lang = value;
-      if (a == L"--size") {
-        wchar_t *end = nullptr;
-        o.size = std::wcstol(value.c_str(), &end, 10);
-        if (value.empty() || *end != L'\0' || o.size < 0 || o.size > 1 << 20) {
-          o.error = "--size needs a number from 0 to 1048576";
-          return o;
-        }
-      }
-    }
-    // Anything else belongs to the plug-in.
+// Parses talhost's own arguments (those before "--"). Returns -1 to go on, else the exit status.
+int ParseOptions(const std::vector<std::wstring> &args, Options &o) {
+  std::vector<std::string> own;
+  for (size_t i = 1; i < args.size() && args[i] != L"--"; ++i) {
+    own.push_back(tal::os::toUtf8(args[i]));
   }
-  return o;
+  std::string plugin, lang = "en";
+  CLI::App app(kDescription, "talhost");
+  app.footer(kFooter);
+  // A path such as /tmp/x is an argument, not a Windows-style option (CLI11 takes "/x" for one on
+  // Windows unless told otherwise; subcommands take the setting when they are made).
+  app.allow_windows_style_options(false);
+  app.add_option("--plugin", plugin,
+                 "the plug-in to load (default: install.dll / libinstall.so beside talhost)");
+  app.add_option("--steps", o.steps, "comma-separated steps, in order (see below)");
+  app.add_flag("--install", o.install, "run Install (after the host's usual queries)");
+  app.add_option("--lang", lang, "language code passed to the plug-in (default: en)");
+  app.add_option("--size", o.size,
+                 "buffer size in wide characters for every property query (default: 4096 for "
+                 "texts, 2052 for property 5)")
+      ->check(CLI::Range(0L, 1L << 20));
+  app.add_flag("--json", o.json, "print JSON lines: progress events, then the answers");
+  tal::cli::addVersion(app);
+  int done = tal::cli::parse(app, own);
+  if (done >= 0) return done;
+  o.plugin = tal::os::fromUtf8(plugin);
+  o.lang = tal::os::fromUtf8(lang);
+  return -1;
 }
 
 std::vector<std::string> SplitSteps(const std::string &list) {
@@ -110,11 +123,11 @@ std::vector<std::string> SplitSteps(const std::string &list) {
   return steps;
 }
 
-// A text as UTF-8 with backslash escapes for quotes, backslashes and control characters: other
-// control characters are written as \xNN in the line form and as \u00NN in a JSON string body.
-std::string EscapeText(const std::wstring &text, bool json) {
-  std::string utf8 = tal::os::toUtf8(text), out;
-  for (unsigned char c : utf8) {
+// A text as UTF-8 with backslash escapes for quotes, backslashes and control characters (other
+// control characters as \xNN).
+std::string Escape(const std::wstring &text) {
+  std::string out;
+  for (unsigned char c : tal::os::toUtf8(text)) {
     switch (c) {
       case '\\':
         out += "\\\\";
@@ -132,24 +145,11 @@ std::string EscapeText(const std::wstring &text, bool json) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20 || c == 0x7F) {
-          char hex[8];
-          if (json) {
-            std::snprintf(hex, sizeof hex, "\\u%04X", c);
-          } else {
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-          }
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
+        out += talhost::printable(std::string(1, static_cast<char>(c)));
     }
   }
   return out;
 }
-
-std::string Escape(const std::wstring &text) { return EscapeText(text, false); }
-std::string JsonEscape(const std::wstring &text) { return EscapeText(text, true); }
 
 // The wide text at the start of a buffer of `chars` wide characters (up to its terminator).
 std::wstring TextOf(const wchar_t *buffer, size_t chars) {
@@ -168,22 +168,45 @@ struct Answer {
   int32_t status = 0;
   std::wstring text;
 
+  const char *ResultName() const {
+    return step == "install" ? talhost::installResultName(result) : talhost::queryResultName(result);
+  }
+  bool IsFlag() const { return step == "property" && type >= 6 && type <= 8; }
+
   std::string Line() const {
-    std::string line = step == "property" ? "property " + std::to_string(type) : step;
-    line += ": result=" + std::to_string(result);
-    if (hasValue) line += " value=" + std::to_string(value);
-    if (hasStatus) line += " status=" + std::to_string(status);
+    std::string line = step == "property" ? "property " + std::to_string(type) + " (" +
+                                                talhost::propertyName(type) + ")"
+                                          : step;
+    line += ": result=" + std::to_string(result) + " (" + ResultName() + ")";
+    if (hasValue) {
+      line += " value=" + std::to_string(value);
+      if (IsFlag()) line += std::string(" (") + talhost::flagName(value) + ")";
+    }
+    if (hasStatus) {
+      line += " status=" + std::to_string(status) + " (" + talhost::statusName(status) + ")";
+    }
     if (hasText) line += " text=\"" + Escape(text) + "\"";
     return line;
   }
-  std::string Json() const {
-    std::string j = "{\"step\": \"" + step + "\"";
-    if (step == "property") j += ", \"type\": " + std::to_string(type);
-    j += ", \"result\": " + std::to_string(result);
-    if (hasValue) j += ", \"value\": " + std::to_string(value);
-    if (hasStatus) j += ", \"status\": " + std::to_string(status);
-    if (hasText) j += ", \"text\": \"" + JsonEscape(text) + "\"";
-    return j + "}";
+  OrderedJson Json() const {
+    OrderedJson j;
+    j["step"] = step;
+    if (step == "property") {
+      j["type"] = type;
+      j["name"] = talhost::propertyName(type);
+    }
+    j["result"] = result;
+    j["result_name"] = ResultName();
+    if (hasValue) {
+      j["value"] = value;
+      if (IsFlag()) j["value_name"] = talhost::flagName(value);
+    }
+    if (hasStatus) {
+      j["status"] = status;
+      j["status_name"] = talhost::statusName(status);
+    }
+    if (hasText) j["text"] = tal::os::toUtf8(text);
+    return j;
   }
 };
 
@@ -287,33 +310,64 @@ Answer QueryProperty(Plugin &plugin, uint32_t type, const Options &o, CCmpLog *h
   return a;
 }
 
+void Print(const std::string &line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+std::string Dump(const OrderedJson &j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+OrderedJson TreeJson(const talhost::DeviceTree &tree) {
+  OrderedJson cards = OrderedJson::array();
+  for (const talhost::TreeDevice &d : tree.devices) {
+    OrderedJson j;
+    j["object"] = d.object;
+    j[d.type == 1 ? "segment" : "port"] = d.type == 1 ? d.segment : d.idx;
+    j["name"] = d.product;
+    j["found"] = d.found;
+    j["offered"] = d.offered;
+    j["action"] = d.action();
+    if (d.type == 1) {
+      j["backplanes"] = OrderedJson::array();
+      cards.push_back(j);
+    } else if (!cards.empty()) {
+      cards.back()["backplanes"].push_back(j);
+    } else {
+      cards.push_back(j);  // a backplane the engine listed before any card
+    }
+  }
+  return cards;
+}
+
 int Run() {
   std::vector<std::wstring> args;
   if (!tal::os::sys().commandLineArguments(args)) args = {L"talhost"};
-  Options o = ParseOptions(args);
-  if (!o.error.empty()) {
-    std::fprintf(stderr, "talhost: %s\n%s", o.error.c_str(), kUsage);
-    return 2;
-  }
-  if (o.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  Options o;
+  int done = ParseOptions(args, o);
+  if (done >= 0) return done;
+  if (o.steps.empty()) o.steps = o.install ? kUsualSteps : kDefaultSteps;
   std::vector<std::string> steps = SplitSteps(o.steps);
+  bool installAsked = false;
   for (const std::string &s : steps) {
     bool known = s == "version" || s == "install" || (s.size() == 1 && s[0] >= '1' && s[0] <= '9');
     if (!known) {
-      std::fprintf(stderr, "talhost: unknown step '%s'\n%s", s.c_str(), kUsage);
-      return 2;
+      std::fprintf(stderr, "talhost: --steps: unknown step '%s'\nRun 'talhost --help' for the usage.\n",
+                   s.c_str());
+      return kExitUsage;
     }
+    installAsked = installAsked || s == "install";
   }
+  if (o.install && !installAsked) steps.push_back("install");
 
   std::wstring path = o.plugin.empty() ? DefaultPluginPath() : o.plugin;
   Plugin plugin;
   std::string error;
   if (!plugin.Load(path, error)) {
     std::fprintf(stderr, "talhost: %s\n", error.c_str());
-    return 1;
+    return kExitFailed;
   }
 
   // talhost's own log, handed over by step 9: verbose, in the usual log folder.
@@ -322,6 +376,13 @@ int Run() {
   bool hostLogOpen = false;
 
   std::vector<Answer> answers;
+  int exitStatus = kExitSuccess;
+  bool installRan = false;
+  // The device tree: read from what the engine logs during the first property-5 query, shown
+  // after the property-3 query that follows it.
+  bool statusAsked = false, treeShown = false;
+  uint64_t engineLogStart = 0;
+  OrderedJson treeJson;
   for (const std::string &s : steps) {
     Answer a;
     if (s == "version") {
@@ -333,33 +394,53 @@ int Run() {
     } else if (s == "install") {
       std::vector<wchar_t> resultText(kTextChars, L'\0');
       a.step = "install";
+      talhost::ProgressWatch watch(talhost::progressFilePath(), o.json, Print);
+      watch.start();
       a.result = plugin.install(0, nullptr, resultText.data(), 0, o.lang.c_str());
+      watch.stop();
       a.hasText = true;
       a.text = TextOf(resultText.data(), resultText.size());
+      exitStatus = talhost::exitForInstall(a.result);
+      installRan = true;
     } else {
       uint32_t type = static_cast<uint32_t>(s[0] - '0');
       if (type == 9 && !hostLogOpen) hostLogOpen = hostLog.Open() == 0;
+      if (type == 5 && !statusAsked) engineLogStart = talhost::engineLogSize();
       a = QueryProperty(plugin, type, o, &hostLog);
+      if (type == 5) {
+        statusAsked = true;
+        if (!installRan) exitStatus = talhost::exitForStatus(a.result, a.status);
+      }
     }
-    if (!o.json) {
-      std::string line = a.Line() + "\n";
-      std::fwrite(line.data(), 1, line.size(), stdout);
-      std::fflush(stdout);
-    }
+    if (!o.json) Print(a.Line());
     answers.push_back(a);
+    if (s == "3" && statusAsked && !treeShown) {
+      treeShown = true;
+      talhost::DeviceTree tree;
+      bool known = talhost::readDeviceTree(engineLogStart, tal::os::toUtf8(a.text), tree);
+      if (o.json) {
+        treeJson = known ? TreeJson(tree) : OrderedJson();
+      } else if (!known) {
+        Print("devices: the engine log holds no device list");
+      } else {
+        Print("devices:" + std::string(tree.devices.empty() ? " none" : ""));
+        for (const std::string &line : talhost::treeLines(tree)) Print(line);
+      }
+    }
   }
   plugin.Unload();
   if (hostLogOpen) hostLog.Close();
 
   if (o.json) {
-    std::string doc = "{\"plugin\": \"" + JsonEscape(path) + "\", \"steps\": [";
-    for (size_t i = 0; i < answers.size(); ++i) {
-      doc += (i ? ",\n  " : "\n  ") + answers[i].Json();
-    }
-    doc += answers.empty() ? "]}\n" : "\n]}\n";
-    std::fwrite(doc.data(), 1, doc.size(), stdout);
+    OrderedJson doc;
+    doc["plugin"] = tal::os::toUtf8(path);
+    doc["steps"] = OrderedJson::array();
+    for (const Answer &a : answers) doc["steps"].push_back(a.Json());
+    if (treeShown) doc["devices"] = treeJson;
+    doc["exit"] = exitStatus;
+    Print(Dump(doc));
   }
-  return 0;
+  return exitStatus;
 }
 
 }  // namespace

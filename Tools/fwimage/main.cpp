@@ -8,29 +8,23 @@
 // number (1 "EP4CGX15BF14C6N", 2 "LCMXO2-4000HC-4MG132C", 3 "ATSAMD20J18A"). The ISP text
 // defaults to the chip's part number; the engine accepts an image only when the two agree.
 // -g makes a payload of SIZE bytes from a seeded generator instead of reading one.
+//
+// Exit status: 0 done; 1 refused (an image the plug-in could not flash), or a file that cannot be
+// read or written; 2 a usage error (the bad argument named); 3 show: the file has no valid header
+// or its chip and ISP text disagree.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "fwheader.h"
+#include "tal/cli.h"
 
 namespace {
-
-int usage() {
-  std::fprintf(stderr,
-               "usage:\n"
-               "  fwimage make -t TYPE -r MAJOR.MINOR -c CHIP [-i ISP] [-V HEADERVER] PAYLOAD "
-               "OUTPUT\n"
-               "  fwimage make -t TYPE -r MAJOR.MINOR -c CHIP [-i ISP] [-V HEADERVER] -g "
-               "SIZE[:SEED] OUTPUT\n"
-               "  fwimage show FILE\n"
-               "TYPE: 1..6 or VeltoE, VeltoI, ...; CHIP: 1..3 or a part number\n");
-  return 1;
-}
 
 bool parseNumber(const std::string &text, unsigned long max, unsigned long &out) {
   if (text.empty() || text[0] == '-') return false;
@@ -69,62 +63,37 @@ bool readFile(const std::string &path, std::vector<uint8_t> &out) {
   return ok;
 }
 
-int make(int argc, char **argv) {
+// The values of "fwimage make", checked by the parser.
+struct MakeArgs {
   int type = -1, chip = -1, major = -1, minor = -1, headerVer = 1;
   std::string isp, generate;
   bool haveIsp = false;
   std::vector<std::string> files;
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](std::string &v) {
-      if (i + 1 >= argc) return false;
-      v = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "-t") {
-      if (!value(v) || !parseCode(v, fwimg::deviceTypeText, type)) {
-        std::fprintf(stderr, "fwimage: bad device type\n");
-        return 1;
-      }
-    } else if (a == "-c") {
-      if (!value(v) || !parseCode(v, fwimg::chipText, chip)) {
-        std::fprintf(stderr, "fwimage: bad chip code\n");
-        return 1;
-      }
-    } else if (a == "-r") {
-      unsigned long ma = 0, mi = 0;
-      size_t dot = std::string::npos;
-      if (value(v)) dot = v.find('.');
-      if (dot == std::string::npos || !parseNumber(v.substr(0, dot), 255, ma) ||
-          !parseNumber(v.substr(dot + 1), 255, mi)) {
-        std::fprintf(stderr, "fwimage: bad revision (MAJOR.MINOR, each 0 to 255)\n");
-        return 1;
-      }
-      major = static_cast<int>(ma);
-      minor = static_cast<int>(mi);
-    } else if (a == "-i") {
-      if (!value(isp)) return usage();
-      if (isp.size() > fwimg::kIspMax) {
-        std::fprintf(stderr, "fwimage: ISP text longer than %u bytes\n",
-                     static_cast<unsigned>(fwimg::kIspMax));
-        return 1;
-      }
-      haveIsp = true;
-    } else if (a == "-V") {
-      unsigned long n = 0;
-      if (!value(v) || !parseNumber(v, 255, n)) return usage();
-      headerVer = static_cast<int>(n);
-    } else if (a == "-g") {
-      if (!value(generate)) return usage();
-    } else if (!a.empty() && a[0] == '-') {
-      return usage();
-    } else {
-      files.push_back(a);
-    }
+};
+
+int make(MakeArgs m) {
+  int type = m.type, chip = m.chip, major = m.major, minor = m.minor, headerVer = m.headerVer;
+  std::string isp = m.isp, generate = m.generate;
+  const bool haveIsp = m.haveIsp;
+  const std::vector<std::string> &files = m.files;
+  // Checked here rather than by the parser, so that an unknown argument is the error named first.
+  if (type < 0 || chip < 0 || major < 0) {
+    std::fprintf(stderr,
+                 "fwimage make: -t, -r and -c are required\n"
+                 "Run 'fwimage make --help' for the usage.\n");
+    return tal::cli::kUsageError;
   }
-  if (type < 0 || chip < 0 || major < 0) return usage();
-  if (files.size() != (generate.empty() ? 2u : 1u)) return usage();
+  if (files.size() != (generate.empty() ? 2u : 1u)) {
+    std::fprintf(stderr,
+                 "fwimage make: give PAYLOAD and OUTPUT, or OUTPUT alone with -g\n"
+                 "Run 'fwimage make --help' for the usage.\n");
+    return tal::cli::kUsageError;
+  }
+  if (haveIsp && isp.size() > fwimg::kIspMax) {
+    std::fprintf(stderr, "fwimage: ISP text longer than %u bytes\n",
+                 static_cast<unsigned>(fwimg::kIspMax));
+    return 1;
+  }
   // What the plug-in could never flash is not made: an unknown code, an image for one family
   // carrying the other's chip.
   if (std::strcmp(fwimg::deviceTypeText(type), "Invalid") == 0) {
@@ -151,7 +120,7 @@ int make(int argc, char **argv) {
   if (generate.empty()) {
     if (!readFile(files[0], payload)) {
       std::fprintf(stderr, "fwimage: cannot read %s\n", files[0].c_str());
-      return 2;
+      return 1;
     }
   } else {
     size_t colon = generate.find(':');
@@ -187,7 +156,7 @@ int make(int argc, char **argv) {
   FILE *f = std::fopen(out.c_str(), "wb");
   if (!f) {
     std::fprintf(stderr, "fwimage: cannot create %s\n", out.c_str());
-    return 2;
+    return 1;
   }
   bool ok =
       std::fwrite(header, 1, sizeof header, f) == sizeof header &&
@@ -195,7 +164,7 @@ int make(int argc, char **argv) {
   ok = (std::fclose(f) == 0) && ok;
   if (!ok) {
     std::fprintf(stderr, "fwimage: cannot write %s\n", out.c_str());
-    return 2;
+    return 1;
   }
   std::printf("%s: %s %d.%d, chip %s, ISP \"%s\", payload %zu bytes\n", out.c_str(),
               fwimg::deviceTypeText(type), major, minor, fwimg::chipText(chip), isp.c_str(),
@@ -207,7 +176,7 @@ int show(const std::string &path) {
   std::vector<uint8_t> bytes;
   if (!readFile(path, bytes)) {
     std::fprintf(stderr, "fwimage: cannot read %s\n", path.c_str());
-    return 2;
+    return 1;
   }
   fwimg::Header h;
   fwimg::Decode d = fwimg::decodeHeader(bytes.data(), bytes.size(), bytes.size(), h);
@@ -239,10 +208,66 @@ int show(const std::string &path) {
 
 }  // namespace
 
+// A check of one option's value: "" when it is good, else what is wrong (CLI11 names the option).
+CLI::Validator check(const char *name, std::function<bool(const std::string &)> ok,
+                     const char *what) {
+  return CLI::Validator(
+      [ok, what](std::string &v) { return ok(v) ? std::string() : std::string(what); }, name);
+}
+
 int main(int argc, char **argv) {
-  if (argc < 2) return usage();
-  std::string cmd = argv[1];
-  if (cmd == "make") return make(argc - 2, argv + 2);
-  if (cmd == "show" && argc == 3) return show(argv[2]);
-  return usage();
+  CLI::App app("Makes a firmware image file (a 40-byte header, then the payload) and prints the "
+               "header of one.",
+               "fwimage");
+  // A path such as /tmp/x is an argument, not a Windows-style option (CLI11 takes "/x" for one on
+  // Windows unless told otherwise; subcommands take the setting when they are made).
+  app.allow_windows_style_options(false);
+  app.footer("Exit status: 0 done; 1 refused (an image the plug-in could not flash) or a file "
+             "that\ncannot be read or written; 2 a usage error; 3 show: no valid header, or the "
+             "chip and\nthe ISP text disagree.");
+  tal::cli::addVersion(app);
+
+  MakeArgs m;
+  std::string typeText, chipText, revision;
+  CLI::App *mk = app.add_subcommand("make", "make an image file");
+  mk->add_option("-t", typeText, "device type (required): 1..6 or VeltoE, VeltoI, ...")
+      ->check(check("TYPE", [&](const std::string &v) {
+        return parseCode(v, fwimg::deviceTypeText, m.type);
+      }, "bad device type"));
+  mk->add_option("-r", revision, "revision (required): MAJOR.MINOR, each 0 to 255")
+      ->check(check("MAJOR.MINOR", [&](const std::string &v) {
+        unsigned long ma = 0, mi = 0;
+        size_t dot = v.find('.');
+        if (dot == std::string::npos || !parseNumber(v.substr(0, dot), 255, ma) ||
+            !parseNumber(v.substr(dot + 1), 255, mi)) {
+          return false;
+        }
+        m.major = static_cast<int>(ma);
+        m.minor = static_cast<int>(mi);
+        return true;
+      }, "bad revision (MAJOR.MINOR, each 0 to 255)"));
+  mk->add_option("-c", chipText, "chip (required): 1..3 or a part number")
+      ->check(check("CHIP", [&](const std::string &v) {
+        return parseCode(v, fwimg::chipText, m.chip);
+      }, "bad chip code"));
+  mk->add_option("-i", m.isp, "ISP text (default: the chip's part number)");
+  mk->add_option("-V", m.headerVer, "header version (default 1)")->check(CLI::Range(0, 255));
+  mk->add_option("-g", m.generate,
+                 "SIZE[:SEED]: a payload of SIZE bytes from a seeded generator, instead of "
+                 "reading PAYLOAD");
+  mk->add_option("files", m.files, "PAYLOAD OUTPUT, or OUTPUT alone with -g")->expected(1, 2);
+
+  std::string showFile;
+  CLI::App *sh = app.add_subcommand("show", "print the header of an image file");
+  sh->add_option("file", showFile, "the image file")->required();
+
+  int done = tal::cli::parse(app, argc, argv);
+  if (done >= 0) return done;
+  if (mk->parsed()) {
+    m.haveIsp = mk->count("-i") > 0;
+    return make(m);
+  }
+  if (sh->parsed()) return show(showFile);
+  std::fprintf(stderr, "fwimage: a command is needed: make or show\nRun 'fwimage --help' for the usage.\n");
+  return tal::cli::kUsageError;
 }

@@ -19,16 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "tal/cli.h"
 #include "tal/platform.h"
 #include "tal/setup.h"
 
 namespace {
-
-int Usage() {
-  std::fputs("usage: taldevice list | taldevice add HARDWARE-ID | taldevice inf FILE [--json]\n",
-             stderr);
-  return 2;
-}
 
 std::string Utf8(const std::wstring &text) { return tal::os::toUtf8(text); }
 
@@ -58,7 +53,6 @@ int List() {
 }
 
 int Add(const char *hardwareId) {
-  if (!*hardwareId) return Usage();
   std::wstring instance;
   if (uint32_t error =
           tal::os::setup().registerRootDevice(tal::os::fromUtf8(hardwareId), instance)) {
@@ -171,25 +165,54 @@ int Inf(const std::wstring &path, bool json) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc == 2 && std::strcmp(argv[1], "list") == 0) return List();
-  if (argc == 3 && std::strcmp(argv[1], "add") == 0) return Add(argv[2]);
-  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "inf") == 0) {
-    // The file's name as the system gave it (wide, whatever the ANSI code page).
-    std::vector<std::wstring> args;
-    if (!tal::os::sys().commandLineArguments(args) || args.size() != static_cast<size_t>(argc))
-      return Usage();
-    bool json = false;
-    std::wstring file;
-    for (int i = 2; i < argc; ++i) {
-      if (std::strcmp(argv[i], "--json") == 0 && !json)
-        json = true;
-      else if (file.empty() && !args[i].empty())
-        file = args[i];
-      else
-        return Usage();
-    }
-    if (file.empty()) return Usage();
-    return Inf(file, json);
+  // The arguments as the system gave them (wide, whatever the ANSI code page), in UTF-8.
+  std::vector<std::wstring> wide;
+  std::vector<std::string> args;
+  if (tal::os::sys().commandLineArguments(wide) && !wide.empty()) {
+    for (size_t i = 1; i < wide.size(); ++i) args.push_back(Utf8(wide[i]));
+  } else {
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   }
-  return Usage();
+
+  CLI::App app("The present devices as the driver installation sees them, root devices for trying "
+               "a PNP\ndriver package, and how the system reads an INF.",
+               "taldevice");
+  // A path such as /tmp/x is an argument, not a Windows-style option (CLI11 takes "/x" for one on
+  // Windows unless told otherwise; subcommands take the setting when they are made).
+  app.allow_windows_style_options(false);
+  app.footer("Exit status: 0 done (inf: the file is read), 1 the system refused (the error is "
+             "printed),\n2 a usage error.");
+  tal::cli::addVersion(app);
+  CLI::App *list = app.add_subcommand(
+      "list", "one line per present device: its hardware ids (comma-separated) and the installed "
+              "driver's INF (or \"-\"), a tab between");
+  std::string hardwareId;
+  CLI::App *add = app.add_subcommand(
+      "add", "register a root-enumerated device with that hardware id and no driver; prints its "
+             "instance id");
+  add->add_option("HARDWARE-ID", hardwareId, "the device's hardware id")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
+  std::string file;
+  bool json = false;
+  CLI::App *inf = app.add_subcommand(
+      "inf", "the INF as the system reads it: each section in file order, each line's key and "
+             "fields after %key% and directory-id replacement; or the error that refuses it");
+  inf->add_option("FILE", file, "the INF file")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
+  inf->add_flag("--json", json, "one JSON document")
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+
+  int done = tal::cli::parse(app, args);
+  if (done >= 0) return done;
+  if (list->parsed()) return List();
+  if (add->parsed()) return Add(hardwareId.c_str());
+  if (inf->parsed()) return Inf(tal::os::fromUtf8(file), json);
+  std::fprintf(stderr,
+               "taldevice: a command is needed: list, add or inf\nRun 'taldevice --help' for the "
+               "usage.\n");
+  return tal::cli::kUsageError;
 }

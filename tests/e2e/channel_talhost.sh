@@ -39,16 +39,18 @@ run() {
   mkdir -p "$logdir"
   local before
   before=$(stat -c %s "$logdir/Verbose.log" 2>/dev/null || echo 0)
+  # Install fails on each of these machines: exit status 1.
+  local rc=0
   out=$(cd "${package:-$dir/package}" &&
-    env TAL_MACHINE="$machine" "$@" $TAL_RUN "$host" --steps 5,install 2>&1) ||
-    fail "talhost on $machine exited with $?: $out"
+    env TAL_MACHINE="$machine" "$@" $TAL_RUN "$host" --steps 5,install 2>&1) || rc=$?
+  [ "$rc" = 1 ] || fail "talhost on $machine exited with $rc, not 1: $out"
   log=$(tail -c +"$((before + 1))" "$logdir/Verbose.log" 2>/dev/null | tr -d '\r' || true)
-  expect_contains "$out" 'property 5: result=1 status=6'
+  expect_contains "$out" 'property 5 (installation status): result=1 (answered) status=6 (no supported hardware present and nothing installed)'
 }
 
-nothing='install: result=0 text="Error\r\nNothing was done: '
+nothing='install: result=0 (failure) text="Error\r\nNothing was done: '
 run "$descriptions/plain.json" "$TAL_HOST"
-expect_contains "$out" 'install: result=0 text="No Device Found\r\n"'
+expect_contains "$out" 'install: result=0 (failure) text="No Device Found\r\n"'
 expect_contains "$log" "TalCi.dll found"
 expect_contains "$log" "Initialize the channel interface success."
 expect_contains "$log" "EX: Ost Major Version: 2 Minor Version: 20 application: 4"

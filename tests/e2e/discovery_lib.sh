@@ -23,7 +23,8 @@ disc_machine() {
 }
 
 # disc_run NAME [ARGS...]: talhost in the package folder against machine NAME, with a fresh log
-# folder; prints talhost's answers. Property 3 comes after property 5, as a host asks.
+# folder; prints talhost's answers. Property 3 comes after property 5, as a host asks; DISC_STEPS
+# sets other steps. ARGS are talhost's (the plug-in's follow "--").
 disc_run() {
   local name=$1
   shift
@@ -31,7 +32,7 @@ disc_run() {
   mkdir -p "$DISC_DIR/drive/talsystem/log"
   (cd "$DISC_DIR/package" &&
     TAL_MACHINE="$DISC_DIR/$name.json" TAL_SMBIOS_TABLE="$DISC_DIR/$name.bin" \
-      tal_run "$TAL_HOST" --steps version,5,3,3 "$@" 2>&1) ||
+      tal_run "$TAL_HOST" --steps "${DISC_STEPS:-version,5,3,3}" "$@" 2>&1) ||
     fail "talhost on machine $name exited with $?"
 }
 

@@ -21,15 +21,28 @@ check() {
   local expected=$1
   shift
   local out
-  out=$(disc_run mixed "$@")
-  expect_line "$out" 'property 5: result=1 status=2 text=""'
-  expect_line "$out" "property 3: result=1 text=\"$expected\""
+  out=$(disc_run mixed -- "$@")
+  expect_line "$out" 'property 5 (installation status): result=1 (answered) status=2 (installed version older) text=""'
+  expect_line "$out" "property 3 (devices due): result=1 (answered) text=\"$expected\""
 }
 check "$c1$b21"
 check "$c1$b11$b13$b21" -e
 check "$c1$b12$c2$b21" -g
 check "$c1$b11$b12$b13$c2$b21" -f
 check "$c1$b11$b12$b13$c2$b21" -e -g
+# The device tree marks the very devices property 3 lists, though both cards have a "Backplane 1".
+out=$(disc_run mixed -- -e)
+tree="devices:
+  Controller card 1 (segment 1): $CARD, 1.05 -> 1.12, upgrade
+    Backplane 1 (port 0): $BACKPLANE, 2.05 -> 2.05, rewrite
+    Backplane 2 (port 1): $BACKPLANE, 2.10 -> 2.05, none
+    Backplane 3 (port 2): $BACKPLANE, 2.05 -> 2.05, rewrite
+  Controller card 2 (segment 3): $CARD, 1.20 -> 1.12, none
+    Backplane 1 (port 0): $BACKPLANE, 2.01 -> 2.05, upgrade"
+[[ "$out" == *"$tree"* ]] || fail "expected the device tree
+$tree
+in:
+$out"
 # Options are exact: these mark nothing more.
 check "$c1$b21" -E -force2 /G
 echo "discovery options: ok"

@@ -17,8 +17,8 @@ before=$(stat -c %s "$log" 2>/dev/null || echo 0)
 
 cd "$dir/package"
 out=$(tal_run "$TAL_HOST" --steps version,5,3 2>&1) || fail "talhost exited with $?: $out"
-expect_contains "$out" 'property 5: result=1 status=6 text=""'
-expect_contains "$out" 'property 3: result=1 text=""'
+expect_contains "$out" 'property 5 (installation status): result=1 (answered) status=6 (no supported hardware present and nothing installed) text=""'
+expect_contains "$out" 'property 3 (devices due): result=1 (answered) text=""'
 
 # Only what this run appended (other Windows tests write to the same file).
 added=$(tail -c +"$((before + 1))" "$log" 2>/dev/null | tr -d '\r' || true)

@@ -53,13 +53,16 @@ host() {
   shift 2
   plugin="$folder/$plugin_name"
   if [ "$TAL_WINDOWS" = 1 ]; then plugin="Z:${plugin//\//\\}"; fi
-  out=$(cd "$folder" && tal_run "$TAL_HOST" --plugin "$plugin" --json --steps "$steps" "$@" 2>&1) ||
-    fail "talhost --steps $steps in $folder: $out"
+  # Install's result sets the exit status (0, 1 or 3); 2 is a usage error.
+  out=$(cd "$folder" && tal_run "$TAL_HOST" --plugin "$plugin" --json --steps "$steps" -- "$@" 2>&1) ||
+    [ $? != 2 ] || fail "talhost --steps $steps in $folder: $out"
   carry
   printf '%s\n' "$out"
 }
 # answer JSON FILTER: one value of the answers.
-answer() { jq -r "$2" <<<"$1" || fail "not JSON: $1"; }
+# answer JSON FILTER: one value of the answers (the document on the last line; the lines before it
+# are progress events).
+answer() { jq -r "select(.steps) | $2" <<<"$1" || fail "not JSON: $1"; }
 status() { answer "$1" '.steps[] | select(.type == 5) | "\(.result) \(.status) \(.text)"'; }
 installed() { answer "$1" '.steps[] | select(.step == "install") | "\(.result) \(.text)"'; }
 

@@ -27,8 +27,12 @@ flash_setup() {
   rm -f "$dir/record.json"
 }
 
-# run_host ARGS...: talhost in the package folder; sets $out and $rc.
-run_host() {
+# run_host ARGS...: talhost in the package folder, Install included, ARGS for the plug-in; sets
+# $out and $rc.
+run_host() { run_talhost --install -- "$@"; }
+
+# run_talhost ARGS...: talhost in the package folder with ARGS as they stand; sets $out and $rc.
+run_talhost() {
   set +e
   out=$(cd "$dir/package" &&
     TAL_MACHINE=$dir/machine.json TAL_SMBIOS_TABLE=$dir/smbios.bin SYSTEMDRIVE=$dir/drive \

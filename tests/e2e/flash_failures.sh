@@ -34,8 +34,8 @@ for c in "${cases[@]}"; do
   IFS='|' read -r name filter device code where line <<<"$c"
   flash_setup "$filter"
   run_host
-  [ "$rc" = 0 ] || fail "$name: talhost exited with $rc: $out"
-  expect_contains "$out" "install: result=0 text=\"Error\\r\\n$line\\r\\n\""
+  [ "$rc" = 1 ] || fail "$name: talhost exited with $rc, not 1 (failure): $out"
+  expect_contains "$out" "install: result=0 (failure) text=\"Error\\r\\n$line\\r\\n\""
   expect_contains "$(cat "$dir"/drive/talsystem/log/talsetup.log)" "$line"
   log=$(engine_log)
   expect_contains "$log" "Update failed: '$device'. Error code: $code"

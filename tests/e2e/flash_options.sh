@@ -12,7 +12,7 @@ mixed='.segments[0].card.version = "1.12" | .segments[0].card.backplanes[].versi
 
 flash_setup "$mixed"
 run_host
-expect_contains "$out" 'property 5: result=1 status=2'
+expect_contains "$out" 'property 5 (installation status): result=1 (answered) status=2 (installed version older)'
 expect_backplane_flashed 3 0
 expect_card_untouched 1
 expect_card_untouched 3
@@ -48,8 +48,9 @@ echo "flash options: -f: ok"
 # State 3: everything at the package's version; property 5 answers 1 and forces all.
 flash_setup '.segments[].card.version = "1.12" | .segments[].card.backplanes[].version = "2.05"'
 run_host
-expect_contains "$out" 'property 5: result=1 status=1'
-expect_contains "$out" 'install: result=2'
+expect_contains "$out" 'property 5 (installation status): result=1 (answered) status=1 (installed version the same)'
+expect_contains "$out" 'install: result=2 (success, power cycle required)'
+[ "$rc" = 3 ] || fail "talhost exited with $rc, not 3: $out"
 expect_card_flashed 1
 expect_card_flashed 3
 for port in 0 1 2; do expect_backplane_flashed 1 "$port"; done
@@ -60,7 +61,7 @@ echo "flash options: state 3 forces all: ok"
 flash_setup '.segments[].card.version = "1.12" | .segments[].card.backplanes[].version = "2.05"
              | .segments[0].card.version = "1.20"'
 run_host
-expect_contains "$out" 'property 5: result=1 status=3'
+expect_contains "$out" 'property 5 (installation status): result=1 (answered) status=3 (installed version newer)'
 expect_card_flashed 1
 expect_card_flashed 3
 expect_backplane_flashed 3 0

@@ -7,7 +7,8 @@ source "$TAL_E2E_DIR/flash_common.sh"
 flash_setup
 run_host -d report.xml
 [ -s "$dir/package/report.xml" ] || fail "no report written: $out"
-expect_contains "$out" 'install: result=1 text="Discovery Successful\r\n"'
+[ "$rc" = 0 ] || fail "talhost exited with $rc, not 0: $out"
+expect_contains "$out" 'install: result=1 (success) text="Discovery Successful\r\n"'
 expect_card_untouched 1
 expect_card_untouched 3
 for port in 0 1 2; do expect_backplane_untouched 1 "$port"; done
@@ -25,9 +26,10 @@ second=$(grep -c '<?xml' "$dir/package/report.xml")
 [ "$second" = 1 ] || fail "two runs, $second documents"
 cmp "$dir/package/report.xml" "$TAL_E2E_DIR/sample_report.xml" ||
   fail "the second report is not the whole report"
-expect_contains "$out" 'install: result=1 text="Discovery Successful\r\n"'
+expect_contains "$out" 'install: result=1 (success) text="Discovery Successful\r\n"'
 expect_card_untouched 1
 # A report that cannot be written: Install fails and says why.
 run_host -d no/such/folder/report.xml
-expect_contains "$out" 'install: result=0 text="Error\r\nNothing was done: the self-discovery report no/such/folder/report.xml could not be written ('
+expect_contains "$out" 'install: result=0 (failure) text="Error\r\nNothing was done: the self-discovery report no/such/folder/report.xml could not be written ('
+[ "$rc" = 1 ] || fail "talhost exited with $rc, not 1: $out"
 echo "flash report: written, replaced by a second run, nothing flashed"

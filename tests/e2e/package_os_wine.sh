@@ -25,7 +25,7 @@ check() {
     's|<supported_operating_systems>.*</supported_operating_systems>|<supported_operating_systems>$ENV{ENTRIES}</supported_operating_systems>|s' \
     "$TAL_BUILD_DIR/samples/package/kz0110vb.xml" >kz0110vb.xml
   rm -rf "$(win_path "$WINEPREFIX/drive_c" talsystem/log)"
-  out=$(tal_run "$TAL_HOST" --steps 5 /verbose_log 2>&1) || fail "talhost: $out"
+  out=$(tal_run "$TAL_HOST" --steps 5 -- /verbose_log 2>&1) || fail "talhost: $out"
   trace=$(cat "$(win_path "$WINEPREFIX/drive_c" talsystem/log)"/_KZ* 2>/dev/null | tr -d '\r')
   expect_contains "$trace" "IsOSSupported: Leaving IsOSSupported - bMatch is $match"
   for line in "$@"; do expect_contains "$trace" "IsOSSupported: $line"; done

@@ -9,42 +9,54 @@ dir=$(fresh_scratch)
 cd "$dir"
 export SYSTEMDRIVE="$dir"
 
-nothing='install: result=0 text="Error\r\nNothing was done: the package could not be read: Config.xml is missing or not well-formed.\r\n"'
+nothing='install: result=0 (failure) text="Error\r\nNothing was done: the package could not be read: Config.xml is missing or not well-formed.\r\n"'
 
-# The host's usual order, with the plug-in found beside talhost.
-out=$(tal_run "$TAL_HOST" -f /verbose_log 2>&1) || fail "talhost exited with $?: $out"
-expect_contains "$out" "version: result=1 value=100"
-expect_contains "$out" "property 5: result=1 status=6 text=\"\""
-expect_contains "$out" "property 3: result=1 text=\"\""
-expect_contains "$out" "property 6: result=1 value=1"
-expect_contains "$out" "property 8: result=1 value=1"
+# The host's usual order, with the plug-in found beside talhost; Install fails: exit status 1.
+rc=0
+out=$(tal_run "$TAL_HOST" --install -- -f /verbose_log 2>&1) || rc=$?
+[ "$rc" = 1 ] || fail "talhost exited with $rc, not 1: $out"
+expect_contains "$out" "version: result=1 (answered) value=100"
+expect_contains "$out" "property 5 (installation status): result=1 (answered) status=6 (no supported hardware present and nothing installed) text=\"\""
+expect_contains "$out" "property 3 (devices due): result=1 (answered) text=\"\""
+expect_contains "$out" "devices: the engine log holds no device list"
+expect_contains "$out" "property 6 (silent install): result=1 (answered) value=1 (yes)"
+expect_contains "$out" "property 8 (capability flag 8): result=1 (answered) value=1 (yes)"
 expect_contains "$out" "$nothing"
-[ "$(grep -c '' <<<"$out")" -eq 10 ] || fail "expected 10 answer lines, got:
+[ "$(grep -vc '^progress: ' <<<"$out")" -eq 11 ] || fail "expected 11 lines, got:
 $out"
 
-# The plug-in by path, in a chosen order, as JSON.
+# The plug-in by path, in a chosen order, as JSON: the answers are the last line.
 plugin="$TAL_PLUGIN"
 if [ "$TAL_WINDOWS" = 1 ]; then
   plugin="Z:${TAL_PLUGIN//\//\\}"
 fi
-json=$(tal_run "$TAL_HOST" --plugin "$plugin" --json --steps install,version,5 2>&1) ||
-  fail "talhost --json exited with $?: $json"
-expect_contains "$json" '{"step": "version", "result": 1, "value": 100}'
-expect_contains "$json" '{"step": "property", "type": 5, "result": 1, "status": 6, "text": ""}'
-expect_contains "$json" '"text": "Error\r\nNothing was done: the package could not be read'
-if command -v python3 >/dev/null; then
-  python3 -c '
-import json, sys
-doc = json.loads(sys.stdin.read())
-steps = [s["step"] for s in doc["steps"]]
-assert steps == ["install", "version", "property"], steps
-assert doc["steps"][0]["result"] == 0
-' <<<"$json" || fail "talhost --json is not the expected JSON document: $json"
-fi
+rc=0
+json=$(tal_run "$TAL_HOST" --plugin "$plugin" --json --steps install,version,5 2>/dev/null) || rc=$?
+[ "$rc" = 1 ] || fail "talhost --json exited with $rc, not 1: $json"
+doc=$(tail -n 1 <<<"$json")
+jq -e '
+  [.steps[].step] == ["install", "version", "property"] and
+  .steps[0].result == 0 and .steps[0].result_name == "failure" and
+  (.steps[0].text | startswith("Error\r\nNothing was done: the package could not be read")) and
+  .steps[1] == {"step": "version", "result": 1, "result_name": "answered", "value": 100} and
+  .steps[2] == {"step": "property", "type": 5, "name": "installation status", "result": 1,
+                "result_name": "answered", "status": 6,
+                "status_name": "no supported hardware present and nothing installed", "text": ""} and
+  .exit == 1' <<<"$doc" >/dev/null || fail "talhost --json is not the expected JSON document: $json"
+# Every line before it is a progress object.
+head -n -1 <<<"$json" | jq -e 'has("event")' >/dev/null 2>&1 || [ "$(grep -c '' <<<"$json")" = 1 ] ||
+  fail "a line before the answers is not a progress event: $json"
+
+# Without a step nothing is installed: the status, the devices due and the tree.
+out=$(tal_run "$TAL_HOST" 2>&1) || fail "talhost exited with $?: $out"
+! grep -q '^install' <<<"$out" || fail "talhost without a step ran Install: $out"
+expect_contains "$out" "property 3 (devices due): result=1 (answered)"
 
 # A buffer below the property-5 record is refused (result 0, status word untouched).
-small=$(tal_run "$TAL_HOST" --steps 5 --size 2051 2>&1) || fail "talhost --size: $small"
-expect_contains "$small" "property 5: result=0 status=0"
+rc=0
+small=$(tal_run "$TAL_HOST" --steps 5 --size 2051 2>&1) || rc=$?
+[ "$rc" = 1 ] || fail "talhost --size 2051 exited with $rc, not 1: $small"
+expect_contains "$small" "property 5 (installation status): result=0 (failed) status=0 (unknown status)"
 
 # Natively the verbose log of the run lies on the scratch drive.
 if [ "$TAL_WINDOWS" = 0 ]; then
@@ -53,10 +65,15 @@ if [ "$TAL_WINDOWS" = 0 ]; then
   expect_contains "$verbose" "/no_overwrite ABSENT"
 fi
 
-# Bad arguments: exit status 2; a plug-in that cannot be loaded: 1.
+# Bad arguments: exit status 2, the argument named; a plug-in that cannot be loaded: 1.
 set +e
-tal_run "$TAL_HOST" --steps 5,bogus >/dev/null 2>&1
-[ $? -eq 2 ] || fail "an unknown step must exit with 2"
+for bad in "--steps 5,bogus|bogus" "-f|-f" "/verbose_log|/verbose_log" "--size -1|--size" \
+    "--steps|--steps"; do
+  # shellcheck disable=SC2086  # the arguments split as a user types them
+  err=$(tal_run "$TAL_HOST" ${bad%|*} 2>&1 >/dev/null)
+  [ $? -eq 2 ] || fail "talhost ${bad%|*} must exit with 2"
+  expect_contains "$err" "${bad#*|}"
+done
 tal_run "$TAL_HOST" --plugin "$dir/missing-plugin" >/dev/null 2>&1
 [ $? -eq 1 ] || fail "a missing plug-in must exit with 1"
 set -e
