@@ -88,9 +88,6 @@ int ParseOptions(const std::vector<std::wstring> &args, Options &o) {
   std::string plugin, lang = "en";
   CLI::App app(kDescription, "talhost");
   app.footer(kFooter);
-  // A path such as /tmp/x is an argument, not a Windows-style option (CLI11 takes "/x" for one on
-  // Windows unless told otherwise; subcommands take the setting when they are made).
-  app.allow_windows_style_options(false);
   app.add_option("--plugin", plugin,
                  "the plug-in to load (default: install.dll / libinstall.so beside talhost)");
   app.add_option("--steps", o.steps, "comma-separated steps, in order (see below)");

@@ -219,9 +219,6 @@ int main(int argc, char **argv) {
   CLI::App app("Makes a firmware image file (a 40-byte header, then the payload) and prints the "
                "header of one.",
                "fwimage");
-  // A path such as /tmp/x is an argument, not a Windows-style option (CLI11 takes "/x" for one on
-  // Windows unless told otherwise; subcommands take the setting when they are made).
-  app.allow_windows_style_options(false);
   app.footer("Exit status: 0 done; 1 refused (an image the plug-in could not flash) or a file "
              "that\ncannot be read or written; 2 a usage error; 3 show: no valid header, or the "
              "chip and\nthe ISP text disagree.");

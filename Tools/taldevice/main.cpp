@@ -177,9 +177,6 @@ int main(int argc, char **argv) {
   CLI::App app("The present devices as the driver installation sees them, root devices for trying "
                "a PNP\ndriver package, and how the system reads an INF.",
                "taldevice");
-  // A path such as /tmp/x is an argument, not a Windows-style option (CLI11 takes "/x" for one on
-  // Windows unless told otherwise; subcommands take the setting when they are made).
-  app.allow_windows_style_options(false);
   app.footer("Exit status: 0 done (inf: the file is read), 1 the system refused (the error is "
              "printed),\n2 a usage error.");
   tal::cli::addVersion(app);

@@ -9,10 +9,6 @@ cd "$dir"
 : "${TAL_PROJECT_VERSION:?}"
 
 failures=()
-# Tools converted on other branches: their rows run, and their failures are only reported until
-# those branches are merged. REMOVE this line (and `pending` below) after the merge.
-pending=" pkgcheck talsim "
-pending_failures=()
 # check TOOL ARG WANT_EXIT STDOUT_HOLDS STDERR_HOLDS: one row of the table.
 check() {
   local tool=$1 arg=$2 want=$3 out_holds=$4 err_holds=$5 rc=0
@@ -39,22 +35,13 @@ check() {
 }
 
 for tool in talhost pkgcheck fwimage taldevice talsim; do
-  before=${#failures[@]}
   check "$tool" --help 0 "--help" ""
   # The whole line, exactly.
   check "$tool" --version 0 "$tool $TAL_PROJECT_VERSION" ""
   [ "$(tr -d '\r' <"$dir/out")" = "$tool $TAL_PROJECT_VERSION" ] ||
     failures+=("$tool --version: not exactly '$tool $TAL_PROJECT_VERSION': $(cat "$dir/out")")
   check "$tool" --bogus 2 "" "--bogus"
-  if [[ "$pending" == *" $tool "* ]] && [ "${#failures[@]}" -gt "$before" ]; then
-    pending_failures+=("${failures[@]:$before}")
-    failures=("${failures[@]:0:$before}")
-  fi
 done
-if [ "${#pending_failures[@]}" -gt 0 ]; then
-  echo "not yet converted (expected to pass after the merge):"
-  printf '  %s\n' "${pending_failures[@]}"
-fi
 
 if [ "${#failures[@]}" -gt 0 ]; then
   printf '%s\n' "${failures[@]}" >&2

@@ -20,8 +20,11 @@ constexpr int kUsageError = 2;
 // The project's version, as the version resources and --version give it.
 inline const char *version() { return TAL_VERSION_TEXT; }
 
-// Adds --version to an app; --help is CLI11's own.
+// Adds --version to an app (--help is CLI11's own) and reads "/x" as an argument, not as an
+// option, on Windows too (a path such as /tmp/x). Call it before adding subcommands, which take
+// their parent's settings when they are made.
 inline void addVersion(CLI::App &app) {
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", std::string(app.get_name()) + " " + version(),
                        "print the version and exit");
 }
