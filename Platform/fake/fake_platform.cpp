@@ -141,6 +141,8 @@ std::wstring FakePlatform::executablePath() {
   return executable.empty() ? real_.executablePath() : executable;
 }
 
+std::wstring FakePlatform::currentDirectory() { return real_.currentDirectory(); }
+
 bool FakePlatform::fileVersion(const std::wstring &path, FileVersion &out) {
   if (sameIgnoringCase(path, executablePath())) {
     if (hasExeVersion) out = exeVersion;
@@ -156,6 +158,12 @@ std::wstring FakePlatform::fromCodePage932(const std::string &bytes) {
 }
 std::wstring FakePlatform::localTimeText() { return timeText; }
 std::wstring FakePlatform::localShortDateText() { return dateText; }
+int64_t FakePlatform::wallClockSeconds() {
+  return wallSeconds == -1 ? real_.wallClockSeconds() : wallSeconds;
+}
+bool FakePlatform::calendarTime(int64_t seconds, bool local, std::tm &out) {
+  return real_.calendarTime(seconds, local, out);
+}
 
 void FakePlatform::sleepMs(uint32_t ms) {
   sleeps.push_back(ms);

@@ -36,6 +36,7 @@ class FakePlatform : public Platform {
   std::wstring executable = L"";          // executablePath(); empty: the real one
   std::wstring timeText = L"12:34:56";    // localTimeText()
   std::wstring dateText = L"12/08/2026";  // localShortDateText()
+  int64_t wallSeconds = -1;               // wallClockSeconds(); -1: the real clock
   bool hasExeVersion = true;              // fileVersion() of the executable path
   FileVersion exeVersion{{1, 2, 3, 4}};
   SystemIdentity identity;        // systemIdentity()
@@ -80,12 +81,15 @@ class FakePlatform : public Platform {
   bool commandLineArguments(std::vector<std::wstring> &out) override;
   std::wstring modulePath() override;
   std::wstring executablePath() override;
+  std::wstring currentDirectory() override;
   bool fileVersion(const std::wstring &path, FileVersion &out) override;
   std::string toAnsi(const std::wstring &text) override;
   std::wstring fromAnsi(const std::string &text) override;
   std::wstring fromCodePage932(const std::string &bytes) override;
   std::wstring localTimeText() override;
   std::wstring localShortDateText() override;
+  int64_t wallClockSeconds() override;
+  bool calendarTime(int64_t seconds, bool local, std::tm &out) override;
   void sleepMs(uint32_t ms) override;
   uint64_t monotonicMs() override;
   void beginPreciseSleeps() override;

@@ -64,6 +64,7 @@ class ReadOnlyPlatform : public tal::os::Platform {
   }
   std::wstring modulePath() override { return inner_.modulePath(); }
   std::wstring executablePath() override { return inner_.executablePath(); }
+  std::wstring currentDirectory() override { return inner_.currentDirectory(); }
   bool fileVersion(const std::wstring &path, tal::os::FileVersion &out) override {
     return inner_.fileVersion(path, out);
   }
@@ -74,6 +75,10 @@ class ReadOnlyPlatform : public tal::os::Platform {
   }
   std::wstring localTimeText() override { return inner_.localTimeText(); }
   std::wstring localShortDateText() override { return inner_.localShortDateText(); }
+  int64_t wallClockSeconds() override { return inner_.wallClockSeconds(); }
+  bool calendarTime(int64_t seconds, bool local, std::tm &out) override {
+    return inner_.calendarTime(seconds, local, out);
+  }
   void sleepMs(uint32_t) override {}
   uint64_t monotonicMs() override { return inner_.monotonicMs(); }
   void beginPreciseSleeps() override {}

@@ -1,6 +1,9 @@
 // Command-line forms, UTF-8 conversion, pattern matching, and the fake platform's recordings.
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <filesystem>
+
 #include "fake_platform.h"
 
 namespace tal::os {
@@ -122,6 +125,55 @@ TEST(Fake, ClockRecordsSleepsInsteadOfSleeping) {
   EXPECT_EQ(fake.preciseDepth, 1);
   sys().attachConsole(500);
   EXPECT_EQ(fake.consoleLines, 500);
+}
+
+// The calendar clock of the built-in backend: what the engine's log stamps are made of.
+TEST(Calendar, TheBackendBreaksSecondsDownAsTheCalendarHasThem) {
+  Platform &os = defaultPlatform();
+  struct Case {
+    int64_t seconds;
+    int year, month, day, hour, minute, second, weekday;
+  };
+  const Case cases[] = {
+      {0, 1970, 1, 1, 0, 0, 0, 4},
+      {951868799, 2000, 2, 29, 23, 59, 59, 2},  // a leap day, its last second
+      {1797336003, 2026, 12, 15, 12, 0, 3, 2},
+      {4102444800, 2100, 1, 1, 0, 0, 0, 5},  // past 2038: 64-bit seconds
+  };
+  for (const Case &c : cases) {
+    std::tm utc{};
+    ASSERT_TRUE(os.calendarTime(c.seconds, false, utc)) << c.seconds;
+    EXPECT_EQ(utc.tm_year + 1900, c.year) << c.seconds;
+    EXPECT_EQ(utc.tm_mon + 1, c.month) << c.seconds;
+    EXPECT_EQ(utc.tm_mday, c.day) << c.seconds;
+    EXPECT_EQ(utc.tm_hour, c.hour) << c.seconds;
+    EXPECT_EQ(utc.tm_min, c.minute) << c.seconds;
+    EXPECT_EQ(utc.tm_sec, c.second) << c.seconds;
+    EXPECT_EQ(utc.tm_wday, c.weekday) << c.seconds;
+    // Local time differs from UTC by whole minutes (of at most a day): the seconds stay.
+    std::tm local{};
+    ASSERT_TRUE(os.calendarTime(c.seconds, true, local)) << c.seconds;
+    EXPECT_EQ(local.tm_sec, c.second) << c.seconds;
+  }
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  const int64_t now = os.wallClockSeconds();
+  EXPECT_GE(now, before);
+  EXPECT_LE(now, static_cast<int64_t>(std::time(nullptr)));
+}
+
+TEST(Calendar, TheFakeClockIsTheRealOneUntilATestSetsIt) {
+  FakePlatform fake;
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  EXPECT_GE(sys().wallClockSeconds(), before);
+  fake.wallSeconds = 1797336003;
+  EXPECT_EQ(sys().wallClockSeconds(), 1797336003);
+}
+
+TEST(CurrentFolder, IsTheFolderTheProcessIsIn) {
+  ScratchDir scratch;  // the current folder while it lives
+  const std::wstring here = defaultPlatform().currentDirectory();
+  EXPECT_EQ(here, std::filesystem::current_path().wstring());
+  EXPECT_TRUE(defaultPlatform().sameFile(here, defaultPlatform().fromAnsi(scratch.path())));
 }
 
 TEST(Fake, AnswersWhatTheTestChose) {
