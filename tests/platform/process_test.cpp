@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "fake_platform.h"
+#include "tal/forwarding_platform.h"
 
 namespace tal::os {
 namespace {
@@ -174,6 +175,61 @@ TEST(CurrentFolder, IsTheFolderTheProcessIsIn) {
   const std::wstring here = defaultPlatform().currentDirectory();
   EXPECT_EQ(here, std::filesystem::current_path().wstring());
   EXPECT_TRUE(defaultPlatform().sameFile(here, defaultPlatform().fromAnsi(scratch.path())));
+}
+
+// A decorator passes on what it does not change: each answer is the inner platform's, and each
+// call reaches it with its arguments (the inner one here is a fake, whose answers the test chose).
+TEST(Forwarding, EveryCallReachesTheInnerPlatform) {
+  FakePlatform inner;
+  Platform &innerPlatform = inner;
+  ForwardingPlatform outer(innerPlatform);
+  inner.args = {L"host.exe", L"-f"};
+  inner.timeText = L"01:02:03";
+  inner.dateText = L"02/03/04";
+  inner.wallSeconds = 1797336003;
+  inner.smbios = {7, 8};
+  inner.channelPresent = false;
+  inner.channelSearch.loaded = L"C:\\lib\\TalCi.dll";
+  inner.model = L"Model X";
+  inner.freeDisk = 4096;
+  inner.identity.build = 20348;
+  inner.module = L"C:\\pkg\\install.dll";
+
+  std::vector<std::wstring> args;
+  ASSERT_TRUE(outer.commandLineArguments(args));
+  EXPECT_EQ(args, inner.args);
+  std::wstring text;
+  ASSERT_TRUE(outer.commandLine(text));
+  EXPECT_EQ(text, L"host.exe -f");
+  EXPECT_EQ(outer.modulePath(), inner.module);
+  EXPECT_EQ(outer.localTimeText(), L"01:02:03");
+  EXPECT_EQ(outer.localShortDateText(), L"02/03/04");
+  EXPECT_EQ(outer.wallClockSeconds(), 1797336003);
+  outer.sleepMs(7);
+  outer.sleepMs(9);
+  EXPECT_EQ(inner.sleeps, (std::vector<uint32_t>{7, 9}));
+  EXPECT_EQ(outer.monotonicMs(), inner.nowMs);
+  outer.beginPreciseSleeps();
+  EXPECT_EQ(inner.preciseDepth, 1);
+  outer.endPreciseSleeps();
+  EXPECT_EQ(inner.preciseDepth, 0);
+  outer.attachConsole(42);
+  EXPECT_EQ(inner.consoleLines, 42);
+  SystemIdentity identity;
+  ASSERT_TRUE(outer.systemIdentity(identity));
+  EXPECT_EQ(identity.build, 20348u);
+  uint64_t free = 0;
+  ASSERT_TRUE(outer.freeDiskBytes(L"C:\\", free));
+  EXPECT_EQ(free, 4096u);
+  ASSERT_TRUE(outer.computerModel(text));
+  EXPECT_EQ(text, L"Model X");
+  EXPECT_TRUE(outer.shellOpen(L"readme.cmd", L""));
+  EXPECT_EQ(inner.opened, (std::vector<std::wstring>{L"readme.cmd"}));
+  EXPECT_EQ(outer.rawSmbiosTable(), inner.smbios);
+  EXPECT_FALSE(outer.channelLibraryPresent());
+  EXPECT_EQ(outer.channelLibrarySearch().loaded, inner.channelSearch.loaded);
+  EXPECT_EQ(&outer.channelLibrary(), &inner.channelLibrary());
+  EXPECT_EQ(outer.tempFileName(L".", L"_KZ", 0x1F), inner.tempFileName(L".", L"_KZ", 0x1F));
 }
 
 TEST(Fake, AnswersWhatTheTestChose) {
