@@ -1,7 +1,6 @@
 #include "cmplog.h"
 
 #include <cstdlib>
-#include <ctime>
 #include <cwchar>
 #include <new>
 
@@ -50,7 +49,7 @@ bool MakeEntry(LogFileEntry &entry, const std::wstring &folder, const std::wstri
 // The default verbose name: a "_KZ" temp name in "." with a random unique number, split into name
 // and extension and joined again with "%s.%s" (the extension keeps its dot, as the split gives it).
 std::wstring UniqueVerboseName() {
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  std::srand(static_cast<unsigned>(sys().wallClockSeconds()));
   unsigned unique = static_cast<unsigned>(std::rand()) % 0xFFFFu + 1;  // non-zero: name only
   std::wstring path = sys().tempFileName(L".", L"_KZ", unique);
   std::wstring file = FileNamePart(path.c_str());

@@ -3,7 +3,6 @@
 
 #include <cstdarg>
 #include <cwchar>
-#include <filesystem>
 #include <initializer_list>
 #include <set>
 #include <system_error>
@@ -87,9 +86,8 @@ CInf::CInf(const wchar_t *path, CCmpLog *log) : log_(log) {
   const bool absolute = (full.size() >= 2 && full[1] == L':') ||
                         (!full.empty() && (full[0] == L'\\' || full[0] == L'/'));
   if (!full.empty() && !absolute) {
-    std::error_code ec;
-    std::wstring cwd = std::filesystem::current_path(ec).wstring();
-    if (!ec) {
+    std::wstring cwd = sys().currentDirectory();
+    if (!cwd.empty()) {
       if (!cwd.empty() && cwd.back() != L'\\' && cwd.back() != L'/') cwd += L"\\";
       full = cwd + full;
     }

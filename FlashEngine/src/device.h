@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "fwheader.h"
+
 enum UpdateState : int {
   UPDATE_DOWNGRADE = 0,     // the device's version sorts after the package version
   UPDATE_REWRITE = 1,       // equal
@@ -13,7 +15,8 @@ enum UpdateState : int {
   UPDATE_NOT_COMPARED = 3,  // initial value
 };
 
-enum DeviceType : int { DEVICE_VELTO_E = 1, DEVICE_VELTO_I = 2 };
+// The engine's device types: the image header's type codes of the families it flashes.
+enum DeviceType : int { DEVICE_VELTO_E = fwimg::kTypeVeltoE, DEVICE_VELTO_I = fwimg::kTypeVeltoI };
 
 // The version text of a device whose version could not be read.
 extern const char *const kVersionUnknown;  // "unknown"

@@ -5,23 +5,52 @@
 
 #include <string>
 
+// The codes of the Install result table, the contract with the host: the text each appends to
+// the host's buffer (InstallResultText) and the result Install returns for it
+// (InstallResultFromEngine). Codes above 12 and negative ones have no row.
+enum ResultTableCode : int {
+  RESULT_COMPLETED_0 = 0,       // "Installation completed successfully." as 1 does
+  RESULT_COMPLETED = 1,         // "Installation completed successfully." and the power cycle
+  RESULT_UPGRADE_OK = 2,        // "UPGRADE- OK"
+  RESULT_REWRITE_OK = 3,        // "Rewrite OK"
+  RESULT_DOWNGRADE_OK = 4,      // "Downgrade OK"
+  RESULT_NO_DEVICE = 5,         // "No Device Found"
+  RESULT_USER_INTERRUPTED = 6,  // "User Interrupted"
+  RESULT_ERROR = 7,             // "Error"
+  RESULT_ERROR_OTHER = 8,       // "Error - Other"
+  RESULT_CRITICAL_ERROR = 9,    // "Critical Error"
+  RESULT_ERROR_10 = 10,         // "Error", as 7
+  RESULT_ERROR_11 = 11,         // "Error", as 7
+  RESULT_DISCOVERY_DONE = 12,   // "Discovery Successful"
+};
+
 // Result codes of the entry points. flashDevices answers with the codes of the Install result
-// table (the texts InstallResultText gives) whose text is true of what happened, and
-// ENGINE_NOTHING_DUE.
+// table whose text is true of what happened, and ENGINE_NOTHING_DUE.
 enum EngineCode : int {
-  ENGINE_FLASH_OK = 1,           // flashDevices: every marked device was flashed (at least one)
-  ENGINE_STATE_OLDER = 2,        // getInstallState: at least one device older than the package
-  ENGINE_STATE_SAME = 3,         // no device older or newer, at least one with the package version
-  ENGINE_STATE_NEWER = 4,        // no device older, at least one newer
-  ENGINE_STATE_NOTHING = 5,      // not the first call, init failed, nothing compared, report mode
-  ENGINE_NO_DEVICE = 5,          // flashDevices: discovery found no device ("No Device Found")
-  ENGINE_FLASH_FAILED = 7,       // flashDevices: a marked device was not flashed, or nothing could
-                                 // be done (no channel, no processor, no package); see the detail
-  ENGINE_DISCOVERY_DONE = 12,    // flashDevices in "-d" mode: the report was written
-  ENGINE_NO_COMMAND_LINE = 13,   // the process command line was not available
-  ENGINE_NOTHING_DUE = 14,       // flashDevices: devices found, none due for an update
-  ENGINE_STATE_INCOMPLETE = 15,  // getInstallState: no device older, and discovery could not
-                                 // tell whether a card or backplane is there (none is forced)
+  // flashDevices: every marked device was flashed (at least one)
+  ENGINE_FLASH_OK = RESULT_COMPLETED,
+  // getInstallState: at least one device older than the package
+  ENGINE_STATE_OLDER = 2,
+  // getInstallState: no device older or newer, at least one with the package version
+  ENGINE_STATE_SAME = 3,
+  // getInstallState: no device older, at least one newer
+  ENGINE_STATE_NEWER = 4,
+  // getInstallState: not the first call, init failed, nothing compared, report mode
+  ENGINE_STATE_NOTHING = 5,
+  // flashDevices: discovery found no device ("No Device Found")
+  ENGINE_NO_DEVICE = RESULT_NO_DEVICE,
+  // flashDevices: a marked device was not flashed, or nothing could be done (no channel, no
+  // processor, no package); see the detail
+  ENGINE_FLASH_FAILED = RESULT_ERROR,
+  // flashDevices in "-d" mode: the report was written
+  ENGINE_DISCOVERY_DONE = RESULT_DISCOVERY_DONE,
+  // the process command line was not available
+  ENGINE_NO_COMMAND_LINE = 13,
+  // flashDevices: devices found, none due for an update
+  ENGINE_NOTHING_DUE = 14,
+  // getInstallState: no device older, and discovery could not tell whether a card or backplane
+  // is there (none is forced)
+  ENGINE_STATE_INCOMPLETE = 15,
 };
 
 // --- entry points for the flash component ---

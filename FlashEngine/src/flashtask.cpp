@@ -1,5 +1,5 @@
-// Firmware image files and the flash task base: header parsing and checking, payload loading,
-// and the task choice by device type.
+// Firmware image files and the flash task base: header parsing and checking, payload loading.
+// The task for a device type is chosen in flashfactory.cpp.
 #include "flashtask.h"
 
 #include <cstdio>
@@ -8,8 +8,6 @@
 #include "fwheader.h"
 #include "log.h"
 #include "tal/platform.h"
-#include "veltoe.h"
-#include "veltoi.h"
 
 namespace {
 
@@ -150,18 +148,4 @@ void FlashTaskVelto::noteFailure(const std::string &step, int state) {
   if (!outcome_.failedStep.empty()) return;
   outcome_.failedStep = step;
   outcome_.state = state;
-}
-
-std::unique_ptr<FlashTaskVelto> createFlashTask(int type, int engine, int address,
-                                                std::string fwPath, int deviceIndex) {
-  switch (type) {
-    case 1:
-      return std::make_unique<FlashTaskVeltoE>(engine, address, std::move(fwPath), deviceIndex,
-                                               type);
-    case 2:
-      return std::make_unique<FlashTaskVeltoI>(engine, address, std::move(fwPath), deviceIndex,
-                                               type);
-    default:
-      return nullptr;
-  }
 }

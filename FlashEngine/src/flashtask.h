@@ -110,6 +110,7 @@ class FlashTaskVelto {
   std::string fwPath_;
 };
 
-// The task for a device type: 1 FlashTaskVeltoE, 2 FlashTaskVeltoI; null for any other type.
+// The task for a device type: DEVICE_VELTO_E FlashTaskVeltoE, DEVICE_VELTO_I FlashTaskVeltoI; null
+// for any other type (flashfactory.cpp).
 std::unique_ptr<FlashTaskVelto> createFlashTask(int type, int engine, int address,
                                                 std::string fwPath, int deviceIndex);

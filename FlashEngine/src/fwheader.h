@@ -25,19 +25,36 @@ constexpr size_t kOffHeaderLen = 0, kOffHeaderVer = 1, kOffDeviceType = 2, kOffM
                  kOffMinor = 4, kOffChip = 16, kOffIspLen = 18, kOffIsp = 19;
 constexpr size_t kIspMax = 21;
 
+// Device type codes (byte 2): the families the engine flashes, and codes kept for others.
+enum TypeCode : int {
+  kTypeVeltoE = 1,  // a controller card's Velto-E controller
+  kTypeVeltoI = 2,  // a backplane's Velto-I CPLD
+  kTypeOru = 3,
+  kTypeMarvet = 4,
+  kTypePobo = 5,
+  kTypeTbd = 6,
+};
+
+// Chip codes (byte 16).
+enum ChipCode : int {
+  kChipCardController = 1,   // EP4CGX15BF14C6N, the Velto-E controller
+  kChipBackplaneCpld = 2,    // LCMXO2-4000HC-4MG132C, the Velto-I CPLD
+  kChipMicrocontroller = 3,  // ATSAMD20J18A
+};
+
 inline const char *deviceTypeText(int code) {
   switch (code) {
-    case 1:
+    case kTypeVeltoE:
       return "VeltoE";
-    case 2:
+    case kTypeVeltoI:
       return "VeltoI";
-    case 3:
+    case kTypeOru:
       return "TBD-Oru";
-    case 4:
+    case kTypeMarvet:
       return "TBD-Marvet";
-    case 5:
+    case kTypePobo:
       return "TBD-Pobo";
-    case 6:
+    case kTypeTbd:
       return "TBD";
     default:
       return "Invalid";
@@ -46,11 +63,11 @@ inline const char *deviceTypeText(int code) {
 
 inline const char *chipText(int code) {
   switch (code) {
-    case 1:
+    case kChipCardController:
       return "EP4CGX15BF14C6N";
-    case 2:
+    case kChipBackplaneCpld:
       return "LCMXO2-4000HC-4MG132C";
-    case 3:
+    case kChipMicrocontroller:
       return "ATSAMD20J18A";
     default:
       return "Invalid";
@@ -59,7 +76,9 @@ inline const char *chipText(int code) {
 
 // The chip a device type's flash procedure programs: a Velto-E image is for the card's controller,
 // a Velto-I image for the backplane's CPLD. 0: the type has no procedure of its own.
-inline int familyChip(int type) { return type == 1 ? 1 : type == 2 ? 2 : 0; }
+inline int familyChip(int type) {
+  return type == kTypeVeltoE ? kChipCardController : type == kTypeVeltoI ? kChipBackplaneCpld : 0;
+}
 
 // The most payload a Velto-I backplane holds: its CPLD's configuration flash and user flash
 // (5,760 and 767 pages of 16 bytes).

@@ -118,9 +118,11 @@ void toEngineLogFile(uint32_t flags, const std::string &text) {
   }
   if (!(flags & LOG_NOTIME)) {
     char stamp[32];
-    std::time_t now = std::time(nullptr);
-    const std::tm *utc = std::gmtime(&now);
-    size_t n = utc ? std::strftime(stamp, sizeof stamp, "[%Y-%m-%dT%H:%M:%SZ] ", utc) : 0;
+    tal::os::Platform &os = tal::os::sys();
+    std::tm utc;
+    const size_t n = os.calendarTime(os.wallClockSeconds(), false, utc)
+                         ? std::strftime(stamp, sizeof stamp, "[%Y-%m-%dT%H:%M:%SZ] ", &utc)
+                         : 0;
     std::fwrite(stamp, 1, n, f);
   }
   std::fwrite(text.data(), 1, text.size(), f);
@@ -161,10 +163,10 @@ void logMessage(uint32_t flags, const char *format, ...) {
 }
 
 const char *timeStamp() {
-  std::time_t now = std::time(nullptr);
-  const std::tm *local = std::localtime(&now);
-  if (!local ||
-      std::strftime(g_timeStampBuffer, sizeof g_timeStampBuffer, "%d %b %Y - %X", local) == 0) {
+  tal::os::Platform &os = tal::os::sys();
+  std::tm local;
+  if (!os.calendarTime(os.wallClockSeconds(), true, local) ||
+      std::strftime(g_timeStampBuffer, sizeof g_timeStampBuffer, "%d %b %Y - %X", &local) == 0) {
     g_timeStampBuffer[0] = '\0';
   }
   return g_timeStampBuffer;

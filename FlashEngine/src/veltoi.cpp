@@ -145,80 +145,69 @@ int FlashTaskVeltoI::startFlashing() {
 }
 
 int FlashTaskVeltoI::abortSequence(int status) {
-  i2cWrite(u8(engine_), u8(address_), kCmdClose, sizeof kCmdClose, true);
+  sendCommand(kCmdClose, sizeof kCmdClose);
   setHandshake(u8(engine_), kAddrSwitchCtrl, 0, true);
   return status;
 }
 
 int FlashTaskVeltoI::startFlashingVlti() {
-  const uint8_t e = u8(engine_), a = u8(address_);
   logMessage(LOG_VERBOSE, "velto-I Flashing started.\n");
-  // An exception that leaves the sequence after the open command closes the configuration and
-  // releases the handshake, as a failed step does; the failed steps do it themselves.
+  // The configuration sequence up to the done bit. A step that fails takes the one abort path:
+  // its line in the engine log, the step and the device's state noted, the configuration closed
+  // and the handshake released (abortSequence). An exception that leaves the sequence closes and
+  // releases the same way, through the guard.
+  struct Step {
+    const char *logLine;  // the engine log's line when the step fails
+    const char *what;     // the step, in the result's words
+    int state;            // the device's state when the step fails
+    int (*run)(FlashTaskVeltoI &task);
+  };
+  static const Step kSteps[] = {
+      {"Error: Opening configure failed.\n", "opening the CPLD's configuration interface",
+       STATE_NOT_CHANGED,
+       [](FlashTaskVeltoI &t) { return t.sendCommand(kCmdEnable, sizeof kCmdEnable); }},
+      {"Error: wait status busy failed after open cfg.\n",
+       "opening the CPLD's configuration interface", STATE_NOT_CHANGED,
+       [](FlashTaskVeltoI &t) { return t.waitStatusBusy(t.engine_, t.address_); }},
+      // The erase command may have been carried out even when its write failed.
+      {"Error: Erasing failed.\n", "erasing the CPLD", STATE_ERASED,
+       [](FlashTaskVeltoI &t) { return t.sendCommand(kCmdErase, sizeof kCmdErase); }},
+      {"Error: wait status busy failed after erase.\n", "erasing the CPLD", STATE_ERASED,
+       [](FlashTaskVeltoI &t) {
+         tal::os::sys().sleepMs(kEraseWaitMs);
+         return t.waitStatusBusy(t.engine_, t.address_);
+       }},
+      {"programRegion failed #1.\n", "programming the CPLD's configuration flash", STATE_ERASED,
+       [](FlashTaskVeltoI &t) { return t.programRegion(t.engine_, REGION_CFG); }},
+      {"programRegion failed #2.\n", "programming the CPLD's user flash (UFM)", STATE_ERASED,
+       [](FlashTaskVeltoI &t) { return t.programRegion(t.engine_, REGION_UFM); }},
+      {"Error: set done failed.\n", "setting the CPLD's done bit", STATE_ERASED,
+       [](FlashTaskVeltoI &t) { return t.sendCommand(kCmdDone, sizeof kCmdDone); }},
+  };
   ReleaseGuard abort([&](bool) { abortSequence(0); });
-
-  int rc = static_cast<int>(i2cWrite(e, a, kCmdEnable, sizeof kCmdEnable, true));
-  if (rc != 0) {
-    logMessage(LOG_VERBOSE, "Error: Opening configure failed.\n");
-    noteFailure("opening the CPLD's configuration interface", STATE_NOT_CHANGED);
+  for (const Step &step : kSteps) {
+    const int rc = step.run(*this);
+    if (rc == 0) continue;
+    logMessage(LOG_VERBOSE, "%s", step.logLine);
+    noteFailure(step.what, step.state);
     abort.dismiss();
     return abortSequence(rc);
   }
-  rc = waitStatusBusy(engine_, address_);
+  const int rc = closeCfg(engine_, address_);
+  abort.dismiss();
   if (rc != 0) {
-    logMessage(LOG_VERBOSE, "Error: wait status busy failed after open cfg.\n");
-    noteFailure("opening the CPLD's configuration interface", STATE_NOT_CHANGED);
-    abort.dismiss();
-    return abortSequence(rc);
-  }
-  rc = static_cast<int>(i2cWrite(e, a, kCmdErase, sizeof kCmdErase, true));
-  if (rc != 0) {
-    logMessage(LOG_VERBOSE, "Error: Erasing failed.\n");
-    noteFailure("erasing the CPLD", STATE_ERASED);  // the command may have been carried out
-    abort.dismiss();
-    return abortSequence(rc);
-  }
-  tal::os::sys().sleepMs(kEraseWaitMs);
-  rc = waitStatusBusy(engine_, address_);
-  if (rc != 0) {
-    logMessage(LOG_VERBOSE, "Error: wait status busy failed after erase.\n");
-    noteFailure("erasing the CPLD", STATE_ERASED);
-    abort.dismiss();
-    return abortSequence(rc);
-  }
-  rc = programRegion(engine_, REGION_CFG);
-  if (rc != 0) {
-    logMessage(LOG_VERBOSE, "programRegion failed #1.\n");
-    noteFailure("programming the CPLD's configuration flash", STATE_ERASED);
-    abort.dismiss();
-    return abortSequence(rc);
-  }
-  rc = programRegion(engine_, REGION_UFM);
-  if (rc != 0) {
-    logMessage(LOG_VERBOSE, "programRegion failed #2.\n");
-    noteFailure("programming the CPLD's user flash (UFM)", STATE_ERASED);
-    abort.dismiss();
-    return abortSequence(rc);
-  }
-  rc = static_cast<int>(i2cWrite(e, a, kCmdDone, sizeof kCmdDone, true));
-  if (rc != 0) {
-    logMessage(LOG_VERBOSE, "Error: set done failed.\n");
-    noteFailure("setting the CPLD's done bit", STATE_ERASED);
-    abort.dismiss();
-    return abortSequence(rc);
-  }
-  rc = closeCfg(engine_, address_);
-  if (rc != 0) {
-    abort.dismiss();
     logMessage(LOG_VERBOSE, "Error: Close configure failed.\n");
     // Programmed and done, but whether the part left configuration mode is not known.
     noteFailure("closing the CPLD's configuration interface", STATE_UNKNOWN);
-    setHandshake(e, kAddrSwitchCtrl, 0, true);
+    setHandshake(u8(engine_), kAddrSwitchCtrl, 0, true);
     return rc;
   }
-  abort.dismiss();
   logMessage(LOG_VERBOSE, "\nFlashing done.\n");
   return 0;
+}
+
+int FlashTaskVeltoI::sendCommand(const uint8_t *command, uint32_t size) {
+  return static_cast<int>(i2cWrite(u8(engine_), u8(address_), command, size, true));
 }
 
 int FlashTaskVeltoI::programRegion(int engine, int region) {

@@ -69,6 +69,8 @@ class FlashTaskVeltoI : public FlashTaskVelto {
   int programPage(uint8_t opcode, int engine, int address, const uint8_t *buffer, int offset);
   // Abort of the programming sequence: close configuration, release the handshake (locked tag).
   int abortSequence(int status);
+  // One configuration command to the CPLD; 0 when the write went through.
+  int sendCommand(const uint8_t *command, uint32_t size);
 
   int portMask_ = 0;
   int cfgSize_ = 0;

@@ -40,29 +40,29 @@ int32_t InstallationStateFromEngine(int engineCode) {
 
 const wchar_t *InstallResultText(int engineCode) {
   switch (engineCode) {
-    case 0:
-    case 1:
+    case RESULT_COMPLETED_0:
+    case RESULT_COMPLETED:
       return L"Installation completed successfully.\r\n"
              L"Power cycle is required after installation for updates to take effect.\r\n";
-    case 2:
+    case RESULT_UPGRADE_OK:
       return L"UPGRADE- OK\r\n";
-    case 3:
+    case RESULT_REWRITE_OK:
       return L"Rewrite OK\r\n";
-    case 4:
+    case RESULT_DOWNGRADE_OK:
       return L"Downgrade OK\r\n";
-    case 5:
+    case RESULT_NO_DEVICE:
       return L"No Device Found\r\n";
-    case 6:
+    case RESULT_USER_INTERRUPTED:
       return L"User Interrupted\r\n";
-    case 7:
-    case 10:
-    case 11:
+    case RESULT_ERROR:
+    case RESULT_ERROR_10:
+    case RESULT_ERROR_11:
       return L"Error\r\n";
-    case 8:
+    case RESULT_ERROR_OTHER:
       return L"Error - Other\r\n";
-    case 9:
+    case RESULT_CRITICAL_ERROR:
       return L"Critical Error\r\n";
-    case 12:
+    case RESULT_DISCOVERY_DONE:
       return L"Discovery Successful\r\n";
     case ENGINE_NOTHING_DUE:
       return L"No device needed an update: nothing was changed.\r\n";
@@ -73,22 +73,22 @@ const wchar_t *InstallResultText(int engineCode) {
 
 int32_t InstallResultFromEngine(int engineCode) {
   switch (engineCode) {
-    case 0:
-    case 1:
-    case 3:
-    case 4:
+    case RESULT_COMPLETED_0:
+    case RESULT_COMPLETED:
+    case RESULT_REWRITE_OK:
+    case RESULT_DOWNGRADE_OK:
       return 2;
-    case 2:
-    case 12:
+    case RESULT_UPGRADE_OK:
+    case RESULT_DISCOVERY_DONE:
     case ENGINE_NOTHING_DUE:
       return 1;
-    case 5:
-    case 6:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
+    case RESULT_NO_DEVICE:
+    case RESULT_USER_INTERRUPTED:
+    case RESULT_ERROR:
+    case RESULT_ERROR_OTHER:
+    case RESULT_CRITICAL_ERROR:
+    case RESULT_ERROR_10:
+    case RESULT_ERROR_11:
       return 0;
     default:
       return engineCode;  // 13, above 14, or negative: the engine's code unchanged

@@ -72,55 +72,14 @@ void unsetVariable(const char *name) {
 
 }  // namespace
 
-FakePlatform::FakePlatform() : previous_(&sys()), real_(defaultPlatform()) { setPlatform(this); }
+FakePlatform::FakePlatform() : ForwardingPlatform(defaultPlatform()), previous_(&sys()) {
+  setPlatform(this);
+}
 
-FakePlatform::~FakePlatform() { setPlatform(previous_ == &real_ ? nullptr : previous_); }
+FakePlatform::~FakePlatform() { setPlatform(previous_ == &inner() ? nullptr : previous_); }
 
 uint64_t FakePlatform::totalSleptMs() const {
   return std::accumulate(sleeps.begin(), sleeps.end(), uint64_t{0});
-}
-
-bool FakePlatform::createDirectory(const std::wstring &path) { return real_.createDirectory(path); }
-bool FakePlatform::pathExists(const std::wstring &path) { return real_.pathExists(path); }
-bool FakePlatform::isRegularFile(const std::wstring &path) { return real_.isRegularFile(path); }
-FileHandle FakePlatform::openShared(const std::wstring &path) { return real_.openShared(path); }
-bool FakePlatform::appendFile(FileHandle file, const void *data, size_t size) {
-  return real_.appendFile(file, data, size);
-}
-bool FakePlatform::readWholeFile(FileHandle file, std::string &out) {
-  return real_.readWholeFile(file, out);
-}
-ReadResult FakePlatform::readExistingFile(const std::wstring &path, std::string &out,
-                                          size_t maxBytes) {
-  return real_.readExistingFile(path, out, maxBytes);
-}
-bool FakePlatform::closeFile(FileHandle file) { return real_.closeFile(file); }
-bool FakePlatform::renameFile(const std::wstring &from, const std::wstring &to) {
-  return real_.renameFile(from, to);
-}
-bool FakePlatform::deleteFile(const std::wstring &path) { return real_.deleteFile(path); }
-std::vector<std::wstring> FakePlatform::findFiles(const std::wstring &folder,
-                                                  const std::wstring &pattern) {
-  return real_.findFiles(folder, pattern);
-}
-FILE *FakePlatform::openStream(const char *path, const char *mode) {
-  return real_.openStream(path, mode);
-}
-std::string FakePlatform::nativePath(const std::string &path) { return real_.nativePath(path); }
-std::wstring FakePlatform::nativePath(const std::wstring &path) { return real_.nativePath(path); }
-bool FakePlatform::sameFile(const std::wstring &a, const std::wstring &b) {
-  return real_.sameFile(a, b);
-}
-
-FolderTrust FakePlatform::secureFolder(const std::wstring &path, bool create) {
-  return real_.secureFolder(path, create);
-}
-std::wstring FakePlatform::expandEnvironment(const std::wstring &text) {
-  return real_.expandEnvironment(text);
-}
-std::wstring FakePlatform::tempFileName(const std::wstring &folder, const std::wstring &prefix,
-                                        unsigned unique) {
-  return real_.tempFileName(folder, prefix, unique);
 }
 
 bool FakePlatform::commandLine(std::wstring &out) {
@@ -135,10 +94,10 @@ bool FakePlatform::commandLineArguments(std::vector<std::wstring> &out) {
   return true;
 }
 
-std::wstring FakePlatform::modulePath() { return module.empty() ? real_.modulePath() : module; }
+std::wstring FakePlatform::modulePath() { return module.empty() ? inner().modulePath() : module; }
 
 std::wstring FakePlatform::executablePath() {
-  return executable.empty() ? real_.executablePath() : executable;
+  return executable.empty() ? inner().executablePath() : executable;
 }
 
 bool FakePlatform::fileVersion(const std::wstring &path, FileVersion &out) {
@@ -146,16 +105,14 @@ bool FakePlatform::fileVersion(const std::wstring &path, FileVersion &out) {
     if (hasExeVersion) out = exeVersion;
     return hasExeVersion;
   }
-  return real_.fileVersion(path, out);
+  return inner().fileVersion(path, out);
 }
 
-std::string FakePlatform::toAnsi(const std::wstring &text) { return real_.toAnsi(text); }
-std::wstring FakePlatform::fromAnsi(const std::string &text) { return real_.fromAnsi(text); }
-std::wstring FakePlatform::fromCodePage932(const std::string &bytes) {
-  return real_.fromCodePage932(bytes);
-}
 std::wstring FakePlatform::localTimeText() { return timeText; }
 std::wstring FakePlatform::localShortDateText() { return dateText; }
+int64_t FakePlatform::wallClockSeconds() {
+  return wallSeconds == -1 ? inner().wallClockSeconds() : wallSeconds;
+}
 
 void FakePlatform::sleepMs(uint32_t ms) {
   sleeps.push_back(ms);
@@ -171,7 +128,7 @@ bool FakePlatform::systemIdentity(SystemIdentity &out) {
   return identityAvailable;
 }
 bool FakePlatform::freeDiskBytes(const std::wstring &path, uint64_t &out) {
-  if (freeDisk == -1) return real_.freeDiskBytes(path, out);
+  if (freeDisk == -1) return inner().freeDiskBytes(path, out);
   if (freeDisk < 0) return false;
   out = static_cast<uint64_t>(freeDisk);
   return true;

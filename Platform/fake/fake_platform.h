@@ -1,4 +1,5 @@
-// A platform for tests: the built-in backend for files, environment and conversions, with
+// A platform for tests: the built-in backend for files, environment, conversions and the
+// calendar clock (unless wallSeconds is set), with
 //  - a clock that records every sleep instead of sleeping (monotonicMs advances by the sleeps);
 //  - a command line the test chooses;
 //  - an SMBIOS table the test chooses;
@@ -12,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "tal/platform.h"
+#include "tal/forwarding_platform.h"
 
 namespace tal::os {
 
-class FakePlatform : public Platform {
+class FakePlatform : public ForwardingPlatform {
  public:
   FakePlatform();
   ~FakePlatform() override;
@@ -36,6 +37,7 @@ class FakePlatform : public Platform {
   std::wstring executable = L"";          // executablePath(); empty: the real one
   std::wstring timeText = L"12:34:56";    // localTimeText()
   std::wstring dateText = L"12/08/2026";  // localShortDateText()
+  int64_t wallSeconds = -1;               // wallClockSeconds(); -1: the real clock
   bool hasExeVersion = true;              // fileVersion() of the executable path
   FileVersion exeVersion{{1, 2, 3, 4}};
   SystemIdentity identity;        // systemIdentity()
@@ -55,37 +57,15 @@ class FakePlatform : public Platform {
   // Sum of all recorded sleeps.
   uint64_t totalSleptMs() const;
 
-  // --- Platform ---
-  bool createDirectory(const std::wstring &path) override;
-  bool pathExists(const std::wstring &path) override;
-  bool isRegularFile(const std::wstring &path) override;
-  FileHandle openShared(const std::wstring &path) override;
-  bool appendFile(FileHandle file, const void *data, size_t size) override;
-  bool readWholeFile(FileHandle file, std::string &out) override;
-  ReadResult readExistingFile(const std::wstring &path, std::string &out, size_t maxBytes) override;
-  bool closeFile(FileHandle file) override;
-  bool renameFile(const std::wstring &from, const std::wstring &to) override;
-  bool deleteFile(const std::wstring &path) override;
-  std::vector<std::wstring> findFiles(const std::wstring &folder,
-                                      const std::wstring &pattern) override;
-  FILE *openStream(const char *path, const char *mode) override;
-  std::string nativePath(const std::string &path) override;
-  std::wstring nativePath(const std::wstring &path) override;
-  bool sameFile(const std::wstring &a, const std::wstring &b) override;
-  FolderTrust secureFolder(const std::wstring &path, bool create) override;
-  std::wstring expandEnvironment(const std::wstring &text) override;
-  std::wstring tempFileName(const std::wstring &folder, const std::wstring &prefix,
-                            unsigned unique) override;
+  // --- Platform: what the fake answers itself; the rest is the built-in backend's ---
   bool commandLine(std::wstring &out) override;
   bool commandLineArguments(std::vector<std::wstring> &out) override;
   std::wstring modulePath() override;
   std::wstring executablePath() override;
   bool fileVersion(const std::wstring &path, FileVersion &out) override;
-  std::string toAnsi(const std::wstring &text) override;
-  std::wstring fromAnsi(const std::string &text) override;
-  std::wstring fromCodePage932(const std::string &bytes) override;
   std::wstring localTimeText() override;
   std::wstring localShortDateText() override;
+  int64_t wallClockSeconds() override;
   void sleepMs(uint32_t ms) override;
   uint64_t monotonicMs() override;
   void beginPreciseSleeps() override;
@@ -99,10 +79,10 @@ class FakePlatform : public Platform {
   bool channelLibraryPresent() override;
   ChannelLibrarySearch channelLibrarySearch() override { return channelSearch; }
   ChannelLibrary &channelLibrary() override;
+  ChannelCapture channelCapture() override { return ChannelCapture(); }  // never records
 
  private:
   Platform *previous_;
-  Platform &real_;
 };
 
 // A scratch folder for one test: created empty under the system temp folder, removed with its

@@ -546,6 +546,15 @@ std::wstring NativePlatform::executablePath() {
   return fromAnsi(std::string(buffer, static_cast<size_t>(n)));
 }
 
+std::wstring NativePlatform::currentDirectory() {
+  std::vector<char> buffer(PATH_MAX);
+  while (!getcwd(buffer.data(), buffer.size())) {
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return std::wstring();
+    buffer.resize(buffer.size() * 2);
+  }
+  return fromAnsi(buffer.data());
+}
+
 bool NativePlatform::fileVersion(const std::wstring &path, FileVersion &out) {
   // Linux files carry no version resource. The simulated host keeps a file's version in a text
   // file beside it, "<file>.version", holding "major.minor.build.revision"; the build writes one
@@ -607,6 +616,13 @@ std::wstring NativePlatform::localTimeText() { return formatTime("%H:%M:%S"); }
 
 // The C locale's short date (what strftime's "%x" gives there).
 std::wstring NativePlatform::localShortDateText() { return formatTime("%m/%d/%y"); }
+
+int64_t NativePlatform::wallClockSeconds() { return static_cast<int64_t>(time(nullptr)); }
+
+bool NativePlatform::calendarTime(int64_t seconds, bool local, std::tm &out) {
+  const time_t when = static_cast<time_t>(seconds);
+  return (local ? localtime_r(&when, &out) : gmtime_r(&when, &out)) != nullptr;
+}
 
 void NativePlatform::sleepMs(uint32_t ms) {
   struct timespec wait = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

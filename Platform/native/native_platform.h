@@ -58,12 +58,15 @@ class NativePlatform : public Platform {
   bool commandLineArguments(std::vector<std::wstring> &out) override;
   std::wstring modulePath() override;
   std::wstring executablePath() override;
+  std::wstring currentDirectory() override;
   bool fileVersion(const std::wstring &path, FileVersion &out) override;
   std::string toAnsi(const std::wstring &text) override;
   std::wstring fromAnsi(const std::string &text) override;
   std::wstring fromCodePage932(const std::string &bytes) override;
   std::wstring localTimeText() override;
   std::wstring localShortDateText() override;
+  int64_t wallClockSeconds() override;
+  bool calendarTime(int64_t seconds, bool local, std::tm &out) override;
   void sleepMs(uint32_t ms) override;
   uint64_t monotonicMs() override;
   void beginPreciseSleeps() override;

@@ -524,6 +524,14 @@ class Win32Platform : public Platform {
     return moduleFileName(module);
   }
   std::wstring executablePath() override { return moduleFileName(nullptr); }
+  std::wstring currentDirectory() override {
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    if (size == 0) return std::wstring();
+    std::vector<wchar_t> buffer(size + 1);
+    const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n == 0 || n >= buffer.size()) return std::wstring();
+    return std::wstring(buffer.data(), n);
+  }
   bool fileVersion(const std::wstring &path, FileVersion &out) override {
     // version.dll is not one of the libraries the system always takes from its own folder: it
     // is bound here, from the system folder, rather than imported.
@@ -595,6 +603,12 @@ class Win32Platform : public Platform {
     const int n =
         GetDateFormatW(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, buffer, 128);
     return n > 0 ? std::wstring(buffer) : std::wstring();
+  }
+  // The C runtime's clock and conversions (the local time zone as the runtime reads it).
+  int64_t wallClockSeconds() override { return static_cast<int64_t>(std::time(nullptr)); }
+  bool calendarTime(int64_t seconds, bool local, std::tm &out) override {
+    const std::time_t when = static_cast<std::time_t>(seconds);
+    return (local ? localtime_s(&out, &when) : gmtime_s(&out, &when)) == 0;
   }
   // While precise sleeps are on, a sleep waits on a high-resolution waitable timer where the
   // system has one (it wakes close to the time asked, without raising the system's tick);

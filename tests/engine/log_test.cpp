@@ -32,6 +32,16 @@ TEST_F(LogTest, VerboseAndAllReachEachFileOnce) {
   EXPECT_EQ(file.substr(23), "hello 5\n");
 }
 
+// Both stamps are the platform's clock (2026-12-15 12:00:03 UTC here), never the runtime's own.
+TEST_F(LogTest, StampsTakeTheTimeFromThePlatform) {
+  fake.wallSeconds = 1797336003;
+  logMessage(LOG_VERBOSE, "stamped\n");
+  EXPECT_EQ(engineLog(), "[2026-12-15T12:00:03Z] stamped\n");
+  // Local time: within a day of noon UTC, the same month; a time zone moves whole minutes.
+  const std::string local = timeStamp();
+  EXPECT_TRUE(std::regex_match(local, std::regex(R"(1[456] Dec 2026 - \d{2}:\d{2}:03)"))) << local;
+}
+
 TEST_F(LogTest, LevelOneMessagesDependOnTheLevel) {
   setLogLevel(1);
   logMessage(LOG_VERBOSE | LOG_LEVEL1, "twice\n");

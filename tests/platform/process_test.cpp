@@ -1,7 +1,11 @@
 // Command-line forms, UTF-8 conversion, pattern matching, and the fake platform's recordings.
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <filesystem>
+
 #include "fake_platform.h"
+#include "tal/forwarding_platform.h"
 
 namespace tal::os {
 namespace {
@@ -122,6 +126,110 @@ TEST(Fake, ClockRecordsSleepsInsteadOfSleeping) {
   EXPECT_EQ(fake.preciseDepth, 1);
   sys().attachConsole(500);
   EXPECT_EQ(fake.consoleLines, 500);
+}
+
+// The calendar clock of the built-in backend: what the engine's log stamps are made of.
+TEST(Calendar, TheBackendBreaksSecondsDownAsTheCalendarHasThem) {
+  Platform &os = defaultPlatform();
+  struct Case {
+    int64_t seconds;
+    int year, month, day, hour, minute, second, weekday;
+  };
+  const Case cases[] = {
+      {0, 1970, 1, 1, 0, 0, 0, 4},
+      {951868799, 2000, 2, 29, 23, 59, 59, 2},  // a leap day, its last second
+      {1797336003, 2026, 12, 15, 12, 0, 3, 2},
+      {4102444800, 2100, 1, 1, 0, 0, 0, 5},  // past 2038: 64-bit seconds
+  };
+  for (const Case &c : cases) {
+    std::tm utc{};
+    ASSERT_TRUE(os.calendarTime(c.seconds, false, utc)) << c.seconds;
+    EXPECT_EQ(utc.tm_year + 1900, c.year) << c.seconds;
+    EXPECT_EQ(utc.tm_mon + 1, c.month) << c.seconds;
+    EXPECT_EQ(utc.tm_mday, c.day) << c.seconds;
+    EXPECT_EQ(utc.tm_hour, c.hour) << c.seconds;
+    EXPECT_EQ(utc.tm_min, c.minute) << c.seconds;
+    EXPECT_EQ(utc.tm_sec, c.second) << c.seconds;
+    EXPECT_EQ(utc.tm_wday, c.weekday) << c.seconds;
+    // Local time differs from UTC by whole minutes (of at most a day): the seconds stay.
+    std::tm local{};
+    ASSERT_TRUE(os.calendarTime(c.seconds, true, local)) << c.seconds;
+    EXPECT_EQ(local.tm_sec, c.second) << c.seconds;
+  }
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  const int64_t now = os.wallClockSeconds();
+  EXPECT_GE(now, before);
+  EXPECT_LE(now, static_cast<int64_t>(std::time(nullptr)));
+}
+
+TEST(Calendar, TheFakeClockIsTheRealOneUntilATestSetsIt) {
+  FakePlatform fake;
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  EXPECT_GE(sys().wallClockSeconds(), before);
+  fake.wallSeconds = 1797336003;
+  EXPECT_EQ(sys().wallClockSeconds(), 1797336003);
+}
+
+TEST(CurrentFolder, IsTheFolderTheProcessIsIn) {
+  ScratchDir scratch;  // the current folder while it lives
+  const std::wstring here = defaultPlatform().currentDirectory();
+  EXPECT_EQ(here, std::filesystem::current_path().wstring());
+  EXPECT_TRUE(defaultPlatform().sameFile(here, defaultPlatform().fromAnsi(scratch.path())));
+}
+
+// A decorator passes on what it does not change: each answer is the inner platform's, and each
+// call reaches it with its arguments (the inner one here is a fake, whose answers the test chose).
+TEST(Forwarding, EveryCallReachesTheInnerPlatform) {
+  FakePlatform inner;
+  Platform &innerPlatform = inner;
+  ForwardingPlatform outer(innerPlatform);
+  inner.args = {L"host.exe", L"-f"};
+  inner.timeText = L"01:02:03";
+  inner.dateText = L"02/03/04";
+  inner.wallSeconds = 1797336003;
+  inner.smbios = {7, 8};
+  inner.channelPresent = false;
+  inner.channelSearch.loaded = L"C:\\lib\\TalCi.dll";
+  inner.model = L"Model X";
+  inner.freeDisk = 4096;
+  inner.identity.build = 20348;
+  inner.module = L"C:\\pkg\\install.dll";
+
+  std::vector<std::wstring> args;
+  ASSERT_TRUE(outer.commandLineArguments(args));
+  EXPECT_EQ(args, inner.args);
+  std::wstring text;
+  ASSERT_TRUE(outer.commandLine(text));
+  EXPECT_EQ(text, L"host.exe -f");
+  EXPECT_EQ(outer.modulePath(), inner.module);
+  EXPECT_EQ(outer.localTimeText(), L"01:02:03");
+  EXPECT_EQ(outer.localShortDateText(), L"02/03/04");
+  EXPECT_EQ(outer.wallClockSeconds(), 1797336003);
+  outer.sleepMs(7);
+  outer.sleepMs(9);
+  EXPECT_EQ(inner.sleeps, (std::vector<uint32_t>{7, 9}));
+  EXPECT_EQ(outer.monotonicMs(), inner.nowMs);
+  outer.beginPreciseSleeps();
+  EXPECT_EQ(inner.preciseDepth, 1);
+  outer.endPreciseSleeps();
+  EXPECT_EQ(inner.preciseDepth, 0);
+  outer.attachConsole(42);
+  EXPECT_EQ(inner.consoleLines, 42);
+  SystemIdentity identity;
+  ASSERT_TRUE(outer.systemIdentity(identity));
+  EXPECT_EQ(identity.build, 20348u);
+  uint64_t free = 0;
+  ASSERT_TRUE(outer.freeDiskBytes(L"C:\\", free));
+  EXPECT_EQ(free, 4096u);
+  ASSERT_TRUE(outer.computerModel(text));
+  EXPECT_EQ(text, L"Model X");
+  EXPECT_TRUE(outer.shellOpen(L"readme.cmd", L""));
+  EXPECT_EQ(inner.opened, (std::vector<std::wstring>{L"readme.cmd"}));
+  EXPECT_EQ(outer.rawSmbiosTable(), inner.smbios);
+  EXPECT_FALSE(outer.channelLibraryPresent());
+  EXPECT_EQ(outer.channelLibrarySearch().loaded, inner.channelSearch.loaded);
+  EXPECT_EQ(&outer.channelLibrary(), &inner.channelLibrary());
+  EXPECT_EQ(outer.tempFileName(L".", L"_KZ", 0x1F), inner.tempFileName(L".", L"_KZ", 0x1F));
 }
 
 TEST(Fake, AnswersWhatTheTestChose) {

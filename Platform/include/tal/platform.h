@@ -1,6 +1,7 @@
 // The operating-system seam. Every call the system makes into the operating system goes through
 // one Platform object: files and folders, environment expansion, the process command line, the
-// module's own path, file versions, time texts, sleeps and the clock, the console, the SMBIOS
+// module's own path and the current folder, file versions, time texts, the calendar clock, sleeps
+// and the monotonic clock, the console, the SMBIOS
 // table, the channel library and the timer resolution.
 //
 // Two backends implement it: win32/ (the real Windows calls) and native/ (Linux, with a simulated
@@ -17,6 +18,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -187,6 +189,8 @@ class Platform {
   // Full path of this module (the plug-in library), and of the process's executable.
   virtual std::wstring modulePath() = 0;
   virtual std::wstring executablePath() = 0;
+  // The process's current folder; empty when it cannot be read.
+  virtual std::wstring currentDirectory() = 0;
   // The fixed file version of a file's version resource; false when it has none. Native files
   // have no version resource: there the version is the text "major.minor.build.revision" (one
   // to four parts, each 0 to 65535) of a file "<file>.version" beside the file, which the build
@@ -207,6 +211,11 @@ class Platform {
   // Local date in the system default locale's short date form (native: the C locale's
   // "mm/dd/yy").
   virtual std::wstring localShortDateText() = 0;
+  // The calendar clock: seconds since 1970-01-01 00:00:00 UTC, as the C runtime's time() counts.
+  virtual int64_t wallClockSeconds() = 0;
+  // One wallClockSeconds() value broken down in UTC, or in the local time zone (local); false
+  // when it cannot be converted.
+  virtual bool calendarTime(int64_t seconds, bool local, std::tm &out) = 0;
   virtual void sleepMs(uint32_t ms) = 0;
   // Monotonic milliseconds (advanced by the fake's sleeps).
   virtual uint64_t monotonicMs() = 0;
