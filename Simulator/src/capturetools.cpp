@@ -16,9 +16,9 @@ uint16_t u16(const std::vector<uint8_t> &p, size_t off) {
   return off + 2 <= p.size() ? static_cast<uint16_t>(p[off] | p[off + 1] << 8) : 0;
 }
 uint32_t u32(const std::vector<uint8_t> &p, size_t off) {
-  return off + 4 <= p.size() ? static_cast<uint32_t>(u16(p, off)) |
-                                   static_cast<uint32_t>(u16(p, off + 2)) << 16
-                             : 0;
+  return off + 4 <= p.size()
+             ? static_cast<uint32_t>(u16(p, off)) | static_cast<uint32_t>(u16(p, off + 2)) << 16
+             : 0;
 }
 
 // A text from the capture, fit for a terminal: control characters become '?'.
@@ -153,8 +153,10 @@ std::string summarizeCapture(const Capture &capture) {
       std::string kind = commandName(cmd);
       if (cmd == kCmdRequest) {
         const uint16_t action = u16(c.bytes, 10);
-        kind += action == 0 ? " (access query)" : action == 1 ? " (access lock)"
-                                      : action == 2 ? " (access unlock)" : " (other)";
+        kind += action == 0   ? " (access query)"
+                : action == 1 ? " (access lock)"
+                : action == 2 ? " (access unlock)"
+                              : " (other)";
       } else if (cmd == kCmdI2cTransaction && c.bytes.size() > 24) {
         kind += c.bytes[24] > 0 ? " (read)" : " (write)";
       }

@@ -99,11 +99,11 @@ void readEntry(const json &entry, size_t number, Capture &out, uint64_t &lastUs)
     std::vector<uint8_t> table = hex(entry, "smbios", kMaxCaptureSmbios, &present);
     // Empty when the machine's table was unusable; otherwise the raw form, whole.
     if (!table.empty()) {
-      const size_t length = table.size() < 8 ? 0
-                                             : (static_cast<size_t>(table[4]) |
-                                                static_cast<size_t>(table[5]) << 8 |
-                                                static_cast<size_t>(table[6]) << 16 |
-                                                static_cast<size_t>(table[7]) << 24);
+      const size_t length =
+          table.size() < 8
+              ? 0
+              : (static_cast<size_t>(table[4]) | static_cast<size_t>(table[5]) << 8 |
+                 static_cast<size_t>(table[6]) << 16 | static_cast<size_t>(table[7]) << 24);
       if (table.size() < 8 || length != table.size() - 8) {
         fault("\"smbios\" is not a table in the raw form (8-byte header with its length)");
       }
@@ -160,8 +160,8 @@ void readEntry(const json &entry, size_t number, Capture &out, uint64_t &lastUs)
   }
   call.us = u64(entry, "us", UINT64_MAX);
   if (call.us < lastUs) {
-    fault("\"us\" runs backwards (" + std::to_string(call.us) + " after " +
-          std::to_string(lastUs) + ")");
+    fault("\"us\" runs backwards (" + std::to_string(call.us) + " after " + std::to_string(lastUs) +
+          ")");
   }
   lastUs = call.us;
   out.durationUs = call.us;

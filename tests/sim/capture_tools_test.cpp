@@ -40,21 +40,21 @@ std::string exchange(uint64_t us, int seq, const std::string &body, int code,
          std::to_string(request.size() / 2) + R"(,"request":")" + request +
          R"(","status":0,"result":0})" + "\n" + R"({"us":)" + std::to_string(us + 1) +
          R"(,"call":"recv","capacity":57,"wait":20000,"count":)" +
-         std::to_string(response.size() / 2) + R"(,"status":0,"response":")" + response +
-         "\"}\n";
+         std::to_string(response.size() / 2) + R"(,"status":0,"response":")" + response + "\"}\n";
 }
 
 // The body of an I2C transaction request after its sequence number: CMD 0x72, the address at
 // byte 20, the segment at 22, write and read lengths at 23 and 24.
 std::string i2c(int segment, int address, int readLength) {
   char text[128];
-  std::snprintf(text, sizeof text, "7200%s%02x00%02x00%02x", std::string(28, '0').c_str(),
-                address, segment, readLength);
+  std::snprintf(text, sizeof text, "7200%s%02x00%02x00%02x", std::string(28, '0').c_str(), address,
+                segment, readLength);
   return std::string(text) + std::string(2 * (57 - 25), '0');
 }
 
 TEST(CaptureCheck, RefusesMalformedCapturesAtTheirLine) {
-  const std::string init = R"({"us":5,"call":"initialize","arg":0,"result":0})" "\n";
+  const std::string init = R"({"us":5,"call":"initialize","arg":0,"result":0})"
+                           "\n";
   const struct {
     std::string lines, expect;
   } cases[] = {
@@ -78,8 +78,11 @@ TEST(CaptureCheck, RefusesMalformedCapturesAtTheirLine) {
     EXPECT_NE(error.find(c.expect), std::string::npos) << c.expect << "\n  got: " << error;
   }
   std::string error;
-  const sim::Capture good = capture(init + R"({"us":6,"smbios":""})" "\n" +
-                                        R"({"us":7,"call":"close","result":0})" "\n",
+  const sim::Capture good = capture(init +
+                                        R"({"us":6,"smbios":""})"
+                                        "\n" +
+                                        R"({"us":7,"call":"close","result":0})"
+                                        "\n",
                                     &error);
   EXPECT_EQ(error, "");
   EXPECT_EQ(good.calls.size(), 2u);
@@ -88,12 +91,15 @@ TEST(CaptureCheck, RefusesMalformedCapturesAtTheirLine) {
 
 TEST(CaptureSummary, CountsCommandsDevicesAndErrors) {
   const std::string lines =
-      R"({"us":1,"call":"initialize","arg":0,"result":0})" "\n" +
+      R"({"us":1,"call":"initialize","arg":0,"result":0})"
+      "\n" +
       exchange(10, 1, i2c(3, 0xAE, 2), 0, "02abcd") +  // answered, two bytes read
       exchange(20, 2, i2c(3, 0xAE, 0), 0) +            // answered write
       exchange(30, 3, i2c(5, 0xE4, 1), 3) +            // NAK: the port is empty
       R"({"us":40,"call":"recv","capacity":57,"wait":20000,"count":0,"status":21,"response":""})"
-      "\n" R"({"us":2500000,"call":"close","result":7})" "\n";
+      "\n"
+      R"({"us":2500000,"call":"close","result":7})"
+      "\n";
   std::string error;
   sim::Capture c = capture(lines, &error);
   ASSERT_EQ(error, "");
@@ -113,8 +119,8 @@ TEST(CaptureSummary, CountsCommandsDevicesAndErrors) {
 }
 
 TEST(CaptureCompare, ReportsTheFirstCallThatDiffers) {
-  const std::string base = exchange(10, 1, i2c(3, 0xAE, 2), 0, "02abcd") +
-                           exchange(20, 2, i2c(3, 0xAE, 0), 0);
+  const std::string base =
+      exchange(10, 1, i2c(3, 0xAE, 2), 0, "02abcd") + exchange(20, 2, i2c(3, 0xAE, 0), 0);
   const struct {
     std::string actual, expect;  // expect empty: the same
   } cases[] = {
@@ -154,7 +160,8 @@ TEST(CaptureReplayDelays, PacedReplayKeepsTheRecordedTimingUnpacedRunsAtFullSpee
   std::string lines;
   for (int i = 0; i < 4; ++i) {
     lines += R"({"us":)" + std::to_string(1000 + 100000 * i) +
-             R"(,"call":"initialize","arg":0,"result":0})" "\n";
+             R"(,"call":"initialize","arg":0,"result":0})"
+             "\n";
   }
   std::string error;
   const sim::Capture c = capture(lines, &error);

@@ -42,10 +42,10 @@ struct Capture {
 };
 
 // Limits on what a capture may hold (it comes from a customer's machine: untrusted).
-constexpr size_t kMaxCaptureLine = 1u << 20;        // characters in one line
-constexpr size_t kMaxCaptureCalls = 2000000;        // call lines
-constexpr size_t kMaxCapturePacket = 4096;          // bytes of one request or response
-constexpr size_t kMaxCaptureSmbios = 256u << 10;    // bytes of the SMBIOS table
+constexpr size_t kMaxCaptureLine = 1u << 20;      // characters in one line
+constexpr size_t kMaxCaptureCalls = 2000000;      // call lines
+constexpr size_t kMaxCapturePacket = 4096;        // bytes of one request or response
+constexpr size_t kMaxCaptureSmbios = 256u << 10;  // bytes of the SMBIOS table
 
 // Reads a capture. False with the reason (naming the line: "line N: ...") in *error when it is
 // not a capture this build understands: a first line that is not the header, a newer format
