@@ -201,6 +201,11 @@ bool readCapture(const std::string &path, Capture &out, std::string *error) {
     if (error) *error = "cannot open the capture \"" + path + "\"";
     return false;
   }
+  return readCapture(in, path, out, error);
+}
+
+bool readCapture(std::istream &in, const std::string &name, Capture &out, std::string *error) {
+  out = Capture();
   std::string line;
   size_t number = 0;
   uint64_t lastUs = 0;
@@ -217,7 +222,7 @@ bool readCapture(const std::string &path, Capture &out, std::string *error) {
     }
     if (--number == 0) fault("empty");
   } catch (const std::exception &e) {
-    if (error) *error = "capture \"" + path + "\" line " + std::to_string(number) + ": " + e.what();
+    if (error) *error = "capture \"" + name + "\" line " + std::to_string(number) + ": " + e.what();
     return false;
   }
   return true;

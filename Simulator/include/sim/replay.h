@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <map>
 #include <string>
 #include <vector>
@@ -54,6 +55,8 @@ constexpr size_t kMaxCaptureSmbios = 256u << 10;  // bytes of the SMBIOS table
 // hex, a packet longer than kMaxCapturePacket, a response longer than the count or the capacity,
 // an SMBIOS table that is not one, more than kMaxCaptureCalls calls.
 bool readCapture(const std::string &path, Capture &out, std::string *error);
+// The same from a stream; name stands for it in *error.
+bool readCapture(std::istream &in, const std::string &name, Capture &out, std::string *error);
 
 class ReplayChannel : public tal::os::ChannelLibrary {
  public:
