@@ -155,6 +155,12 @@ TEST(CaptureCompare, ReportsTheFirstCallThatDiffers) {
   }
 }
 
+#if defined(_WIN32)
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 TEST(CaptureReplayDelays, PacedReplayKeepsTheRecordedTimingUnpacedRunsAtFullSpeed) {
   // Four calls recorded 0.1 s apart (the real platform's clock and sleeps).
   std::string lines;
@@ -176,7 +182,9 @@ TEST(CaptureReplayDelays, PacedReplayKeepsTheRecordedTimingUnpacedRunsAtFullSpee
     std::printf("replay %s: %lld ms (recorded: 300 ms)\n", paced ? "with delays" : "full speed",
                 static_cast<long long>(ms));
     if (paced) {
-      EXPECT_GE(ms, 299);
+      // The schedule is kept by the platform clock: to the millisecond natively, to the timer
+      // tick (15.6 ms) on Windows.
+      EXPECT_GE(ms, kWindows ? 284 : 299);
       EXPECT_LT(ms, 1000);
     } else {
       EXPECT_LT(ms, 50);
