@@ -38,13 +38,14 @@ Instance &instance() {
     if (path != nullptr && *path != '\0') {
       std::string error;
       std::string replay;
+      bool delays = false;
       sim::Capture capture;
-      if (!sim::loadMachineDescription(i->machine, path, &error, &replay)) {
+      if (!sim::loadMachineDescription(i->machine, path, &error, &replay, &delays)) {
         std::fprintf(stderr, "TalCi: %s\n", error.c_str());
         i->loadStatus = sim::kStatusNoDescription;
       } else if (!replay.empty()) {
         if (sim::readCapture(replay, capture, &error)) {
-          i->replay = std::make_unique<sim::ReplayChannel>(std::move(capture));
+          i->replay = std::make_unique<sim::ReplayChannel>(std::move(capture), delays);
         } else {
           std::fprintf(stderr, "TalCi: %s\n", error.c_str());
           i->loadStatus = sim::kStatusNoDescription;

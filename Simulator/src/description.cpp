@@ -142,7 +142,7 @@ void configureMachine(Machine &machine, const json &description) {
 }
 
 bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error,
-                            std::string *replay) {
+                            std::string *replay, bool *replayDelays) {
   std::ifstream in(path, std::ios::binary);
 #if defined(_WIN32)
   // Under wine a Linux path ("/tmp/m.json") is reached through the Z: drive.
@@ -169,6 +169,14 @@ bool loadMachineDescription(Machine &machine, const std::string &path, std::stri
                               (replay->size() > 1 && (*replay)[1] == ':');
         const size_t slash = path.find_last_of("/\\");
         if (!absolute && slash != std::string::npos) *replay = path.substr(0, slash + 1) + *replay;
+      }
+    }
+    if (replayDelays) {
+      *replayDelays = false;
+      auto it = description.find("replay_delays");
+      if (it != description.end()) {
+        if (!it->is_boolean()) throw std::runtime_error("replay_delays: expected true or false");
+        *replayDelays = it->get<bool>();
       }
     }
   } catch (const std::exception &e) {

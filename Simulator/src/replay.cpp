@@ -16,35 +16,160 @@ namespace {
 
 using nlohmann::json;
 
-constexpr size_t kMaxPacket = 4096;
+[[noreturn]] void fault(const std::string &what) { throw std::runtime_error(what); }
 
-uint32_t u32(const json &entry, const char *key, bool *present = nullptr) {
+const json *field(const json &entry, const char *key, bool required) {
   auto it = entry.find(key);
   if (it == entry.end()) {
-    if (present) *present = false;
-    return 0;
+    if (required) fault(std::string("\"") + key + "\" is missing");
+    return nullptr;
   }
-  if (!it->is_number_unsigned() || it->get<uint64_t>() > 0xFFFFFFFFu) {
-    throw std::runtime_error(std::string("\"") + key + "\" is not a 32-bit unsigned number");
-  }
-  if (present) *present = true;
-  return static_cast<uint32_t>(it->get<uint64_t>());
+  return &*it;
 }
 
-std::string text(const json &entry, const char *key) {
-  auto it = entry.find(key);
-  if (it == entry.end()) return std::string();
-  if (!it->is_string()) throw std::runtime_error(std::string("\"") + key + "\" is not a text");
-  return it->get<std::string>();
+uint64_t u64(const json &entry, const char *key, uint64_t max, bool *present = nullptr) {
+  const json *v = field(entry, key, present == nullptr);
+  if (present) *present = v != nullptr;
+  if (!v) return 0;
+  if (!v->is_number_unsigned() || v->get<uint64_t>() > max) {
+    fault(std::string("\"") + key + "\" is not " +
+          (max == 0xFFFFFFFFu ? "a 32-bit unsigned number" : "an unsigned number"));
+  }
+  return v->get<uint64_t>();
 }
 
-std::vector<uint8_t> hex(const json &entry, const char *key, size_t max) {
+uint32_t u32(const json &entry, const char *key, bool *present = nullptr) {
+  return static_cast<uint32_t>(u64(entry, key, 0xFFFFFFFFu, present));
+}
+
+std::string text(const json &entry, const char *key, bool required = true) {
+  const json *v = field(entry, key, required);
+  if (!v) return std::string();
+  if (!v->is_string()) fault(std::string("\"") + key + "\" is not a text");
+  return v->get<std::string>();
+}
+
+std::vector<uint8_t> hex(const json &entry, const char *key, size_t max, bool *present) {
   std::vector<uint8_t> bytes;
-  if (!tal::os::fromHex(text(entry, key), bytes)) {
-    throw std::runtime_error(std::string("\"") + key + "\" is not hex");
+  const std::string digits = text(entry, key, present == nullptr);
+  if (present) *present = entry.contains(key);
+  if (digits.size() > 2 * max) {
+    fault(std::string("\"") + key + "\" is longer than " + std::to_string(max) + " bytes");
   }
-  if (bytes.size() > max) throw std::runtime_error(std::string("\"") + key + "\" is too long");
+  if (!tal::os::fromHex(digits, bytes)) fault(std::string("\"") + key + "\" is not hex");
   return bytes;
+}
+
+// One line of at most kMaxCaptureLine characters, without its end; false at the end of the file.
+bool nextLine(std::streambuf &in, std::string &line) {
+  line.clear();
+  bool any = false;
+  for (int c = in.sbumpc(); c != std::char_traits<char>::eof(); c = in.sbumpc()) {
+    any = true;
+    if (c == '\n') break;
+    if (line.size() >= kMaxCaptureLine) {
+      fault("longer than " + std::to_string(kMaxCaptureLine) + " characters");
+    }
+    line.push_back(static_cast<char>(c));
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return any;
+}
+
+void readHeader(const json &entry, Capture &out) {
+  if (!entry.contains("format") || !entry["format"].is_string() ||
+      entry["format"].get<std::string>() != tal::os::kCaptureFormatName) {
+    fault("not a channel capture (no \"format\" header)");
+  }
+  const uint32_t version = u32(entry, "version");
+  if (version < 1 || version > static_cast<uint32_t>(tal::os::kCaptureFormatVersion)) {
+    fault("format version " + std::to_string(version) + " is not one this build reads (1 to " +
+          std::to_string(tal::os::kCaptureFormatVersion) + ")");
+  }
+  out.version = static_cast<int>(version);
+  out.plugin = text(entry, "plugin");
+  out.time = text(entry, "time");
+  out.commandLine = text(entry, "command_line");
+}
+
+// A call line (or the SMBIOS line) after the header.
+void readEntry(const json &entry, size_t number, Capture &out, uint64_t &lastUs) {
+  if (entry.contains("smbios")) {
+    bool present = false;
+    std::vector<uint8_t> table = hex(entry, "smbios", kMaxCaptureSmbios, &present);
+    // Empty when the machine's table was unusable; otherwise the raw form, whole.
+    if (!table.empty()) {
+      const size_t length =
+          table.size() < 8
+              ? 0
+              : (static_cast<size_t>(table[4]) | static_cast<size_t>(table[5]) << 8 |
+                 static_cast<size_t>(table[6]) << 16 | static_cast<size_t>(table[7]) << 24);
+      if (table.size() < 8 || length != table.size() - 8) {
+        fault("\"smbios\" is not a table in the raw form (8-byte header with its length)");
+      }
+    }
+    if (!out.hasSmbios) out.smbios = std::move(table);
+    out.hasSmbios = true;
+  }
+  RecordedCall call;
+  call.line = number;
+  if (!entry.contains("smbios")) {
+    if (!entry.contains("call")) fault("neither a call nor the SMBIOS table (no \"call\")");
+    call.call = text(entry, "call");
+  }
+  if (call.call == "status_message") {
+    const uint32_t status = u32(entry, "status");
+    const json *t = field(entry, "text", true);
+    if (!t->is_string() && !t->is_null()) fault("\"text\" is neither a text nor null");
+    if (t->is_string()) out.statusTexts[status] = t->get<std::string>();
+  } else if (call.call == "initialize" || call.call == "close") {
+    if (call.call == "initialize") u64(entry, "arg", UINT64_MAX);
+    call.result = u32(entry, "result");
+  } else if (call.call == "create") {
+    u64(entry, "arg", UINT64_MAX);
+    for (const char *key : {"send_count", "send_size", "recv_count", "recv_size", "flags"}) {
+      u32(entry, key);
+    }
+    call.result = u32(entry, "result");
+  } else if (call.call == "send") {
+    const uint32_t length = u32(entry, "length");
+    bool present = false;
+    call.bytes = hex(entry, "request", kMaxCapturePacket, &present);
+    if (present && call.bytes.size() != length) {
+      fault("\"request\" holds " + std::to_string(call.bytes.size()) + " bytes, not the " +
+            std::to_string(length) + " of \"length\"");
+    }
+    call.status = u32(entry, "status", &call.hasStatus);
+    call.result = u32(entry, "result");
+  } else if (call.call == "recv") {
+    call.capacity = u32(entry, "capacity");
+    call.hasCapacity = true;
+    call.wait = u32(entry, "wait", &call.hasWait);
+    call.count = u32(entry, "count");
+    call.status = u32(entry, "status", &call.hasStatus);
+    bool present = false;
+    call.bytes = hex(entry, "response", kMaxCapturePacket, &present);
+    // The recorder keeps what the buffer holds: the count, cut to the capacity.
+    const size_t held = std::min(call.count, call.capacity);
+    if (present && call.bytes.size() != held) {
+      fault("\"response\" holds " + std::to_string(call.bytes.size()) + " bytes, not the " +
+            std::to_string(held) + " that \"count\" and \"capacity\" give");
+    }
+  } else if (!call.call.empty()) {
+    fault("unknown call \"" + call.call + "\"");
+  }
+  call.us = u64(entry, "us", UINT64_MAX);
+  if (call.us < lastUs) {
+    fault("\"us\" runs backwards (" + std::to_string(call.us) + " after " + std::to_string(lastUs) +
+          ")");
+  }
+  lastUs = call.us;
+  out.durationUs = call.us;
+  if (call.call.empty() || call.call == "status_message") return;
+  if (out.calls.size() >= kMaxCaptureCalls) {
+    fault("more than " + std::to_string(kMaxCaptureCalls) + " calls");
+  }
+  out.calls.push_back(std::move(call));
 }
 
 std::string describe(const char *call, const std::vector<uint8_t> *bytes, uint32_t capacity) {
@@ -76,70 +201,28 @@ bool readCapture(const std::string &path, Capture &out, std::string *error) {
     if (error) *error = "cannot open the capture \"" + path + "\"";
     return false;
   }
+  return readCapture(in, path, out, error);
+}
+
+bool readCapture(std::istream &in, const std::string &name, Capture &out, std::string *error) {
+  out = Capture();
   std::string line;
   size_t number = 0;
+  uint64_t lastUs = 0;
   try {
-    while (std::getline(in, line)) {
-      ++number;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.empty()) continue;
+    for (++number; nextLine(*in.rdbuf(), line); ++number) {
+      if (line.empty()) fault("an empty line");
       const json entry = json::parse(line, nullptr, false);
-      if (entry.is_discarded() || !entry.is_object()) {
-        throw std::runtime_error("not a JSON object");
-      }
+      if (entry.is_discarded() || !entry.is_object()) fault("not a JSON object");
       if (number == 1) {
-        if (text(entry, "format") != tal::os::kCaptureFormatName) {
-          throw std::runtime_error("not a channel capture (no \"format\" header)");
-        }
-        out.version = static_cast<int>(u32(entry, "version"));
-        if (out.version < 1 || out.version > tal::os::kCaptureFormatVersion) {
-          throw std::runtime_error("format version " + std::to_string(out.version) +
-                                   " is not one this build reads (1 to " +
-                                   std::to_string(tal::os::kCaptureFormatVersion) + ")");
-        }
-        out.plugin = text(entry, "plugin");
-        out.time = text(entry, "time");
-        out.commandLine = text(entry, "command_line");
-        continue;
+        readHeader(entry, out);
+      } else {
+        readEntry(entry, number, out, lastUs);
       }
-      auto us = entry.find("us");
-      if (us != entry.end() && us->is_number_unsigned()) out.durationUs = us->get<uint64_t>();
-      if (entry.contains("smbios")) {
-        if (!out.hasSmbios) out.smbios = hex(entry, "smbios", 64u << 20);
-        out.hasSmbios = true;
-        continue;
-      }
-      RecordedCall call;
-      call.call = text(entry, "call");
-      call.line = number;
-      if (call.call == "status_message") {
-        const uint32_t status = u32(entry, "status");
-        auto t = entry.find("text");
-        if (t != entry.end() && t->is_string()) out.statusTexts[status] = t->get<std::string>();
-        continue;
-      }
-      if (call.call == "send") {
-        call.bytes = hex(entry, "request", kMaxPacket);
-        if (call.bytes.size() != u32(entry, "length")) {
-          throw std::runtime_error("\"request\" does not hold \"length\" bytes");
-        }
-      } else if (call.call == "recv") {
-        call.bytes = hex(entry, "response", kMaxPacket);
-        call.count = u32(entry, "count");
-        call.capacity = u32(entry, "capacity", &call.hasCapacity);
-        if (call.bytes.size() > call.capacity) {
-          throw std::runtime_error("\"response\" is longer than \"capacity\"");
-        }
-      } else if (call.call != "initialize" && call.call != "create" && call.call != "close") {
-        throw std::runtime_error("unknown call \"" + call.call + "\"");
-      }
-      call.result = u32(entry, "result");
-      call.status = u32(entry, "status", &call.hasStatus);
-      out.calls.push_back(std::move(call));
     }
-    if (number == 0) throw std::runtime_error("empty");
+    if (--number == 0) fault("empty");
   } catch (const std::exception &e) {
-    if (error) *error = "capture \"" + path + "\" line " + std::to_string(number) + ": " + e.what();
+    if (error) *error = "capture \"" + name + "\" line " + std::to_string(number) + ": " + e.what();
     return false;
   }
   return true;
@@ -158,6 +241,7 @@ const RecordedCall *ReplayChannel::expect(const char *call, const std::string &a
                       (r.call != "recv" || !r.hasCapacity || r.capacity == capacity);
     if (same) {
       ++next_;
+      if (paced_) pace(r);
       return &r;
     }
     expected = describe(r.call.c_str(), r.call == "send" ? &r.bytes : nullptr, r.capacity);
@@ -170,6 +254,19 @@ const RecordedCall *ReplayChannel::expect(const char *call, const std::string &a
                expected.c_str(), actual.c_str());
   std::fflush(stderr);
   return nullptr;
+}
+
+void ReplayChannel::pace(const RecordedCall &r) {
+  tal::os::Platform &host = tal::os::sys();
+  if (!started_) {
+    started_ = true;
+    startMs_ = host.monotonicMs();
+    firstUs_ = r.us;
+    return;
+  }
+  const uint64_t due = startMs_ + (r.us > firstUs_ ? (r.us - firstUs_) / 1000 : 0);
+  const uint64_t now = host.monotonicMs();
+  if (now < due) host.sleepMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, UINT32_MAX)));
 }
 
 uint32_t ReplayChannel::initialize(uintptr_t) {
@@ -187,7 +284,7 @@ uint32_t ReplayChannel::create(uintptr_t, void **handle, uint32_t, uint32_t, uin
 
 uint32_t ReplayChannel::send(void *, void *packet, uint32_t length, uint32_t *status, uintptr_t) {
   std::vector<uint8_t> request;
-  if (packet && length <= kMaxPacket) {
+  if (packet && length <= kMaxCapturePacket) {
     request.assign(static_cast<uint8_t *>(packet), static_cast<uint8_t *>(packet) + length);
   }
   const RecordedCall *r = expect("send", describe("send", &request, 0), &request, 0);

@@ -10,3 +10,6 @@ if(NOT WIN32)
   endforeach()
   tal_add_e2e(golden_capture golden_capture.sh NEEDS ${_flash_needs} ENV ${_flash_env})
 endif()
+
+# A capture recorded and replayed (natively and under wine), replayed with its timing, damaged.
+tal_add_e2e(capture_replay capture_replay.sh NEEDS talhost tal_install TalCi talsim sample_package)

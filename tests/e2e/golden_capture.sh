@@ -3,7 +3,8 @@
 # against the simulator and kept in tests/e2e/golden/sample_update.jsonl.gz.
 #   - replayed, it gives what the live run gives (every property and the Install result);
 #   - the live run's own capture holds the same calls, bytes and statuses as the golden one, so
-#     a change in the traffic or in the simulator's answers is seen;
+#     a change in the traffic or in the simulator's answers is seen (talsim capture --against
+#     names the first call that differs; a simulator answering one version otherwise is caught);
 #   - replayed with another card image, it reports the divergence and no success.
 # After an intended change of the traffic, rewrite the golden capture with:
 #   TAL_GOLDEN_REWRITE=1 ctest --test-dir build -R e2e_golden_capture
@@ -42,9 +43,32 @@ if [ "${TAL_GOLDEN_REWRITE:-0}" = 1 ]; then
   exit 0
 fi
 
+gzip -dc "$golden" >"$dir/golden.jsonl"
+# The simulator held to the capture: the live run's calls and the simulator's answers, call for
+# call, as a real processor's capture would be compared (the first difference in one line).
+set +e
+held=$("$TAL_BIN_DIR/talsim" capture --against "$dir/golden.jsonl" "$dir/live.jsonl" 2>&1)
+rc=$?
+set -e
+[ "$rc" = 0 ] || fail "the simulator no longer answers as the golden capture: $held
+rewrite it after an intended change: TAL_GOLDEN_REWRITE=1 ctest --test-dir build -R e2e_golden_capture"
+# A simulator that answers one thing otherwise (processor version 2.21 instead of 2.20): the first
+# differing response is named.
+jq '.processor.minor = 21' "$TAL_SAMPLES/machine.json" >"$dir/other_processor.json"
+(cd "$dir/package" && env TAL_MACHINE="$dir/other_processor.json" SYSTEMDRIVE="$dir/drive" \
+  TAL_SMBIOS_TABLE="$dir/smbios.bin" TAL_CHANNEL_RECORD="$dir/other.jsonl" \
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+  "$TAL_HOST" --plugin "$TAL_PLUGIN" --steps 5 >/dev/null 2>&1) || fail "talhost failed"
+set +e
+held=$("$TAL_BIN_DIR/talsim" capture --against "$dir/golden.jsonl" "$dir/other.jsonl" 2>&1)
+rc=$?
+set -e
+[ "$rc" = 1 ] || fail "talsim --against answered $rc for another processor version: $held"
+expect_contains "$held" 'capture differs at call 4 (reference line 5, line 5, the response at byte 16): expected recv'
+[ "$(wc -l <<<"$held")" = 1 ] || fail "more than one line: $held"
+
 # The traffic, without what differs from run to run (times, the command line's paths).
 traffic() { jq -c 'del(.us, .time, .command_line)' "$1"; }
-gzip -dc "$golden" >"$dir/golden.jsonl"
 if ! diff <(traffic "$dir/golden.jsonl") <(traffic "$dir/live.jsonl") >"$dir/traffic.diff"; then
   fail "the sample update's traffic differs from the golden capture (first differences below;
 rewrite it after an intended change: TAL_GOLDEN_REWRITE=1 ctest --test-dir build -R e2e_golden_capture)

@@ -18,8 +18,10 @@ void configureMachine(Machine &machine, const nlohmann::json &description);
 // Reads the file and applies it. False, with the reason in *error, when it cannot be read, is not
 // JSON, or holds a bad value; the machine may then be partly configured.
 // With replay, the capture named by "replay" (a path relative to the description's folder unless
-// absolute; empty when the key is absent) is handed back for the channel library to play.
+// absolute; empty when the key is absent) is handed back for the channel library to play, and
+// with replayDelays whether "replay_delays" (true or false, default false) asks for the recorded
+// timing.
 bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error,
-                            std::string *replay = nullptr);
+                            std::string *replay = nullptr, bool *replayDelays = nullptr);
 
 }  // namespace sim

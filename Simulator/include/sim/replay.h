@@ -5,9 +5,13 @@
 // diverged at call N", and that call and every later one fail with kStatusReplayDiverged.
 // The sequence number of a request (bytes 2 and 3) is not compared: the library stamps its own,
 // and the replay stamps the one the capture's library stamped, so the recorded responses match.
+// Paced (the description's "replay_delays"), each call returns no earlier after the replay's first
+// call than it returned after the capture's first call, so the run keeps the recorded timing;
+// unpaced it answers at once.
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,8 +26,9 @@ constexpr uint32_t kStatusReplayDiverged = 24;
 struct RecordedCall {
   std::string call;  // initialize, create, send, recv, close
   size_t line = 0;   // its line in the capture, from 1
-  uint32_t result = 0, status = 0, count = 0, capacity = 0;
-  bool hasStatus = false, hasCapacity = false;
+  uint64_t us = 0;   // microseconds since the capture began, when the call returned
+  uint32_t result = 0, status = 0, count = 0, capacity = 0, wait = 0;
+  bool hasStatus = false, hasCapacity = false, hasWait = false;
   std::vector<uint8_t> bytes;  // send: the request as stamped; recv: the response
 };
 
@@ -37,15 +42,26 @@ struct Capture {
   uint64_t durationUs = 0;
 };
 
-// Reads a capture. False with the reason (naming the line) in *error when it is not a capture
-// this build understands: a missing or foreign header, a newer format version, a line that is not
-// a JSON object, an unknown call, a field of the wrong kind, hex that is not hex, or a packet
-// longer than 4096 bytes.
+// Limits on what a capture may hold (it comes from a customer's machine: untrusted).
+constexpr size_t kMaxCaptureLine = 1u << 20;      // characters in one line
+constexpr size_t kMaxCaptureCalls = 2000000;      // call lines
+constexpr size_t kMaxCapturePacket = 4096;        // bytes of one request or response
+constexpr size_t kMaxCaptureSmbios = 256u << 10;  // bytes of the SMBIOS table
+
+// Reads a capture. False with the reason (naming the line: "line N: ...") in *error when it is
+// not a capture this build understands: a first line that is not the header, a newer format
+// version, a line that is not a JSON object or is longer than kMaxCaptureLine, an unknown call, a
+// field missing or of the wrong kind, times that are missing or run backwards, hex that is not
+// hex, a packet longer than kMaxCapturePacket, a response longer than the count or the capacity,
+// an SMBIOS table that is not one, more than kMaxCaptureCalls calls.
 bool readCapture(const std::string &path, Capture &out, std::string *error);
+// The same from a stream; name stands for it in *error.
+bool readCapture(std::istream &in, const std::string &name, Capture &out, std::string *error);
 
 class ReplayChannel : public tal::os::ChannelLibrary {
  public:
-  explicit ReplayChannel(Capture capture) : capture_(std::move(capture)) {}
+  explicit ReplayChannel(Capture capture, bool paced = false)
+      : capture_(std::move(capture)), paced_(paced) {}
 
   uint32_t initialize(uintptr_t arg) override;
   uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
@@ -68,7 +84,13 @@ class ReplayChannel : public tal::os::ChannelLibrary {
   const RecordedCall *expect(const char *call, const std::string &actual,
                              const std::vector<uint8_t> *request, uint32_t capacity);
 
+  // Paced: waits until the recorded call's time, counted from the first call.
+  void pace(const RecordedCall &r);
+
   Capture capture_;
+  bool paced_ = false;
+  bool started_ = false;
+  uint64_t startMs_ = 0, firstUs_ = 0;
   size_t next_ = 0;
   bool diverged_ = false;
 };
