@@ -95,9 +95,6 @@ int main(int argc, char **argv) {
   CLI::App app{"Tools around the simulated management processor and its channel captures.",
                "talsim"};
   tal::cli::addVersion(app);
-  // The same arguments on every platform: "/path" is a file (a Linux path under wine), not an
-  // option as CLI11 takes it on Windows by default.
-  app.allow_windows_style_options(false);
   app.require_subcommand(1);
 
   std::string machinePath, outPath;
