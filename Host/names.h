@@ -21,11 +21,11 @@ const char *flagName(int64_t value);
 
 // talhost's exit status.
 enum Exit : int {
-  kExitSuccess = 0,      // Install result 1; without Install, the plug-in answered
-  kExitFailed = 1,       // Install result 0 (or one it does not define), property 5 refused or
-                         // status 7 (cannot install), the plug-in could not be loaded
-  kExitUsage = 2,        // a bad argument
-  kExitPowerCycle = 3,   // Install result 2: success, the server must be power cycled
+  kExitSuccess = 0,     // Install result 1; without Install, the plug-in answered
+  kExitFailed = 1,      // Install result 0 (or one it does not define), property 5 refused or
+                        // status 7 (cannot install), the plug-in could not be loaded
+  kExitUsage = 2,       // a bad argument
+  kExitPowerCycle = 3,  // Install result 2: success, the server must be power cycled
 };
 
 // The exit status for Install's result.

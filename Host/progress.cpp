@@ -13,8 +13,8 @@ namespace {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
-constexpr size_t kMaxLine = 4096;               // longer lines are not the plug-in's
-constexpr size_t kMaxFile = 16u << 20;          // a file beyond this is not followed further
+constexpr size_t kMaxLine = 4096;       // longer lines are not the plug-in's
+constexpr size_t kMaxFile = 16u << 20;  // a file beyond this is not followed further
 constexpr int64_t kMaxDevices = 1024;
 constexpr int64_t kMaxUnits = int64_t(1) << 32;  // blocks or pages of one device
 constexpr int64_t kMaxMs = int64_t(1) << 40;
@@ -111,9 +111,8 @@ bool parseProgressLine(const std::string &line, ProgressEvent &out) {
          text(o, "unit", 16, e.unit) && oneOf(e.unit, {"blocks", "pages"}) &&
          number(o, "total", 0, kMaxUnits, e.total);
   } else if (e.event == "progress") {
-    ok = number(o, "index", 1, kMaxDevices, e.index) &&
-         number(o, "total", 0, kMaxUnits, e.total) && number(o, "done", 0, e.total, e.done) &&
-         number(o, "percent", 0, 100, e.percent);
+    ok = number(o, "index", 1, kMaxDevices, e.index) && number(o, "total", 0, kMaxUnits, e.total) &&
+         number(o, "done", 0, e.total, e.done) && number(o, "percent", 0, 100, e.percent);
   } else if (e.event == "end") {
     ok = number(o, "index", 1, kMaxDevices, e.index) && text(o, "result", 16, e.result) &&
          oneOf(e.result, {"success", "failed", "skipped"}) && text(o, "text", 1024, e.text, true);
@@ -200,8 +199,8 @@ std::string ProgressPrinter::event(const ProgressEvent &e, uint64_t elapsedMs) {
   }
   if (e.event == "progress") {
     std::string unit = e.index == device_.index ? device_.unit : "units";
-    return "progress: " + who + ": " + std::to_string(e.percent) + "% (" +
-           std::to_string(e.done) + " of " + std::to_string(e.total) + " " + unit + ")" + at;
+    return "progress: " + who + ": " + std::to_string(e.percent) + "% (" + std::to_string(e.done) +
+           " of " + std::to_string(e.total) + " " + unit + ")" + at;
   }
   if (e.event == "end") {
     std::string line = "progress: " + who + ": " + e.result + at;

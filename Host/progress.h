@@ -40,7 +40,7 @@ class ProgressTail {
   std::vector<std::string> newLines(const std::string &content);
 
  private:
-  std::string seen_;    // the content up to the end of the last complete line taken
+  std::string seen_;  // the content up to the end of the last complete line taken
 };
 
 // Turns events into output lines: text ("progress: ...") or JSON lines.
@@ -54,7 +54,7 @@ class ProgressPrinter {
 
  private:
   bool json_;
-  ProgressEvent device_;    // the device being updated (index 0: none yet)
+  ProgressEvent device_;  // the device being updated (index 0: none yet)
   int64_t percent_ = -1;
   int64_t done_ = 0;
 };

@@ -53,10 +53,12 @@ const char kFooter[] =
     "\n"
     "Each answer is one line, every number with its name beside it:\n"
     "  version: result=1 (answered) value=100\n"
-    "  property 5 (installation status): result=1 (answered) status=2 (installed version older) text=\"\"\n"
+    "  property 5 (installation status): result=1 (answered) status=2 (installed version older) "
+    "text=\"\"\n"
     "  property 6 (silent install): result=1 (answered) value=1 (yes)\n"
     "  install: result=2 (success, power cycle required) text=\"...\"\n"
-    "Texts are printed in UTF-8 with \\\\, \\\", \\r, \\n, \\t and \\xNN escapes. While Install runs,\n"
+    "Texts are printed in UTF-8 with \\\\, \\\", \\r, \\n, \\t and \\xNN escapes. While Install "
+    "runs,\n"
     "\"progress: ...\" lines show each device as it starts and ends, its percentage and the\n"
     "elapsed time, at least once a second. --json prints JSON lines: one object per progress\n"
     "event, then the answers as one document on the last line.\n"
@@ -166,7 +168,8 @@ struct Answer {
   std::wstring text;
 
   const char *ResultName() const {
-    return step == "install" ? talhost::installResultName(result) : talhost::queryResultName(result);
+    return step == "install" ? talhost::installResultName(result)
+                             : talhost::queryResultName(result);
   }
   bool IsFlag() const { return step == "property" && type >= 6 && type <= 8; }
 
@@ -351,7 +354,8 @@ int Run() {
   for (const std::string &s : steps) {
     bool known = s == "version" || s == "install" || (s.size() == 1 && s[0] >= '1' && s[0] <= '9');
     if (!known) {
-      std::fprintf(stderr, "talhost: --steps: unknown step '%s'\nRun 'talhost --help' for the usage.\n",
+      std::fprintf(stderr,
+                   "talhost: --steps: unknown step '%s'\nRun 'talhost --help' for the usage.\n",
                    s.c_str());
       return kExitUsage;
     }

@@ -192,8 +192,9 @@ bool readDeviceTree(uint64_t offset, const std::string &dueText, DeviceTree &out
 std::vector<std::string> treeLines(const DeviceTree &tree) {
   std::vector<std::string> out;
   for (const TreeDevice &d : tree.devices) {
-    std::string place = d.type == 1 ? "  " + d.object + " (segment " + std::to_string(d.segment) + ")"
-                                    : "    " + d.object + " (port " + std::to_string(d.idx) + ")";
+    std::string place = d.type == 1
+                            ? "  " + d.object + " (segment " + std::to_string(d.segment) + ")"
+                            : "    " + d.object + " (port " + std::to_string(d.idx) + ")";
     out.push_back(place + ": " + printable(d.product) + ", " + printable(d.found) + " -> " +
                   (d.offered.empty() ? "?" : printable(d.offered)) + ", " + d.action());
   }

@@ -12,15 +12,15 @@
 namespace talhost {
 
 struct TreeDevice {
-  std::string object;   // "Controller card 2", "Backplane 1"
-  std::string product;  // the name the device reported
-  std::string found;    // its version ("unknown" when it could not be read)
-  std::string offered;  // the package's version for it ("" when the package has none)
-  int type = 0;         // 1 card, 2 backplane
-  int idx = 0;          // backplane: its port behind the card
-  int segment = 0;      // the management processor's I2C segment
-  int updateState = 3;  // 0 newer, 1 same, 2 older than the package, 3 not compared
-  bool due = false;     // listed by property 3
+  std::string object;          // "Controller card 2", "Backplane 1"
+  std::string product;         // the name the device reported
+  std::string found;           // its version ("unknown" when it could not be read)
+  std::string offered;         // the package's version for it ("" when the package has none)
+  int type = 0;                // 1 card, 2 backplane
+  int idx = 0;                 // backplane: its port behind the card
+  int segment = 0;             // the management processor's I2C segment
+  int updateState = 3;         // 0 newer, 1 same, 2 older than the package, 3 not compared
+  bool due = false;            // listed by property 3
   std::string action() const;  // "upgrade", "rewrite", "downgrade", "update" when due, "none"
 };
 

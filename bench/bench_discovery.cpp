@@ -26,11 +26,11 @@ const char *const kBackplane = "Orvo Varibay 6 HDD Backplane";
 
 nlohmann::json twoCardsFourBackplanes() {
   nlohmann::json bp = {{"name", kBackplane}, {"version", "2.05"}};
-  return {{"segments",
-           {{{"segment", 1},
-             {"card", {{"name", kCard}, {"version", "1.12"}, {"backplanes", {bp, bp, bp}}}}},
-            {{"segment", 3},
-             {"card", {{"name", kCard}, {"version", "1.05"}, {"backplanes", {bp}}}}}}}};
+  return {
+      {"segments",
+       {{{"segment", 1},
+         {"card", {{"name", kCard}, {"version", "1.12"}, {"backplanes", {bp, bp, bp}}}}},
+        {{"segment", 3}, {"card", {{"name", kCard}, {"version", "1.05"}, {"backplanes", {bp}}}}}}}};
 }
 
 void runDiscovery(benchmark::State &state, bool logFile) {

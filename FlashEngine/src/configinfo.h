@@ -8,9 +8,9 @@
 #include <vector>
 
 struct ConfigEntry {
-  std::string devName;   // trimmed product name
-  std::string payload;   // firmware image file name, as written
-  std::string version;   // firmware version of that image, as written
+  std::string devName;  // trimmed product name
+  std::string payload;  // firmware image file name, as written
+  std::string version;  // firmware version of that image, as written
   ConfigEntry *next = nullptr;
 };
 

@@ -34,7 +34,8 @@ TAL_EXPORT int32_t Install(uint32_t a, void *b, wchar_t *resultText, uint32_t d,
 // A non-null reserved argument at detach means the process is ending (not a FreeLibrary): then
 // the handler calls into no other library.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) tal::plugin::ProcessAttach(instance, tal::plugin::PluginBinding());
+  if (reason == DLL_PROCESS_ATTACH)
+    tal::plugin::ProcessAttach(instance, tal::plugin::PluginBinding());
   if (reason == DLL_PROCESS_DETACH) tal::plugin::ProcessDetach(reserved != nullptr);
   return TRUE;  // thread attach and detach: nothing
 }

@@ -30,7 +30,8 @@ std::shared_ptr<SwitchCard> cardOf(uint8_t segment, const nlohmann::json &entry,
   if (!entry.is_object()) throw std::runtime_error(what + ": expected an object");
   uint8_t major = 0, minor = 0;
   versionOf(entry, what, major, minor);
-  auto card = std::make_shared<SwitchCard>(segment, jsonText(entry, "name", what, ""), major, minor);
+  auto card =
+      std::make_shared<SwitchCard>(segment, jsonText(entry, "name", what, ""), major, minor);
   card->fru->nak = jsonFlag(entry, "name_unreadable", what);
   card->controller->takeFails = jsonFlag(entry, "handshake_fails", what);
   card->controller->releaseFails = jsonFlag(entry, "release_fails", what);

@@ -216,37 +216,42 @@ CLI::Validator check(const char *name, std::function<bool(const std::string &)> 
 }
 
 int main(int argc, char **argv) {
-  CLI::App app("Makes a firmware image file (a 40-byte header, then the payload) and prints the "
-               "header of one.",
-               "fwimage");
-  app.footer("Exit status: 0 done; 1 refused (an image the plug-in could not flash) or a file "
-             "that\ncannot be read or written; 2 a usage error; 3 show: no valid header, or the "
-             "chip and\nthe ISP text disagree.");
+  CLI::App app(
+      "Makes a firmware image file (a 40-byte header, then the payload) and prints the "
+      "header of one.",
+      "fwimage");
+  app.footer(
+      "Exit status: 0 done; 1 refused (an image the plug-in could not flash) or a file "
+      "that\ncannot be read or written; 2 a usage error; 3 show: no valid header, or the "
+      "chip and\nthe ISP text disagree.");
   tal::cli::addVersion(app);
 
   MakeArgs m;
   std::string typeText, chipText, revision;
   CLI::App *mk = app.add_subcommand("make", "make an image file");
   mk->add_option("-t", typeText, "device type (required): 1..6 or VeltoE, VeltoI, ...")
-      ->check(check("TYPE", [&](const std::string &v) {
-        return parseCode(v, fwimg::deviceTypeText, m.type);
-      }, "bad device type"));
+      ->check(check(
+          "TYPE", [&](const std::string &v) { return parseCode(v, fwimg::deviceTypeText, m.type); },
+          "bad device type"));
   mk->add_option("-r", revision, "revision (required): MAJOR.MINOR, each 0 to 255")
-      ->check(check("MAJOR.MINOR", [&](const std::string &v) {
-        unsigned long ma = 0, mi = 0;
-        size_t dot = v.find('.');
-        if (dot == std::string::npos || !parseNumber(v.substr(0, dot), 255, ma) ||
-            !parseNumber(v.substr(dot + 1), 255, mi)) {
-          return false;
-        }
-        m.major = static_cast<int>(ma);
-        m.minor = static_cast<int>(mi);
-        return true;
-      }, "bad revision (MAJOR.MINOR, each 0 to 255)"));
+      ->check(check(
+          "MAJOR.MINOR",
+          [&](const std::string &v) {
+            unsigned long ma = 0, mi = 0;
+            size_t dot = v.find('.');
+            if (dot == std::string::npos || !parseNumber(v.substr(0, dot), 255, ma) ||
+                !parseNumber(v.substr(dot + 1), 255, mi)) {
+              return false;
+            }
+            m.major = static_cast<int>(ma);
+            m.minor = static_cast<int>(mi);
+            return true;
+          },
+          "bad revision (MAJOR.MINOR, each 0 to 255)"));
   mk->add_option("-c", chipText, "chip (required): 1..3 or a part number")
-      ->check(check("CHIP", [&](const std::string &v) {
-        return parseCode(v, fwimg::chipText, m.chip);
-      }, "bad chip code"));
+      ->check(check(
+          "CHIP", [&](const std::string &v) { return parseCode(v, fwimg::chipText, m.chip); },
+          "bad chip code"));
   mk->add_option("-i", m.isp, "ISP text (default: the chip's part number)");
   mk->add_option("-V", m.headerVer, "header version (default 1)")->check(CLI::Range(0, 255));
   mk->add_option("-g", m.generate,
@@ -265,6 +270,7 @@ int main(int argc, char **argv) {
     return make(m);
   }
   if (sh->parsed()) return show(showFile);
-  std::fprintf(stderr, "fwimage: a command is needed: make or show\nRun 'fwimage --help' for the usage.\n");
+  std::fprintf(stderr,
+               "fwimage: a command is needed: make or show\nRun 'fwimage --help' for the usage.\n");
   return tal::cli::kUsageError;
 }

@@ -174,19 +174,23 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   }
 
-  CLI::App app("The present devices as the driver installation sees them, root devices for trying "
-               "a PNP\ndriver package, and how the system reads an INF.",
-               "taldevice");
-  app.footer("Exit status: 0 done (inf: the file is read), 1 the system refused (the error is "
-             "printed),\n2 a usage error.");
+  CLI::App app(
+      "The present devices as the driver installation sees them, root devices for trying "
+      "a PNP\ndriver package, and how the system reads an INF.",
+      "taldevice");
+  app.footer(
+      "Exit status: 0 done (inf: the file is read), 1 the system refused (the error is "
+      "printed),\n2 a usage error.");
   tal::cli::addVersion(app);
   CLI::App *list = app.add_subcommand(
-      "list", "one line per present device: its hardware ids (comma-separated) and the installed "
-              "driver's INF (or \"-\"), a tab between");
+      "list",
+      "one line per present device: its hardware ids (comma-separated) and the installed "
+      "driver's INF (or \"-\"), a tab between");
   std::string hardwareId;
   CLI::App *add = app.add_subcommand(
-      "add", "register a root-enumerated device with that hardware id and no driver; prints its "
-             "instance id");
+      "add",
+      "register a root-enumerated device with that hardware id and no driver; prints its "
+      "instance id");
   add->add_option("HARDWARE-ID", hardwareId, "the device's hardware id")
       ->required()
       ->check(CLI::Validator(
@@ -194,8 +198,9 @@ int main(int argc, char **argv) {
   std::string file;
   bool json = false;
   CLI::App *inf = app.add_subcommand(
-      "inf", "the INF as the system reads it: each section in file order, each line's key and "
-             "fields after %key% and directory-id replacement; or the error that refuses it");
+      "inf",
+      "the INF as the system reads it: each section in file order, each line's key and "
+      "fields after %key% and directory-id replacement; or the error that refuses it");
   inf->add_option("FILE", file, "the INF file")
       ->required()
       ->check(CLI::Validator(

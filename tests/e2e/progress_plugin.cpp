@@ -1,6 +1,6 @@
-// A stand-in plug-in for talhost's progress display: its Install plays a script (TAL_PROGRESS_SCRIPT)
-// against the progress file, "%systemdrive%\talsystem\log\talprogress.log", as a plug-in that
-// flashes would, and returns TAL_PROGRESS_RESULT (default 2). Script lines:
+// A stand-in plug-in for talhost's progress display: its Install plays a script
+// (TAL_PROGRESS_SCRIPT) against the progress file, "%systemdrive%\talsystem\log\talprogress.log",
+// as a plug-in that flashes would, and returns TAL_PROGRESS_RESULT (default 2). Script lines:
 //   truncate          empties the file
 //   line TEXT         appends TEXT and a line end
 //   part TEXT         appends TEXT alone (a line written in two pieces)

@@ -5,6 +5,7 @@
 
 class Probe : public CBaseComponent {
  public:
+  using CBaseComponent::checkNotes;
   using CBaseComponent::dependencyChecked;
   using CBaseComponent::infFile;
   using CBaseComponent::infSection;
@@ -25,6 +26,5 @@ class Probe : public CBaseComponent {
   using CBaseComponent::supportedOS;
   using CBaseComponent::supportedScsiIds;
   using CBaseComponent::systemModelSupported;
-  using CBaseComponent::checkNotes;
   using CBaseComponent::versionFilePath;
 };

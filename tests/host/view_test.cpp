@@ -25,7 +25,8 @@ TEST(ProgressLine, AcceptsTheFiveEventsAndRefusesWhatIsOutOfBounds) {
   const std::vector<LineCase> cases = {
       {"start", R"({"v":1,"event":"start","ms":0,"devices":2})", true},
       {"device", device, true},
-      {"progress", R"({"v":1,"event":"progress","ms":9,"index":1,"done":96,"total":256,"percent":37})", true},
+      {"progress",
+       R"({"v":1,"event":"progress","ms":9,"index":1,"done":96,"total":256,"percent":37})", true},
       {"end", R"({"v":1,"event":"end","ms":10,"index":1,"result":"success","text":"ok"})", true},
       {"finish", R"({"v":1,"event":"finish","ms":11,"result":2,"updated":2,"failed":0})", true},
       {"another format version", R"({"v":2,"event":"start","ms":0,"devices":2})", false},
@@ -37,15 +38,28 @@ TEST(ProgressLine, AcceptsTheFiveEventsAndRefusesWhatIsOutOfBounds) {
       {"an array", "[1,2]", false},
       {"negative time", R"({"v":1,"event":"start","ms":-1,"devices":2})", false},
       {"too many devices", R"({"v":1,"event":"start","ms":0,"devices":100000})", false},
-      {"index 0", R"({"v":1,"event":"progress","ms":9,"index":0,"done":1,"total":2,"percent":50})", false},
-      {"done beyond total", R"({"v":1,"event":"progress","ms":9,"index":1,"done":3,"total":2,"percent":50})", false},
-      {"percent over 100", R"({"v":1,"event":"progress","ms":9,"index":1,"done":1,"total":2,"percent":101})", false},
-      {"huge total", R"({"v":1,"event":"progress","ms":9,"index":1,"done":1,"total":18446744073709551615,"percent":1})", false},
-      {"fraction", R"({"v":1,"event":"progress","ms":9,"index":1,"done":1.5,"total":2,"percent":1})", false},
-      {"unknown kind", R"({"v":1,"event":"device","ms":5,"index":1,"count":2,"name":"x","kind":"disk","found":"1","offered":"2","unit":"blocks","total":1})", false},
-      {"count below index", R"({"v":1,"event":"device","ms":5,"index":3,"count":2,"name":"x","kind":"card","found":"1","offered":"2","unit":"blocks","total":1})", false},
+      {"index 0", R"({"v":1,"event":"progress","ms":9,"index":0,"done":1,"total":2,"percent":50})",
+       false},
+      {"done beyond total",
+       R"({"v":1,"event":"progress","ms":9,"index":1,"done":3,"total":2,"percent":50})", false},
+      {"percent over 100",
+       R"({"v":1,"event":"progress","ms":9,"index":1,"done":1,"total":2,"percent":101})", false},
+      {"huge total",
+       R"({"v":1,"event":"progress","ms":9,"index":1,"done":1,"total":18446744073709551615,"percent":1})",
+       false},
+      {"fraction",
+       R"({"v":1,"event":"progress","ms":9,"index":1,"done":1.5,"total":2,"percent":1})", false},
+      {"unknown kind",
+       R"({"v":1,"event":"device","ms":5,"index":1,"count":2,"name":"x","kind":"disk","found":"1","offered":"2","unit":"blocks","total":1})",
+       false},
+      {"count below index",
+       R"({"v":1,"event":"device","ms":5,"index":3,"count":2,"name":"x","kind":"card","found":"1","offered":"2","unit":"blocks","total":1})",
+       false},
       {"unknown end result", R"({"v":1,"event":"end","ms":10,"index":1,"result":"maybe"})", false},
-      {"line over 4096 bytes", R"({"v":1,"event":"end","ms":10,"index":1,"result":"failed","text":")" + std::string(5000, 'x') + "\"}", false},
+      {"line over 4096 bytes",
+       R"({"v":1,"event":"end","ms":10,"index":1,"result":"failed","text":")" +
+           std::string(5000, 'x') + "\"}",
+       false},
   };
   for (const LineCase &c : cases) {
     ProgressEvent e;
@@ -100,19 +114,21 @@ TEST(ProgressPrinter, ShowsEachDeviceWithItsPercentageAndTheElapsedTime) {
   EXPECT_EQ(out[1],
             "progress: [1/1] Backplane 1: B\\x0A (backplane), 2.03 -> 2.05, 6527 pages: started "
             "(elapsed 12.3 s)");
-  EXPECT_EQ(out[2], "progress: [1/1] Backplane 1: B\\x0A: 50% (3264 of 6527 pages) (elapsed 12.3 s)");
+  EXPECT_EQ(out[2],
+            "progress: [1/1] Backplane 1: B\\x0A: 50% (3264 of 6527 pages) (elapsed 12.3 s)");
   EXPECT_EQ(out[3], "progress: [1/1] Backplane 1: B\\x0A: failed (elapsed 12.3 s): erased");
   EXPECT_EQ(out[4], "progress: finished: result=0 (failure), 0 updated, 1 failed (elapsed 12.3 s)");
   EXPECT_EQ(text.heartbeat(13400),
             "progress: [1/1] Backplane 1: B\\x0A: 50% (3264 of 6527 pages) (elapsed 13.4 s)");
-  EXPECT_EQ(outJson[2],
-            R"({"event":"progress","ms":9,"index":1,"done":3264,"total":6527,"percent":50,"elapsed_ms":12345})");
+  EXPECT_EQ(
+      outJson[2],
+      R"({"event":"progress","ms":9,"index":1,"done":3264,"total":6527,"percent":50,"elapsed_ms":12345})");
 }
 
 struct TreeCase {
   const char *name;
-  std::string due;                     // property 3's text
-  std::vector<std::string> actions;    // per device, in list order
+  std::string due;                   // property 3's text
+  std::vector<std::string> actions;  // per device, in list order
 };
 
 TEST(DeviceTree, MarksTheDevicesProperty3ListsInListOrder) {
@@ -122,19 +138,30 @@ TEST(DeviceTree, MarksTheDevicesProperty3ListsInListOrder) {
       "[t] Dev Name: Card: X PayLoad: c.bin Version: 1.12",
       "[t] Dev Name: BP PayLoad: b.bin Version: 2.05",
       "[t] Device info:",
-      "[t] Object Name: Controller card 1 Product Name: Card: X Version: 1.05 Type: 1 Idx: 0 SegmentIdx: 0x01 AddrSlv: 0x82 flashNeeded: 0 updateState: 2",
-      "[t] Object Name: Backplane 1 Product Name: BP Version: 2.05 Type: 2 Idx: 0 SegmentIdx: 0x01 AddrSlv: 0x80 flashNeeded: 0 updateState: 1",
-      "[t] Object Name: Controller card 2 Product Name: Card: X Version: 1.20 Type: 1 Idx: 1 SegmentIdx: 0x0a AddrSlv: 0x82 flashNeeded: 0 updateState: 0",
-      "[t] Object Name: Backplane 1 Product Name: BP Version: unknown Type: 2 Idx: 0 SegmentIdx: 0x0a AddrSlv: 0x80 flashNeeded: 0 updateState: 2",
+      "[t] Object Name: Controller card 1 Product Name: Card: X Version: 1.05 Type: 1 Idx: 0 "
+      "SegmentIdx: 0x01 AddrSlv: 0x82 flashNeeded: 0 updateState: 2",
+      "[t] Object Name: Backplane 1 Product Name: BP Version: 2.05 Type: 2 Idx: 0 SegmentIdx: 0x01 "
+      "AddrSlv: 0x80 flashNeeded: 0 updateState: 1",
+      "[t] Object Name: Controller card 2 Product Name: Card: X Version: 1.20 Type: 1 Idx: 1 "
+      "SegmentIdx: 0x0a AddrSlv: 0x82 flashNeeded: 0 updateState: 0",
+      "[t] Object Name: Backplane 1 Product Name: BP Version: unknown Type: 2 Idx: 0 SegmentIdx: "
+      "0x0a AddrSlv: 0x80 flashNeeded: 0 updateState: 2",
       "[t] something else",
-      "[t] flash Vlt Devices: Object Name: Backplane 3 Product Name: BP Version: 2.05 Type: 2 Idx: 2 SegmentIdx: 0x01 AddrSlv: 0x80 flashNeeded: 1 updateState: 1",
+      "[t] flash Vlt Devices: Object Name: Backplane 3 Product Name: BP Version: 2.05 Type: 2 Idx: "
+      "2 SegmentIdx: 0x01 AddrSlv: 0x80 flashNeeded: 1 updateState: 1",
   };
   const std::vector<TreeCase> cases = {
-      {"older only", "\r\nController card 1: Card: X: 1.05\n\r\nBackplane 1: BP: unknown (the name record failed)\n",
+      {"older only",
+       "\r\nController card 1: Card: X: 1.05\n\r\nBackplane 1: BP: unknown (the name record "
+       "failed)\n",
        {"upgrade", "none", "none", "upgrade"}},
-      {"rewrite the same", "\r\nController card 1: Card: X: 1.05\n\r\nBackplane 1: BP: 2.05\n\r\nBackplane 1: BP: unknown (x failed)\n",
+      {"rewrite the same",
+       "\r\nController card 1: Card: X: 1.05\n\r\nBackplane 1: BP: 2.05\n\r\nBackplane 1: BP: "
+       "unknown (x failed)\n",
        {"upgrade", "rewrite", "none", "upgrade"}},
-      {"all", "\r\nController card 1: Card: X: 1.05\n\r\nBackplane 1: BP: 2.05\n\r\nController card 2: Card: X: 1.20\n\r\nBackplane 1: BP: unknown (x failed)\n",
+      {"all",
+       "\r\nController card 1: Card: X: 1.05\n\r\nBackplane 1: BP: 2.05\n\r\nController card 2: "
+       "Card: X: 1.20\n\r\nBackplane 1: BP: unknown (x failed)\n",
        {"upgrade", "rewrite", "downgrade", "upgrade"}},
       {"none", "", {"none", "none", "none", "none"}},
   };
@@ -142,7 +169,8 @@ TEST(DeviceTree, MarksTheDevicesProperty3ListsInListOrder) {
     talhost::DeviceTree tree;
     ASSERT_TRUE(talhost::treeFromLog(log, c.due, tree)) << c.name;
     ASSERT_EQ(tree.devices.size(), 4u) << c.name;  // the flash line after the list is not in it
-    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(tree.devices[i].action(), c.actions[i]) << c.name << " " << i;
+    for (size_t i = 0; i < 4; ++i)
+      EXPECT_EQ(tree.devices[i].action(), c.actions[i]) << c.name << " " << i;
   }
   talhost::DeviceTree tree;
   ASSERT_TRUE(talhost::treeFromLog(log, "", tree));
