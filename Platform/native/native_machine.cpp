@@ -161,13 +161,31 @@ bool replaySmbios(std::vector<uint8_t> &out) {
     fprintf(stderr, "TAL_MACHINE: replay \"%s\" cannot be read; no SMBIOS table\n", path.c_str());
     return true;
   }
+  // The capture is outside data: each line is read to a bound (a table of at most 256 KiB is
+  // 512 KiB of hex) and the table to its size.
+  constexpr size_t kMaxLine = 1u << 20;
+  constexpr size_t kMaxTable = 256u << 10;
   std::string line;
-  while (std::getline(in, line)) {
+  for (size_t n = 0; in; ++n) {
+    line.clear();
+    int c;
+    while ((c = in.get()) != EOF && c != '\n') {
+      if (line.size() == kMaxLine) {
+        fprintf(stderr, "TAL_MACHINE: replay \"%s\": line %zu is longer than %zu bytes\n",
+                path.c_str(), n + 1, kMaxLine);
+        return true;
+      }
+      line += static_cast<char>(c);
+    }
     if (line.find("\"smbios\"") == std::string::npos) continue;
     const json entry = json::parse(line, nullptr, false);
     if (entry.is_object() && entry.contains("smbios") && entry["smbios"].is_string()) {
       if (!fromHex(entry["smbios"].get<std::string>(), out)) {
         fprintf(stderr, "TAL_MACHINE: replay \"%s\": the SMBIOS line is not hex\n", path.c_str());
+      } else if (out.size() > kMaxTable) {
+        fprintf(stderr, "TAL_MACHINE: replay \"%s\": an SMBIOS table of %zu bytes (at most %zu)\n",
+                path.c_str(), out.size(), kMaxTable);
+        out.clear();
       }
       return true;
     }

@@ -95,7 +95,9 @@ int main(int argc, char **argv) {
   CLI::App app{"Tools around the simulated management processor and its channel captures.",
                "talsim"};
   tal::cli::addVersion(app);
-  app.require_subcommand(1);
+  // At most one subcommand; "none" is refused after parsing, so that an unknown argument is named
+  // first.
+  app.require_subcommand(0, 1);
 
   std::string machinePath, outPath;
   CLI::App *smbios = app.add_subcommand(
@@ -117,5 +119,9 @@ int main(int argc, char **argv) {
   const int status = tal::cli::parse(app, argc, argv);
   if (status >= 0) return status;
   if (smbios->parsed()) return writeSmbios(machinePath, outPath);
-  return capture(capturePath, check, reference);
+  if (cap->parsed()) return capture(capturePath, check, reference);
+  std::fprintf(
+      stderr,
+      "talsim: a subcommand is required (smbios or capture)\nRun 'talsim --help' for the usage.\n");
+  return tal::cli::kUsageError;
 }
