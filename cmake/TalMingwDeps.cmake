@@ -27,33 +27,27 @@ if(TAL_BUILD_TESTS)
   endforeach()
 endif()
 
-# --- nlohmann-json --------------------------------------------------------------------------------
-set(TAL_NLOHMANN_INCLUDE /usr/include/nlohmann CACHE PATH "nlohmann-json headers (nlohmann-json3-dev)")
-if(NOT EXISTS ${TAL_NLOHMANN_INCLUDE}/json.hpp)
-  message(FATAL_ERROR "No nlohmann/json.hpp in ${TAL_NLOHMANN_INCLUDE}: run scripts/setup")
-endif()
-set(_nl_dir ${TAL_DEPS_DIR}/nlohmann-include)
-if(NOT EXISTS ${_nl_dir}/nlohmann)
-  file(MAKE_DIRECTORY ${_nl_dir})
-  file(CREATE_LINK ${TAL_NLOHMANN_INCLUDE} ${_nl_dir}/nlohmann SYMBOLIC)
-endif()
-add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
-set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
-  INTERFACE_INCLUDE_DIRECTORIES ${_nl_dir}
-  INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${_nl_dir})
+# --- header-only libraries -----------------------------------------------------------------------
+# tal_header_library(TARGET NAME DIR HEADER PACKAGE): an imported target whose include folder holds
+# only a link NAME -> DIR (the Debian package's folder), so /usr/include never joins the mingw
+# include path.
+function(tal_header_library target name dir header package)
+  if(NOT EXISTS ${dir}/${header})
+    message(FATAL_ERROR "No ${name}/${header} in ${dir}: run scripts/setup (${package})")
+  endif()
+  set(include_dir ${TAL_DEPS_DIR}/${name}-include)
+  if(NOT EXISTS ${include_dir}/${name})
+    file(MAKE_DIRECTORY ${include_dir})
+    file(CREATE_LINK ${dir} ${include_dir}/${name} SYMBOLIC)
+  endif()
+  add_library(${target} INTERFACE IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES ${include_dir}
+    INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${include_dir})
+endfunction()
 
-# --- CLI11 ------------------------------------------------------------------------------------------
-# The header-only argument parser from Debian's libcli11-dev, reached the same way.
+set(TAL_NLOHMANN_INCLUDE /usr/include/nlohmann CACHE PATH "nlohmann-json headers (nlohmann-json3-dev)")
+tal_header_library(nlohmann_json::nlohmann_json nlohmann ${TAL_NLOHMANN_INCLUDE} json.hpp
+                   nlohmann-json3-dev)
 set(TAL_CLI11_INCLUDE /usr/include/CLI CACHE PATH "CLI11 headers (libcli11-dev)")
-if(NOT EXISTS ${TAL_CLI11_INCLUDE}/CLI.hpp)
-  message(FATAL_ERROR "No CLI/CLI.hpp in ${TAL_CLI11_INCLUDE}: run scripts/setup")
-endif()
-set(_cli_dir ${TAL_DEPS_DIR}/cli11-include)
-if(NOT EXISTS ${_cli_dir}/CLI)
-  file(MAKE_DIRECTORY ${_cli_dir})
-  file(CREATE_LINK ${TAL_CLI11_INCLUDE} ${_cli_dir}/CLI SYMBOLIC)
-endif()
-add_library(CLI11::CLI11 INTERFACE IMPORTED GLOBAL)
-set_target_properties(CLI11::CLI11 PROPERTIES
-  INTERFACE_INCLUDE_DIRECTORIES ${_cli_dir}
-  INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${_cli_dir})
+tal_header_library(CLI11::CLI11 CLI ${TAL_CLI11_INCLUDE} CLI.hpp libcli11-dev)
