@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "backend.h"
+#include "channel_binding.h"
 #include "tal/capture.h"
 #include "win32_loader.h"
 
@@ -35,7 +36,6 @@ namespace win32 {
 
 namespace {
 
-constexpr uint32_t kFailed = 0xFFFFFFFF;
 // 'RSMB': the raw SMBIOS firmware table provider.
 constexpr DWORD kRawSmbiosProvider =
     (DWORD('R') << 24) | (DWORD('S') << 16) | (DWORD('M') << 8) | DWORD('B');
@@ -57,83 +57,21 @@ std::wstring moduleFileName(HMODULE module) {
   return std::wstring();
 }
 
-using detail::CloseFn;
-using detail::CreateFn;
-using detail::InitializeFn;
-using detail::kClose;
-using detail::kCreate;
-using detail::kInitialize;
-using detail::kRecv;
-using detail::kSend;
-using detail::kStatusMessage;
-using detail::RecvFn;
-using detail::SendFn;
-using detail::StatusMessageFn;
-
-// TalCi.dll, loaded on the first call of any of its functions; each function is looked up on
-// its own first call.
+// TalCi.dll, found in a trusted place and loaded by full path (channel_binding.h binds its
+// functions).
 //
 // The library is never freed: this object goes with the plug-in's static objects, which the
 // runtime destroys inside the plug-in's process-detach handler, under the loader lock, where
 // freeing a library is not allowed. Its reference goes when the process ends.
-class Win32ChannelLibrary : public ChannelLibrary {
- public:
-  uint32_t initialize(uintptr_t arg) override {
-    auto fn = bind<InitializeFn>(kInitialize);
-    return fn ? fn(arg) : kFailed;
-  }
-  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
-                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override {
-    auto fn = bind<CreateFn>(kCreate);
-    return fn ? fn(arg, handle, sendCount, sendSize, recvCount, recvSize, flags, reserved)
-              : kFailed;
-  }
-  uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
-                uintptr_t reserved) override {
-    if (auto fn = bind<SendFn>(kSend)) return fn(handle, packet, length, status, reserved);
-    if (status) *status = kFailed;
-    return kFailed;
-  }
-  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
-                uint32_t *wait) override {
-    if (auto fn = bind<RecvFn>(kRecv)) return fn(handle, buffer, capacity, status, wait);
-    if (status) *status = kFailed;
-    return 0;
-  }
-  uint32_t close(void *handle) override {
-    auto fn = bind<CloseFn>(kClose);
-    return fn ? fn(handle) : kFailed;
-  }
-  const char *statusMessage(uint32_t status) override {
-    auto fn = bind<StatusMessageFn>(kStatusMessage);
-    return fn ? fn(status) : nullptr;
-  }
-
- private:
-  using Function = detail::ChannelFunction;
-  static constexpr int kCount = detail::kChannelCount;
-
-  template <typename Fn>
-  Fn bind(Function which) {
-    if (!tried_[which]) {
-      tried_[which] = true;
-      if (load())
-        functions_[which] = GetProcAddress(library_, detail::kChannelFunctionNames[which]);
-    }
-    // Through void(*)(): the one function-pointer type every other converts to without warning.
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(functions_[which]));
-  }
-
- public:
-  // Finds the library in a trusted place and loads it by full path, once; true when loaded.
-  bool load() {
-    if (!loadTried_) {
-      loadTried_ = true;
-      library_ = locateAndLoad(search_);
-    }
+class Win32ChannelLibrary : public detail::ChannelBinding {
+ protected:
+  bool open(ChannelLibrarySearch &search) override {
+    library_ = locateAndLoad(search);
     return library_ != nullptr;
   }
-  const ChannelLibrarySearch &search() const { return search_; }
+  Address lookUp(const char *name) override {
+    return reinterpret_cast<Address>(GetProcAddress(library_, name));
+  }
 
  private:
   // The places, in order: the system folder, the plug-in's own folder, then each PATH folder that
@@ -226,11 +164,7 @@ class Win32ChannelLibrary : public ChannelLibrary {
     return out;
   }
 
-  ChannelLibrarySearch search_;
   HMODULE library_ = nullptr;
-  bool loadTried_ = false;
-  FARPROC functions_[kCount] = {};
-  bool tried_[kCount] = {};
 };
 
 // The volume serial number and file index of a file (opened for no access, shared every way, so
