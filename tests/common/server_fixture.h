@@ -7,11 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channel/smif.h"
@@ -29,10 +32,18 @@ namespace testserver {
 using Bytes = std::vector<uint8_t>;
 
 // The fake platform, also noting whether each sleep ran with precise sleeps on. Also throws,
-// once, at the sleep of index throwAtSleep (counted in `sleeps`): an exception from deep inside a
-// procedure, as an allocation failing in a log call would raise.
+// once, at the sleep of index throwAtSleep (counted in `sleeps`), or at every C-runtime stream
+// opened (the engine log's) while throwOnStream is set: an exception from deep inside the engine,
+// as an allocation failing in a log call would raise. With slowStreams each stream opened takes
+// 200 microseconds of real time, so that the calls of two threads would overlap if nothing kept
+// them apart.
 class ServerPlatform : public tal::os::FakePlatform {
  public:
+  FILE *openStream(const char *path, const char *mode) override {
+    if (throwOnStream) throw std::runtime_error("no room for the line");
+    if (slowStreams) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    return FakePlatform::openStream(path, mode);
+  }
   void sleepMs(uint32_t ms) override {
     if (throwAtSleep >= 0 && sleeps.size() == static_cast<size_t>(throwAtSleep)) {
       throwAtSleep = -1;
@@ -48,6 +59,8 @@ class ServerPlatform : public tal::os::FakePlatform {
   std::vector<bool> preciseAtSleep;
   int throwAtSleep = -1;
   uint32_t dropSleepsOf = 0;  // sleeps of this length let no time pass (0: none)
+  bool throwOnStream = false;
+  bool slowStreams = false;
 };
 
 // A payload of n bytes from a seed (no two neighbouring blocks alike).
