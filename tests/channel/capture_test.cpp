@@ -7,11 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "channel/transport.h"
-#include "fake_platform.h"
-#include "sim/machine.h"
+#include "channel_fixture.h"
 #include "sim/replay.h"
-#include "sim/simchannel.h"
 #include "sim/smbios.h"
 #include "smbios.h"
 
@@ -87,11 +84,9 @@ TEST(CaptureSmbios, UnusableTablesGiveNothing) {
 }
 
 // Records one run of the engine's transport over the simulator, then plays it back.
-class CaptureReplay : public testing::Test {
+class CaptureReplay : public ChannelTest {
  protected:
   void record(const std::string &path) {
-    sim::Machine machine;
-    sim::SimChannel channel(machine);
     machine.faults.recvNothing = 1;  // a retry, so that statuses other than 0 are recorded
     FILE *out = std::fopen(path.c_str(), "wb");
     ASSERT_NE(out, nullptr);
@@ -110,7 +105,6 @@ class CaptureReplay : public testing::Test {
     const uint32_t result = exchangePacket(request, response, sizeof response);
     return std::to_string(result) + ":" + tal::os::toHex(response + 4, 72 - 4);
   }
-  tal::os::FakePlatform fake;
   std::vector<std::string> answers;
 };
 

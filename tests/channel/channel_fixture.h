@@ -1,54 +1,16 @@
-// A channel test: a scratch drive for the engine log, the fake platform with the in-process
-// simulator as its channel library, and the engine's channel state back at load.
+// A channel test: the simulated server (server_fixture.h), its channel opened on demand.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "server_fixture.h"
 
-#include <filesystem>
-#include <regex>
-#include <string>
-
-#include "channel/smif.h"
-#include "channel/transport.h"
-#include "engine_log.h"
-#include "fake_platform.h"
-#include "log.h"
-#include "sim/machine.h"
-#include "sim/simchannel.h"
-
-class ChannelTest : public ::testing::Test {
+class ChannelTest : public testserver::ServerTest {
  protected:
-  void SetUp() override {
-    fake.channel = &lib;
-    resetEngineLog();
-    g_channel = nullptr;
-    g_smifSeq = 0;
-    logPath = tal::os::sys().nativePath(std::string(kEngineLogPath));
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(logPath).parent_path(), ec);
-    tal::os::ScratchDir::write(logPath, "");
-  }
-  void TearDown() override {
-    g_channel = nullptr;
-    resetEngineLog();
-  }
-
   // Opens the channel and forgets the sleeps and log lines that took.
   void open() {
     ASSERT_TRUE(openChannel());
     fake.sleeps.clear();
     clearLog();
   }
-
-  // The engine log with the time stamps taken out and the line ends as the engine wrote them.
-  std::string log() const { return testlog::withoutStamps(testlog::readEngineFile(logPath)); }
-  void clearLog() { tal::os::ScratchDir::write(logPath, ""); }
-
-  tal::os::ScratchDir scratch;
-  tal::os::FakePlatform fake;
-  sim::Machine machine;
-  sim::SimChannel lib{machine};
-  std::string logPath;
 };
 
 // A request of the given LEN and CMD in a buffer of `size` bytes.

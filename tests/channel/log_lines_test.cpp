@@ -73,7 +73,7 @@ TEST_F(ChannelLog, ReceiveRetriesRuntsAndStaleResponses) {
             "Retry CMD:0x02 LEN:0x08 SEQ:0\nRetrying Recv: 0\n");
 
   clearLog();
-  lib.nextSeq = 0x00AB;
+  channel.nextSeq = 0x00AB;
   machine.faults.outOfSequence = 1;
   Request<8> again;
   EXPECT_EQ(exchangePacket(again.b, response, sizeof response), 0u);
@@ -94,10 +94,10 @@ TEST_F(ChannelLog, ReceiveRetriesCountEveryReceiveOfTheExchange) {
   uint8_t response[100];
   // The one answer arrives with another sequence number; after it nothing more comes.
   int receives = 0;
-  lib.tamper = [&receives](uint8_t *bytes, uint32_t &) {
+  channel.tamper = [&receives](uint8_t *bytes, uint32_t &) {
     if (receives++ == 0) putU16(bytes, 2, static_cast<uint16_t>(getU16(bytes, 2) + 7));
   };
-  lib.nextSeq = 0x0010;
+  channel.nextSeq = 0x0010;
   Request<8> request;
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 42u);
   std::string expected = "Out of sequence response (0010/0017)\nCMD:0x02 LEN:0x08 SEQ:0\n";
@@ -108,8 +108,8 @@ TEST_F(ChannelLog, ReceiveRetriesCountEveryReceiveOfTheExchange) {
         std::to_string(n) + "\n";
   }
   EXPECT_EQ(log(), expected);
-  EXPECT_EQ(lib.recvCalls, 4);
-  EXPECT_EQ(lib.sendCalls, 1);
+  EXPECT_EQ(channel.recvCalls, 4);
+  EXPECT_EQ(channel.sendCalls, 1);
 }
 
 TEST_F(ChannelLog, AMissingStatusTextIsLoggedEmpty) {
@@ -145,7 +145,7 @@ TEST_F(SmifLog, LevelOneTracesEachTransactionWithByteDumps) {
             "I2C: E:0x01 A:0xae WL:2 DT: 0x00 0x12 \n"
             "RSP: EC:0 RL:4 DT: 0x01 0x02 0x03 0x04 \n");
   // The byte dumps continue their lines: three time stamps in all.
-  const std::string raw = tal::os::ScratchDir::read(logPath);
+  const std::string raw = tal::os::ScratchDir::read(logPath());
   static const std::regex stamp(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] )");
   EXPECT_EQ(
       std::distance(std::sregex_iterator(raw.begin(), raw.end(), stamp), std::sregex_iterator()),

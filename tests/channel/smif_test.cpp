@@ -24,8 +24,8 @@ TEST_F(Smif, StatusGivesGenerationAndVersion) {
   EXPECT_EQ(app, 5);
   EXPECT_EQ(major, 3);
   EXPECT_EQ(minor, 5);
-  EXPECT_EQ(lib.lastSent.size(), 8u);
-  EXPECT_EQ(getU16(lib.lastSent.data(), 4), 0x0002);
+  EXPECT_EQ(channel.lastSent.size(), 8u);
+  EXPECT_EQ(getU16(channel.lastSent.data(), 4), 0x0002);
 }
 
 TEST_F(Smif, StatusFailuresLeaveTheCallersBytesAlone) {
@@ -35,7 +35,7 @@ TEST_F(Smif, StatusFailuresLeaveTheCallersBytesAlone) {
   machine.faults.sendErrors = 1;
   EXPECT_FALSE(getOstStatus(&app, &major, &minor));
   // A response that ends before the generation byte carries no version.
-  lib.tamper = [](uint8_t *bytes, uint32_t &length) {
+  channel.tamper = [](uint8_t *bytes, uint32_t &length) {
     putU16(bytes, 0, 40);
     length = 40;
   };
@@ -61,8 +61,8 @@ TEST_F(Smif, AccessRequestsPackTheTargetAndTheValue) {
   EXPECT_EQ(smifAccessTarget(2, 0x40), 0x00020040u);
   EXPECT_EQ(smifAccessTarget(0xFF, 0xFF), 0x00FF00FFu);
   ASSERT_EQ(setI2cAccess(2, 0x40, true, 1200), 0u);
-  const uint8_t *sent = lib.lastSent.data();
-  ASSERT_EQ(lib.lastSent.size(), 20u);
+  const uint8_t *sent = channel.lastSent.data();
+  ASSERT_EQ(channel.lastSent.size(), 20u);
   EXPECT_EQ(getU16(sent, 0), 20);
   EXPECT_EQ(getU16(sent, 4), 0x008C);
   EXPECT_EQ(getU16(sent, 6), 0);
@@ -72,11 +72,11 @@ TEST_F(Smif, AccessRequestsPackTheTargetAndTheValue) {
   EXPECT_EQ(getU32(sent, 16), 0x00020040u);
   EXPECT_TRUE(machine.isLocked(2, 0x40));
   EXPECT_TRUE(check_i2c_locked(2, 0x40));
-  EXPECT_EQ(getU16(lib.lastSent.data(), 10), ACCESS_QUERY);
-  EXPECT_EQ(getU32(lib.lastSent.data(), 12), 1200u);
+  EXPECT_EQ(getU16(channel.lastSent.data(), 10), ACCESS_QUERY);
+  EXPECT_EQ(getU32(channel.lastSent.data(), 12), 1200u);
   EXPECT_FALSE(check_i2c_locked(2, 0x41));
   ASSERT_EQ(setI2cAccess(2, 0x40, false, 1200), 0u);
-  EXPECT_EQ(getU16(lib.lastSent.data(), 10), ACCESS_UNLOCK);
+  EXPECT_EQ(getU16(channel.lastSent.data(), 10), ACCESS_UNLOCK);
   EXPECT_FALSE(machine.isLocked(2, 0x40));
 }
 
@@ -93,8 +93,8 @@ TEST_F(Smif, AccessFailures) {
 TEST_F(Smif, I2cRequestCarriesTagAddressEngineLengthsAndData) {
   const uint8_t data[3] = {0x10, 0x20, 0x30};
   ASSERT_EQ(i2cWrite(1, kAddrFru, data, 3, true), 0u);
-  const uint8_t *sent = lib.lastSent.data();
-  ASSERT_EQ(lib.lastSent.size(), 57u);
+  const uint8_t *sent = channel.lastSent.data();
+  ASSERT_EQ(channel.lastSent.size(), 57u);
   EXPECT_EQ(getU16(sent, 0), 57);
   EXPECT_EQ(getU16(sent, 4), 0x0072);
   EXPECT_EQ(getU32(sent, 8), 0u);
@@ -108,7 +108,7 @@ TEST_F(Smif, I2cRequestCarriesTagAddressEngineLengthsAndData) {
   EXPECT_EQ(eeprom->peek(0x1020), 0x30);
 
   i2cWrite(1, kAddrFru, data, 3, false);
-  EXPECT_EQ(std::memcmp(lib.lastSent.data() + 12, "Morvane", 8), 0);
+  EXPECT_EQ(std::memcmp(channel.lastSent.data() + 12, "Morvane", 8), 0);
   ASSERT_EQ(machine.transactions.size(), 2u);
   EXPECT_TRUE(machine.transactions[0].lockedTag);
   EXPECT_FALSE(machine.transactions[1].lockedTag);
@@ -171,7 +171,7 @@ TEST_F(Smif, AReadLengthOtherThanAskedFailsAndCopiesNothing) {
 TEST_F(Smif, ReadDataBeyondTheResponsesLengthIsNotTaken) {
   uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
   const uint8_t offset[2] = {0, 0};
-  lib.tamper = [](uint8_t *bytes, uint32_t &length) {
+  channel.tamper = [](uint8_t *bytes, uint32_t &length) {
     putU16(bytes, 0, 27);  // two of the four data bytes
     length = 57;
   };
@@ -191,12 +191,12 @@ TEST_F(Smif, ErrorCodesNaksAndBadLengths) {
   EXPECT_EQ(I2CTransaction(1, kAddrFru, offset, 2, buffer, 4, false), sim::kStatusIoError);
 
   // Lengths a transaction cannot carry never reach the channel.
-  const int sends = lib.sendCalls;
+  const int sends = channel.sendCalls;
   uint8_t big[33] = {};
   EXPECT_EQ(I2CTransaction(1, kAddrFru, big, 33, nullptr, 0, false), 39u);
   EXPECT_EQ(I2CTransaction(1, kAddrFru, offset, 2, big, 33, false), 39u);
   EXPECT_EQ(I2CTransaction(1, kAddrFru, nullptr, 2, nullptr, 0, false), 39u);
-  EXPECT_EQ(lib.sendCalls, sends);
+  EXPECT_EQ(channel.sendCalls, sends);
   EXPECT_EQ(I2CTransaction(1, kAddrFru, big, 32, big, 32, false), 0u);
 }
 

@@ -10,34 +10,34 @@ TEST_F(Transport, OpeningWaitsHalfASecondThenInitialisesAndCreatesOneChannel) {
   fake.nowMs = 1000;
   ASSERT_TRUE(openChannel());
   EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{500}));
-  EXPECT_EQ(lib.initializeAtMs, 1500u);
-  EXPECT_EQ(lib.initializeCalls, 1);
-  EXPECT_EQ(lib.initializeArg, 0u);
-  EXPECT_EQ(lib.createCalls, 1);
-  EXPECT_EQ(lib.lastCreate.arg, 0u);
-  EXPECT_EQ(lib.lastCreate.sendCount, 2u);
-  EXPECT_EQ(lib.lastCreate.sendSize, 4096u);
-  EXPECT_EQ(lib.lastCreate.recvCount, 2u);
-  EXPECT_EQ(lib.lastCreate.recvSize, 4096u);
-  EXPECT_EQ(lib.lastCreate.flags, 0u);
-  EXPECT_EQ(lib.lastCreate.reserved, nullptr);
-  EXPECT_EQ(g_channel, static_cast<void *>(&lib));
+  EXPECT_EQ(channel.initializeAtMs, 1500u);
+  EXPECT_EQ(channel.initializeCalls, 1);
+  EXPECT_EQ(channel.initializeArg, 0u);
+  EXPECT_EQ(channel.createCalls, 1);
+  EXPECT_EQ(channel.lastCreate.arg, 0u);
+  EXPECT_EQ(channel.lastCreate.sendCount, 2u);
+  EXPECT_EQ(channel.lastCreate.sendSize, 4096u);
+  EXPECT_EQ(channel.lastCreate.recvCount, 2u);
+  EXPECT_EQ(channel.lastCreate.recvSize, 4096u);
+  EXPECT_EQ(channel.lastCreate.flags, 0u);
+  EXPECT_EQ(channel.lastCreate.reserved, nullptr);
+  EXPECT_EQ(g_channel, static_cast<void *>(&channel));
 }
 
 TEST_F(Transport, OpeningStopsAtTheFirstFailure) {
   fake.channelPresent = false;
   EXPECT_EQ(initChannelInterface(0), 1u);
   EXPECT_FALSE(openChannel());
-  EXPECT_EQ(lib.initializeCalls + lib.createCalls, 0);
+  EXPECT_EQ(channel.initializeCalls + channel.createCalls, 0);
   EXPECT_TRUE(fake.sleeps.empty());
 
   fake.channelPresent = true;
   machine.faults.initializeStatus = 9;
   EXPECT_FALSE(openChannel());
-  EXPECT_EQ(lib.initializeCalls, 1);
-  EXPECT_EQ(lib.createCalls, 0);
+  EXPECT_EQ(channel.initializeCalls, 1);
+  EXPECT_EQ(channel.createCalls, 0);
   EXPECT_EQ(initChannelInterface(7), 9u);
-  EXPECT_EQ(lib.initializeArg, 7u);  // handed over unchanged
+  EXPECT_EQ(channel.initializeArg, 7u);  // handed over unchanged
 
   machine.faults.initializeStatus = 0;
   machine.faults.createStatus = 11;
@@ -49,14 +49,14 @@ TEST_F(Transport, OpeningStopsAtTheFirstFailure) {
 
 TEST_F(Transport, ClosingOnlyAnOpenChannelAndOnlyOnce) {
   closeChannel();
-  EXPECT_EQ(lib.closeCalls, 0);
+  EXPECT_EQ(channel.closeCalls, 0);
   open();
   closeChannel();
-  EXPECT_EQ(lib.closeCalls, 1);
-  EXPECT_FALSE(lib.isOpen());
+  EXPECT_EQ(channel.closeCalls, 1);
+  EXPECT_FALSE(channel.isOpen());
   EXPECT_EQ(g_channel, nullptr);
   closeChannel();
-  EXPECT_EQ(lib.closeCalls, 1);
+  EXPECT_EQ(channel.closeCalls, 1);
 }
 
 TEST_F(Transport, RequestsTooShortOrMissingAreNotSent) {
@@ -67,7 +67,7 @@ TEST_F(Transport, RequestsTooShortOrMissingAreNotSent) {
   uint8_t response[64];
   EXPECT_EQ(exchangePacket(seven.b, response, sizeof response), 39u);
   EXPECT_EQ(exchangePacket(nullptr, response, sizeof response), 39u);
-  EXPECT_EQ(lib.sendCalls, 0);
+  EXPECT_EQ(channel.sendCalls, 0);
 }
 
 TEST_F(Transport, TenBusySendsWithFiftyMsPausesThenTheStatus) {
@@ -75,14 +75,14 @@ TEST_F(Transport, TenBusySendsWithFiftyMsPausesThenTheStatus) {
   Request<8> request;
   machine.faults.sendBusy = 10;
   EXPECT_EQ(sendPacket(request.b), 20u);
-  EXPECT_EQ(lib.sendCalls, 10);
+  EXPECT_EQ(channel.sendCalls, 10);
   EXPECT_EQ(fake.sleeps, std::vector<uint32_t>(10, 50));
 
   // Busy once: one pause, then the second send goes.
   fake.sleeps.clear();
   machine.faults.sendBusy = 1;
   EXPECT_EQ(sendPacket(request.b), 0u);
-  EXPECT_EQ(lib.sendCalls, 12);
+  EXPECT_EQ(channel.sendCalls, 12);
   EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{50}));
 
   // Nine busy sends still leave the tenth.
@@ -97,8 +97,8 @@ TEST_F(Transport, OtherSendFailuresEndTheExchangeAtOnce) {
   machine.faults.sendErrors = 1;
   machine.faults.sendErrorStatus = 23;
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 23u);
-  EXPECT_EQ(lib.sendCalls, 1);
-  EXPECT_EQ(lib.recvCalls, 0);
+  EXPECT_EQ(channel.sendCalls, 1);
+  EXPECT_EQ(channel.recvCalls, 0);
   EXPECT_TRUE(fake.sleeps.empty());
 }
 
@@ -108,21 +108,21 @@ TEST_F(Transport, AResponseBufferUnderTwelveBytesIsRefusedAfterTheSend) {
   uint8_t response[11];
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 39u);
   EXPECT_EQ(exchangePacket(request.b, nullptr, 100), 39u);
-  EXPECT_EQ(lib.sendCalls, 2);
-  EXPECT_EQ(lib.recvCalls, 0);
+  EXPECT_EQ(channel.sendCalls, 2);
+  EXPECT_EQ(channel.recvCalls, 0);
 }
 
 TEST_F(Transport, TheResponseMatchesTheSequenceNumberTheLibraryStamped) {
   open();
-  lib.nextSeq = 0x1234;
+  channel.nextSeq = 0x1234;
   Request<8> request;
   uint8_t response[100] = {};
   ASSERT_EQ(exchangePacket(request.b, response, sizeof response), 0u);
   EXPECT_EQ(getU16(request.b, 2), 0x1234);
   EXPECT_EQ(getU16(response, 2), 0x1234);
   EXPECT_EQ(response[71], 4);
-  EXPECT_EQ(lib.recvCalls, 1);
-  EXPECT_EQ(lib.lastWait, 20000u);
+  EXPECT_EQ(channel.recvCalls, 1);
+  EXPECT_EQ(channel.lastWait, 20000u);
 }
 
 TEST_F(Transport, AtMostFourReceivesForNothingYetAndStaleResponses) {
@@ -132,7 +132,7 @@ TEST_F(Transport, AtMostFourReceivesForNothingYetAndStaleResponses) {
     Request<8> request;
     machine.faults.outOfSequence = 3;
     EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 0u);
-    EXPECT_EQ(lib.recvCalls, 4);
+    EXPECT_EQ(channel.recvCalls, 4);
     EXPECT_EQ(getU16(response, 2), getU16(request.b, 2));
   }
   {
@@ -140,26 +140,26 @@ TEST_F(Transport, AtMostFourReceivesForNothingYetAndStaleResponses) {
     machine.faults.recvNothing = 2;
     machine.faults.outOfSequence = 1;
     EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 0u);
-    EXPECT_EQ(lib.recvCalls, 8);
+    EXPECT_EQ(channel.recvCalls, 8);
   }
   {
     Request<8> request;
     machine.faults.outOfSequence = 4;
     EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 42u);
-    EXPECT_EQ(lib.recvCalls, 12);
+    EXPECT_EQ(channel.recvCalls, 12);
   }
   {
     Request<8> request;
     machine.faults.recvNothing = 4;
     EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 42u);
-    EXPECT_EQ(lib.recvCalls, 16);
+    EXPECT_EQ(channel.recvCalls, 16);
   }
   // The responses left behind by the last two requests are queued ahead (the oldest fell out
   // of the two receive slots): the first is passed over.
   Request<8> request;
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 0u);
-  EXPECT_EQ(lib.recvCalls, 18);
-  EXPECT_EQ(lib.sendCalls, 5);       // each request sent once
+  EXPECT_EQ(channel.recvCalls, 18);
+  EXPECT_EQ(channel.sendCalls, 5);   // each request sent once
   EXPECT_TRUE(fake.sleeps.empty());  // receives do not pause
 }
 
@@ -169,7 +169,7 @@ TEST_F(Transport, OtherReceiveFailuresEndTheExchange) {
   uint8_t response[100];
   machine.faults.recvErrors = 1;
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), sim::kStatusIoError);
-  EXPECT_EQ(lib.recvCalls, 1);
+  EXPECT_EQ(channel.recvCalls, 1);
 }
 
 TEST_F(Transport, ResponsesShorterThanTheirLengthAreRunts) {
@@ -179,14 +179,14 @@ TEST_F(Transport, ResponsesShorterThanTheirLengthAreRunts) {
   machine.faults.runt = 1;
   machine.faults.runtLength = 40;
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 22u);
-  EXPECT_EQ(lib.recvCalls, 1);
+  EXPECT_EQ(channel.recvCalls, 1);
 
   // A LEN beyond the buffer can never have been received whole.
-  lib.tamper = [](uint8_t *bytes, uint32_t &) { putU16(bytes, 0, 200); };
+  channel.tamper = [](uint8_t *bytes, uint32_t &) { putU16(bytes, 0, 200); };
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 22u);
 
   // Too short to carry the error code, whatever its LEN says.
-  lib.tamper = [](uint8_t *bytes, uint32_t &length) {
+  channel.tamper = [](uint8_t *bytes, uint32_t &length) {
     putU16(bytes, 0, 8);
     length = 8;
   };
@@ -196,17 +196,17 @@ TEST_F(Transport, ResponsesShorterThanTheirLengthAreRunts) {
   // belongs to no response.
   for (uint16_t len : {0, 8, 11}) {
     SCOPED_TRACE(len);
-    lib.tamper = [len](uint8_t *bytes, uint32_t &) { putU16(bytes, 0, len); };
+    channel.tamper = [len](uint8_t *bytes, uint32_t &) { putU16(bytes, 0, len); };
     EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 22u);
   }
-  lib.tamper = nullptr;
+  channel.tamper = nullptr;
 
   // The processor's own header-only answer (LEN 8 in a response of the usual size, the command
   // not carried out) ends the exchange at its one receive.
   machine.faults.headerOnlyLen = 1;
-  const int recvs = lib.recvCalls;
+  const int recvs = channel.recvCalls;
   EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 22u);
-  EXPECT_EQ(lib.recvCalls, recvs + 1);
+  EXPECT_EQ(channel.recvCalls, recvs + 1);
   EXPECT_EQ(machine.faults.headerOnlyLen, 0);
 }
 

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "channel_relay.h"
 #include "sim/machine.h"
 #include "sim/simchannel.h"
-#include "tal/platform.h"
 
 namespace faultplan {
 
@@ -74,20 +74,15 @@ inline void arm(sim::Machine &machine, int kind) {
   }
 }
 
-class Channel : public tal::os::ChannelLibrary {
+class Channel : public testserver::ChannelRelay {
  public:
-  explicit Channel(sim::SimChannel &inner) : inner_(inner) {}
+  explicit Channel(sim::SimChannel &inner) : ChannelRelay(inner), inner_(inner) {}
 
   // (request, kind): armed as request `request` is sent.
   std::vector<std::pair<uint64_t, int>> plan;
   uint64_t sends = 0;  // requests handed to the library so far
   int armed = 0;       // faults armed so far
 
-  uint32_t initialize(uintptr_t arg) override { return inner_.initialize(arg); }
-  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
-                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override {
-    return inner_.create(arg, handle, sendCount, sendSize, recvCount, recvSize, flags, reserved);
-  }
   uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
                 uintptr_t reserved) override {
     for (const auto &p : plan) {
@@ -97,14 +92,8 @@ class Channel : public tal::os::ChannelLibrary {
       }
     }
     ++sends;
-    return inner_.send(handle, packet, length, status, reserved);
+    return ChannelRelay::send(handle, packet, length, status, reserved);
   }
-  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
-                uint32_t *wait) override {
-    return inner_.recv(handle, buffer, capacity, status, wait);
-  }
-  uint32_t close(void *handle) override { return inner_.close(handle); }
-  const char *statusMessage(uint32_t status) override { return inner_.statusMessage(status); }
 
  private:
   sim::SimChannel &inner_;

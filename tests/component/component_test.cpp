@@ -10,12 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "channel/transport.h"
-#include "engine.h"
-#include "fake_platform.h"
-#include "log.h"
-#include "sim/machine.h"
-#include "sim/simchannel.h"
+#include "server_fixture.h"
 
 using tal::os::FakePlatform;
 using tal::os::ScratchDir;
@@ -108,31 +103,16 @@ TEST(UpdateList, DeliveredOnceAndOnlyWhole) {
   ResetUpdateListOnce();
 }
 
-// The fake, whose C-runtime streams (the engine log's) can be made to throw: an exception from
-// deep inside the engine, as an allocation failing in a log call would raise.
-class ThrowingStreams : public FakePlatform {
- public:
-  FILE *openStream(const char *path, const char *mode) override {
-    if (throwOnStream) throw std::runtime_error("no room for the line");
-    return FakePlatform::openStream(path, mode);
-  }
-  bool throwOnStream = false;
-};
-
-class PluginTest : public ::testing::Test {
+// The plug-in loaded over the simulated server (server_fixture.h).
+class PluginTest : public testserver::ServerTest {
  protected:
-  ScratchDir scratch;
-  ThrowingStreams fake;
-
   void SetUp() override {
-    resetEngine();
-    resetEngineLog();
+    ServerTest::SetUp();
     ResetUpdateListOnce();
   }
   void TearDown() override {
     plugin::ProcessDetach();
-    resetEngine();
-    resetEngineLog();
+    ServerTest::TearDown();
   }
   void Attach(std::vector<std::wstring> args) {
     fake.args = std::move(args);
@@ -217,6 +197,7 @@ TEST_F(PluginTest, InstallAppendsTheResultAfterTheExistingText) {
   Attach({L"talhost.exe", L"/verbose_log"});
   wchar_t result[512] = L"Earlier text.\r\n";
   // No management processor behind the channel: nothing could be done, and Install says why.
+  machine.faults.initializeStatus = 7;
   const wchar_t *why =
       L"Nothing was done: the channel to the management processor could not be "
       L"opened.\r\n";
@@ -253,9 +234,6 @@ TEST_F(PluginTest, AnExportLogsWhatItCaughtAndAnswersFailure) {
 }
 
 TEST_F(PluginTest, DetachAtProcessExitCallsIntoNoOtherLibrary) {
-  sim::Machine machine;
-  sim::SimChannel channel(machine);
-  fake.channel = &channel;
   Attach({L"talhost.exe"});
   ASSERT_TRUE(openChannel());
   plugin::ProcessDetach(true);  // the process is ending: nothing is called, nothing destroyed

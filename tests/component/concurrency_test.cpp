@@ -12,25 +12,12 @@
 #include <vector>
 
 #include "component.h"
-#include "engine.h"
-#include "fake_platform.h"
-#include "log.h"
+#include "server_fixture.h"
 
-using tal::os::FakePlatform;
 using tal::os::ScratchDir;
 namespace plugin = tal::plugin;
 
 namespace {
-
-// The fake, whose engine-log writes take a little while, so that the calls of two threads would
-// overlap if nothing kept them apart.
-class SlowStreams : public FakePlatform {
- public:
-  FILE *openStream(const char *path, const char *mode) override {
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-    return FakePlatform::openStream(path, mode);
-  }
-};
 
 // A host's log object that asks the plug-in for a property from inside every Write.
 class CallingBackLog : public CCmpLog {
@@ -44,16 +31,15 @@ class CallingBackLog : public CCmpLog {
   std::atomic<int> answered{0};
 };
 
-class Concurrency : public ::testing::Test {
+// The plug-in loaded over the simulated server, whose engine-log writes take a little while.
+class Concurrency : public testserver::ServerTest {
  protected:
-  ScratchDir scratch;
-  SlowStreams fake;
   // A host's log outlives the component that adopted it.
   std::unique_ptr<CallingBackLog> host;
 
   void SetUp() override {
-    resetEngine();
-    resetEngineLog();
+    ServerTest::SetUp();
+    fake.slowStreams = true;
     ResetUpdateListOnce();
     fake.args = {L"talhost.exe", L"/verbose_log"};
     plugin::ProcessAttach(reinterpret_cast<void *>(0x1000), plugin::PluginBinding());
@@ -61,8 +47,7 @@ class Concurrency : public ::testing::Test {
   }
   void TearDown() override {
     plugin::ProcessDetach();
-    resetEngine();
-    resetEngineLog();
+    ServerTest::TearDown();
   }
   std::string Verbose() {
     const LogFileEntry &e = TheComponent()->GetLog()->Entries().at(1);

@@ -12,26 +12,22 @@
 #include <string>
 #include <vector>
 
-#include "channel/transport.h"
 #include "component.h"
 #include "device.h"
-#include "engine.h"
-#include "fake_platform.h"
 #include "fault_plan.h"
-#include "fwheader.h"
-#include "log.h"
+#include "server_fixture.h"
 #include "sim/board.h"
 #include "sim/description.h"
 #include "sim/flashtargets.h"
 #include "sim/loader.h"
-#include "sim/machine.h"
 #include "sim/machxo2.h"
-#include "sim/simchannel.h"
 
 namespace installtest {
 
-using Bytes = std::vector<uint8_t>;
 using nlohmann::json;
+using testserver::Bytes;
+using testserver::imageBytes;
+using testserver::makePayload;
 namespace plugin = tal::plugin;
 
 constexpr const char *kCard = "Orvo Varibay 6 HDD Switch Card";
@@ -41,26 +37,6 @@ constexpr const char *kBackplaneVersion = "2.05";  // (the image's revision 2.5 
 constexpr const char *kSuccess =
     "Installation completed successfully.\r\n"
     "Power cycle is required after installation for updates to take effect.\r\n";
-
-inline Bytes payloadBytes(size_t n, uint32_t seed) {
-  Bytes p(n);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto &b : p) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<uint8_t>(x >> 24);
-  }
-  return p;
-}
-
-inline std::string imageFile(int type, int chip, const Bytes &payload) {
-  uint8_t h[fwimg::kHeaderSize];
-  fwimg::encodeHeader(h, 1, type, 1, 5, chip, fwimg::chipText(chip));
-  std::string s(reinterpret_cast<char *>(h), sizeof h);
-  s.append(payload.begin(), payload.end());
-  return s;
-}
 
 // A card for the machine description: version and backplane versions ("" leaves the port empty).
 inline json card(const std::string &version, const std::vector<std::string> &backplanes = {}) {
@@ -87,22 +63,20 @@ struct Answers {
   std::vector<Listed> listed;  // the engine's list before the unload
 };
 
-class InstallTest : public ::testing::Test {
+class InstallTest : public testserver::ServerTest {
  public:
-  const Bytes cardPayload = payloadBytes(700, 3);
-  const Bytes backplanePayload = payloadBytes(120, 4);
+  const Bytes cardPayload = makePayload(700, 3);
+  const Bytes backplanePayload = makePayload(120, 4);
 
   void SetUp() override {
-    resetEngine();
-    resetEngineLog();
+    ServerTest::SetUp();
     ResetUpdateListOnce();
     writePackage();
   }
   void TearDown() override {
     plugin::ProcessDetach();
-    resetEngine();
-    resetEngineLog();
-    if (machine) sim::forgetFlashTargets(*machine);
+    ServerTest::TearDown();
+    sim::forgetFlashTargets(machine);
   }
 
   void writePackage(const std::string &config = "") {
@@ -127,23 +101,21 @@ class InstallTest : public ::testing::Test {
         "<tal_package><name><name_xlate lang=\"en\">Switch firmware</name_xlate></name>"
         "<version value=\"1.12\"/><sw_keys><sw_keys_and><sw_key name=\"Orvo Varibay 6 HDD\"/>"
         "</sw_keys_and></sw_keys></tal_package>");
-    tal::os::ScratchDir::write(scratch.file("vlte_card.bin"), imageFile(1, 1, cardPayload));
+    tal::os::ScratchDir::write(scratch.file("vlte_card.bin"), imageBytes(1, 1, cardPayload));
     tal::os::ScratchDir::write(scratch.file("vlti_backplane.bin"),
-                               imageFile(2, 2, backplanePayload));
+                               imageBytes(2, 2, backplanePayload));
   }
 
-  // A fresh machine from a description; its SMBIOS table and channel go to the platform.
+  // A fresh machine from a description behind a fresh fault plan; its SMBIOS table goes to the
+  // platform.
   void build(const json &description) {
-    if (machine) sim::forgetFlashTargets(*machine);
-    plan.reset();
-    channel.reset();
-    machine = std::make_unique<sim::Machine>();
-    sim::configureMachine(*machine, description);
-    machine->recordTransactions = false;
-    channel = std::make_unique<sim::SimChannel>(*machine);
-    plan = std::make_unique<faultplan::Channel>(*channel);
+    sim::forgetFlashTargets(machine);
+    machine = sim::Machine();
+    sim::configureMachine(machine, description);
+    machine.recordTransactions = false;
+    plan = std::make_unique<faultplan::Channel>(channel);
     fake.channel = plan.get();
-    fake.smbios = machine->smbios;
+    fake.smbios = machine.smbios;
     fake.sleeps.clear();
   }
 
@@ -176,7 +148,6 @@ class InstallTest : public ::testing::Test {
     a.componentLog = componentLog();
     plugin::ProcessDetach();
     resetEngine();
-    resetEngineLog();
     ResetUpdateListOnce();
     // Lock changes still settling when the run ended have taken effect.
     fake.nowMs += 2000;
@@ -194,7 +165,7 @@ class InstallTest : public ::testing::Test {
 
   // The flash targets of the machine.
   sim::SwitchCard *cardOn(int segment) const {
-    return sim::cardOn(*machine, static_cast<uint8_t>(segment));
+    return sim::cardOn(const_cast<sim::Machine &>(machine), static_cast<uint8_t>(segment));
   }
   sim::VlteLoader *loaderOn(int segment) const {
     sim::SwitchCard *c = cardOn(segment);
@@ -231,10 +202,6 @@ class InstallTest : public ::testing::Test {
     return c->done && c->closed && both == regions;
   }
 
-  tal::os::ScratchDir scratch;
-  tal::os::FakePlatform fake;
-  std::unique_ptr<sim::Machine> machine;
-  std::unique_ptr<sim::SimChannel> channel;
   std::unique_ptr<faultplan::Channel> plan;
 };
 

@@ -40,7 +40,7 @@ TEST_F(InstallTest, EachOutcomeHasItsOwnTrueResultAndText) {
        0,
        nothing + "the channel library TalCi.dll could not be loaded.\r\n"},
       {"the channel cannot be opened",
-       [](InstallTest &t) { t.machine->faults.initializeStatus = 7; },
+       [](InstallTest &t) { t.machine.faults.initializeStatus = 7; },
        host,
        {},
        0,
@@ -62,14 +62,14 @@ TEST_F(InstallTest, EachOutcomeHasItsOwnTrueResultAndText) {
                  "in Config.xml) is missing or not well-formed.\r\n"},
       {"the processor does not answer its status",
        [](InstallTest &t) {
-         t.machine->faults.commandErrors[sim::kCmdGetStatus] = {1, -1};
+         t.machine.faults.commandErrors[sim::kCmdGetStatus] = {1, -1};
        },
        host,
        {},
        0,
        nothing + "the management processor did not answer its status query.\r\n"},
       {"the processor is too old",
-       [](InstallTest &t) { t.machine->minor = 19; },
+       [](InstallTest &t) { t.machine.minor = 19; },
        host,
        {},
        0,
@@ -113,7 +113,7 @@ TEST_F(InstallTest, EachOutcomeHasItsOwnTrueResultAndText) {
       {"an image for another device",
        [](InstallTest &t) {
          tal::os::ScratchDir::write(t.scratch.file("vlte_card.bin"),
-                                    imageFile(2, 2, t.cardPayload));
+                                    imageBytes(2, 2, t.cardPayload));
        },
        host,
        {},
@@ -142,7 +142,7 @@ TEST_F(InstallTest, EachOutcomeHasItsOwnTrueResultAndText) {
     // Nothing changed on a card that was not due, or when nothing could be done.
     EXPECT_FALSE(touched(1));
     if (c.result != 2) {
-      EXPECT_FALSE(touched(machine->cards.size() > 1 ? 3 : 1));
+      EXPECT_FALSE(touched(machine.cards.size() > 1 ? 3 : 1));
     }
   }
   // The report of a second "-d" run replaced the first.
@@ -201,7 +201,7 @@ TEST_F(InstallTest, ALockLeftHeldAfterAGoodFlashIsReported) {
   EXPECT_EQ(a.text, std::string(kSuccess) + line);
   EXPECT_TRUE(contains(a.componentLog, line));
   EXPECT_TRUE(holdsImage(3));
-  EXPECT_TRUE(machine->isLocked(3, 0x82));
+  EXPECT_TRUE(machine.isLocked(3, 0x82));
 }
 
 // A card newer than the package with an older backplane: one failed answer, of each kind, on each
@@ -215,7 +215,7 @@ TEST_F(InstallTest, ANewerCardSurvivesOneFailedAnswerOnAnyOfItsReads) {
   const Answers clean = run({"5", "3"});
   ASSERT_EQ(clean.status, 2);
   ASSERT_EQ(clean.list, "\r\nBackplane 1: Orvo Varibay 6 HDD Backplane: 2.04\n");
-  const uint64_t discovery = machine->requests;
+  const uint64_t discovery = machine.requests;
   int runs = 0;
   for (int kind : {faultplan::kHeaderOnly, faultplan::kRunt, faultplan::kRecvError,
                    faultplan::kSendError, faultplan::kNak, faultplan::kShortRead}) {

@@ -202,31 +202,14 @@ TEST_F(InstallTest, TheProgressFileFollowsEachInstallThatFlashes) {
 }
 
 // What the progress file held when the channel was opened, before discovery.
-class Watch : public tal::os::ChannelLibrary {
+class Watch : public testserver::ChannelRelay {
  public:
-  explicit Watch(tal::os::ChannelLibrary &inner) : inner_(inner) {}
+  using ChannelRelay::ChannelRelay;
   std::string seen = "(not opened)";
   uint32_t initialize(uintptr_t arg) override {
     seen = tal::os::ScratchDir::read(progressPath());
-    return inner_.initialize(arg);
+    return ChannelRelay::initialize(arg);
   }
-  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
-                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override {
-    return inner_.create(arg, handle, sendCount, sendSize, recvCount, recvSize, flags, reserved);
-  }
-  uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
-                uintptr_t reserved) override {
-    return inner_.send(handle, packet, length, status, reserved);
-  }
-  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
-                uint32_t *wait) override {
-    return inner_.recv(handle, buffer, capacity, status, wait);
-  }
-  uint32_t close(void *handle) override { return inner_.close(handle); }
-  const char *statusMessage(uint32_t status) override { return inner_.statusMessage(status); }
-
- private:
-  tal::os::ChannelLibrary &inner_;
 };
 
 // An Install that discovers the devices itself empties an earlier run's file before it does, so

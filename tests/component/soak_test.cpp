@@ -263,7 +263,7 @@ TEST_F(Soak, RandomFaultsOverWholeServers) {
       }
       // Releases: a device left locked is named with its lock (the backplanes of a card share
       // the CPLD's address, so any of them).
-      if (machine->isLocked(static_cast<uint8_t>(t.segment), t.port < 0 ? 0x82 : 0x80)) {
+      if (machine.isLocked(static_cast<uint8_t>(t.segment), t.port < 0 ? 0x82 : 0x80)) {
         const std::string where =
             t.port < 0 ? label : "(segment " + std::to_string(t.segment) + ", port ";
         bool named = false;
@@ -276,7 +276,7 @@ TEST_F(Soak, RandomFaultsOverWholeServers) {
         EXPECT_TRUE(named) << label << " left locked silently";
       }
     }
-    for (const auto &c : machine->cards) {
+    for (const auto &c : machine.cards) {
       if (c->handshakeHeld() || c->selector->mask != 0) {
         EXPECT_TRUE(contains(said, "(segment " + std::to_string(c->segment) +
                                        "): its backplane bus may still be taken"))

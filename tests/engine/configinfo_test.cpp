@@ -128,7 +128,7 @@ TEST_F(ConfigInfoTest, LoadsOnce) {
   std::remove("Config.xml");
   std::remove("kzpkg.xml");
   EXPECT_TRUE(createConfigInfo(""));
-  EXPECT_EQ(countOf(engineLogText(), "createConfigInfo...\n"), 1u);
+  EXPECT_EQ(countOf(log(), "createConfigInfo...\n"), 1u);
   EXPECT_EQ(ConfigInfo::instance()->keyFileList.size(), 1u);
 
   releaseConfigInfo();

@@ -23,21 +23,6 @@ class DeviceTest : public EngineTest {
   }
 };
 
-TEST_F(DeviceTest, Defaults) {
-  VlteObj e;
-  VltiObj i;
-  EXPECT_EQ(e.getType(), 1);
-  EXPECT_EQ(e.getSlaveAddr(), 0x82);
-  EXPECT_EQ(i.getType(), 2);
-  EXPECT_EQ(i.getSlaveAddr(), 0x80);
-  for (const DeviceObj *d : {static_cast<DeviceObj *>(&e), static_cast<DeviceObj *>(&i)}) {
-    EXPECT_EQ(d->getVersion(), "-1");
-    EXPECT_EQ(d->getSegmentIdx(), 0xFF);
-    EXPECT_EQ(d->getUpdateState(), UPDATE_NOT_COMPARED);
-    EXPECT_FALSE(d->getFlashNeeded());
-  }
-}
-
 TEST_F(DeviceTest, VersionOrderIsBytewise) {
   EXPECT_LT(compareVersionText("2.05", "2.5"), 0);
   EXPECT_LT(compareVersionText("1.10", "1.9"), 0);

@@ -9,10 +9,8 @@ class DriverTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    fake.channel = &ost;
     writePackage(device("1", "Card", "card.bin", "2.20"), key("Card"));
   }
-  OstStatusLibrary ost;
 };
 
 TEST_F(DriverTest, DependencyRule) {
@@ -34,9 +32,9 @@ TEST_F(DriverTest, DependencyCheckOverTheChannel) {
   } cases[] = {
       {4, 3, 5, true}, {4, 2, 20, true}, {5, 0, 0, true}, {4, 2, 19, false}, {3, 2, 20, false}};
   for (const Case &c : cases) {
-    ost.generation = c.generation;
-    ost.major = c.major;
-    ost.minor = c.minor;
+    machine.generation = c.generation;
+    machine.major = c.major;
+    machine.minor = c.minor;
     EXPECT_EQ(checkDependency(), c.ok)
         << int(c.generation) << " " << int(c.major) << "." << int(c.minor);
   }
@@ -44,7 +42,7 @@ TEST_F(DriverTest, DependencyCheckOverTheChannel) {
       logHas("Check dependency failed.\r\nCurrent version: Ost4 2.19.\r\n"
              "Minimum version required: Ost4 2.20\r\n"));
   EXPECT_TRUE(logHas("Current version: Ost3 2.20.\r\n"));
-  EXPECT_EQ(countOf(engineLogText(), "Check dependency failed."), 2u);
+  EXPECT_EQ(countOf(log(), "Check dependency failed."), 2u);
 }
 
 TEST_F(DriverTest, InitialisationFailuresAnswerNothing) {
@@ -57,11 +55,11 @@ TEST_F(DriverTest, InitialisationFailuresAnswerNothing) {
   std::remove("Config.xml");
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
   EXPECT_TRUE(logHas("create config info failed.\r\n"));
-  EXPECT_EQ(ost.statusQueries, 0);
+  EXPECT_EQ(statusQueries(), 0u);
 
   resetEngine();
   writePackage(device("1", "Card", "card.bin", "2.20"), key("Card"));
-  ost.minor = 19;
+  machine.minor = 19;
   listed(DEVICE_VELTO_E, "Card", "1.00", UPDATE_UPGRADE);
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
   EXPECT_TRUE(logHas("Check dependency failed.\r\n"));
@@ -74,7 +72,7 @@ TEST_F(DriverTest, SecondCallAnswersNothing) {
   EXPECT_EQ(getInstallState(), ENGINE_STATE_OLDER);
   EXPECT_TRUE(older->getFlashNeeded());
   EXPECT_FALSE(newer->getFlashNeeded());
-  EXPECT_EQ(ost.statusQueries, 1);
+  EXPECT_EQ(statusQueries(), 1u);
   EXPECT_TRUE(
       logHas("Device info:\nObject Name: Controller card 1 Product Name: Card Version: "
              "1.00 Type: 1 Idx: 0 SegmentIdx: 0xff AddrSlv: 0x82 flashNeeded: 0 "
@@ -83,7 +81,7 @@ TEST_F(DriverTest, SecondCallAnswersNothing) {
   const std::string before = engineLog();
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
   EXPECT_EQ(engineLog(), before);
-  EXPECT_EQ(ost.statusQueries, 1);
+  EXPECT_EQ(statusQueries(), 1u);
   EXPECT_EQ(g_deviceList.size(), 2u);
 }
 
@@ -150,7 +148,7 @@ TEST_F(DriverTest, InstallWithoutAStateQueryDiscoversFirst) {
   EXPECT_TRUE(
       logHas("Install without an installation-state query: the devices are discovered "
              "first.\n"));
-  EXPECT_EQ(ost.statusQueries, 1);
+  EXPECT_EQ(statusQueries(), 1u);
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);  // discovery ran already
 
   resetEngine();

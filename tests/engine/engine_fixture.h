@@ -1,28 +1,19 @@
-// Shared pieces of the engine tests: a fixture with the fake platform and a scratch folder (the
-// engine log lands in <scratch>/talsystem/log/Verbose.log), a component log that records what
-// the engine writes to it, a channel library answering the management processor's status query,
-// and small file helpers.
+// Shared pieces of the engine tests: the simulated server (server_fixture.h) with a package
+// writer and devices put straight into the list, and a component log that records what the
+// engine writes to it.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdarg>
-#include <cstdint>
-#include <cstring>
 #include <cwchar>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "channel/smif.h"
-#include "channel/transport.h"
 #include "cmplog.h"
 #include "configinfo.h"
 #include "device.h"
-#include "engine.h"
-#include "engine_log.h"
-#include "fake_platform.h"
-#include "log.h"
+#include "server_fixture.h"
 
 namespace enginetest {
 
@@ -52,91 +43,8 @@ class RecordingLog final : public CCmpLog {
   std::vector<Entry> entries;
 };
 
-// The channel library as the management processor answers the status query: generation, major
-// and minor version as set; every other command is answered with an error code.
-class OstStatusLibrary : public tal::os::ChannelLibrary {
- public:
-  uint8_t generation = 4, major = 2, minor = 20;
-  bool initFails = false;
-  int statusQueries = 0;
-
-  uint32_t initialize(uintptr_t) override { return initFails ? 5 : 0; }
-  uint32_t create(uintptr_t, void **handle, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                  void *) override {
-    *handle = this;
-    return 0;
-  }
-  uint32_t send(void *, void *packet, uint32_t length, uint32_t *status, uintptr_t) override {
-    last_.assign(static_cast<uint8_t *>(packet), static_cast<uint8_t *>(packet) + length);
-    *status = 0;
-    return 0;
-  }
-  uint32_t recv(void *, void *buffer, uint32_t capacity, uint32_t *status, uint32_t *) override {
-    uint8_t rsp[100] = {};
-    const uint16_t cmd = getU16(last_.data(), 4);
-    putU16(rsp, 0, sizeof rsp);
-    putU16(rsp, 2, getU16(last_.data(), 2));
-    putU16(rsp, 4, cmd);
-    if (cmd == SMIFCMD_GET_STATUS) {
-      ++statusQueries;
-      rsp[16] = minor;
-      rsp[17] = major;
-      rsp[71] = generation;
-    } else {
-      putU32(rsp, 8, 1);
-    }
-    const uint32_t n = capacity < sizeof rsp ? capacity : sizeof rsp;
-    std::memcpy(buffer, rsp, n);
-    *status = 0;
-    return n;
-  }
-  uint32_t close(void *) override { return 0; }
-  const char *statusMessage(uint32_t) override { return "status"; }
-
- private:
-  std::vector<uint8_t> last_{0, 0, 0, 0, 0, 0, 0, 0};
-};
-
-class EngineTest : public ::testing::Test {
+class EngineTest : public testserver::ServerTest {
  protected:
-  void SetUp() override {
-    resetEngine();
-    std::filesystem::create_directories(logDir());
-    std::filesystem::remove(logDir() + "/Verbose.log");
-  }
-  void TearDown() override {
-    resetEngine();
-    g_smifSeq = 0;
-  }
-  // The engine log folder: the root of the current drive, which the platform maps to the scratch
-  // folder natively (SYSTEMDRIVE); on Windows it is the real root of the current drive.
-  std::string logDir() const { return testlog::engineLogDir(scratch); }
-  // A report file as written (text mode), and the engine log as written (its bytes).
-  static std::string readText(const std::string &path) { return testlog::readReportFile(path); }
-  std::string engineLog() const { return testlog::readEngineFile(logDir() + "/Verbose.log"); }
-  // The engine log without its time stamps.
-  std::string engineLogText() const {
-    std::string log = engineLog(), out;
-    for (size_t i = 0; i < log.size();) {
-      if (log.compare(i, 1, "[") == 0 && i + 23 <= log.size() &&
-          log.compare(i + 20, 3, "Z] ") == 0) {
-        i += 23;
-        continue;
-      }
-      size_t eol = log.find('\n', i);
-      size_t end = eol == std::string::npos ? log.size() : eol + 1;
-      out.append(log, i, end - i);
-      i = end;
-    }
-    return out;
-  }
-  bool logHas(const std::string &text) const {
-    return engineLogText().find(text) != std::string::npos;
-  }
-  void args(std::vector<std::wstring> a) {
-    a.insert(a.begin(), L"talhost.exe");
-    fake.args = a;
-  }
   // Config.xml and a package file kzpkg.xml in the current directory (the scratch folder).
   void writePackage(const std::string &devices, const std::string &keys,
                     const std::string &version = "2.20") {
@@ -167,16 +75,8 @@ class EngineTest : public ::testing::Test {
     g_deviceList.push_back(d);
     return d;
   }
-
-  tal::os::FakePlatform fake;
-  tal::os::ScratchDir scratch;
 };
 
-inline size_t countOf(const std::string &haystack, const std::string &needle) {
-  size_t n = 0;
-  for (size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
-    ++n;
-  return n;
-}
+using testserver::countOf;
 
 }  // namespace enginetest

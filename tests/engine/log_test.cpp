@@ -15,14 +15,14 @@ class LogTest : public EngineTest {};
 const std::regex kStampedLine(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] )");
 
 TEST_F(LogTest, VerboseAndAllReachEachFileOnce) {
-  RecordingLog log;
-  setEngineLog(&log);
+  RecordingLog recording;
+  setEngineLog(&recording);
   logMessage(LOG_VERBOSE | LOG_ALL, "hello %d\n", 5);
 
-  ASSERT_EQ(log.entries.size(), 2u);
-  EXPECT_EQ(log.entries[0].target, 1);  // verbose file first, then the main file
-  EXPECT_EQ(log.entries[1].target, 0);
-  for (const auto &e : log.entries) {
+  ASSERT_EQ(recording.entries.size(), 2u);
+  EXPECT_EQ(recording.entries[0].target, 1);  // verbose file first, then the main file
+  EXPECT_EQ(recording.entries[1].target, 0);
+  for (const auto &e : recording.entries) {
     EXPECT_EQ(e.severity, 0);
     EXPECT_EQ(e.text, L"hello 5\n");
   }
@@ -53,7 +53,7 @@ TEST_F(LogTest, LevelOneMessagesDependOnTheLevel) {
   logMessage(LOG_LEVEL1, "never\n");
   setLogLevel(2);
   logMessage(LOG_LEVEL1, "never\n");
-  EXPECT_EQ(engineLogText(), "once\n");
+  EXPECT_EQ(log(), "once\n");
 }
 
 TEST_F(LogTest, NoTimeWritesTheBareText) {
@@ -74,35 +74,35 @@ TEST_F(LogTest, ComponentStepsNeedAComponentLog) {
   logMessage(LOG_CMP | LOG_CMP_VERBOSE, "nowhere\n");
   EXPECT_FALSE(tal::os::sys().pathExists(L"\\talsystem\\log\\Verbose.log"));
 
-  RecordingLog log;
-  setEngineLog(&log);
+  RecordingLog recording;
+  setEngineLog(&recording);
   logMessage(LOG_CMP, "main\n");
   logMessage(LOG_CMP_VERBOSE, "verbose\n");
-  ASSERT_EQ(log.entries.size(), 2u);
-  EXPECT_EQ(log.entries[0].target, 0);
-  EXPECT_EQ(log.entries[1].target, 1);
+  ASSERT_EQ(recording.entries.size(), 2u);
+  EXPECT_EQ(recording.entries[0].target, 0);
+  EXPECT_EQ(recording.entries[1].target, 1);
   EXPECT_EQ(engineLog(), "");  // neither reaches the engine log file
 }
 
 TEST_F(LogTest, TextReachesTheComponentLogAsAnArgumentNotAFormat) {
-  RecordingLog log;
-  setEngineLog(&log);
+  RecordingLog recording;
+  setEngineLog(&recording);
   logMessage(LOG_CMP, "%s", "100% done %n %ls\n");
-  ASSERT_EQ(log.entries.size(), 1u);
-  EXPECT_EQ(log.entries[0].format, L"%ls");
-  EXPECT_EQ(log.entries[0].text, L"100% done %n %ls\n");
+  ASSERT_EQ(recording.entries.size(), 1u);
+  EXPECT_EQ(recording.entries[0].format, L"%ls");
+  EXPECT_EQ(recording.entries[0].text, L"100% done %n %ls\n");
 }
 
 TEST_F(LogTest, LongAndNonAsciiTextIsKeptWhole) {
-  RecordingLog log;
-  setEngineLog(&log);
+  RecordingLog recording;
+  setEngineLog(&recording);
   const std::string longText(3000, 'x');
   logMessage(LOG_ALL, "%s|caf\xc3\xa9 \xff end\n", longText.c_str());
-  ASSERT_EQ(log.entries.size(), 2u);
-  const std::wstring &w = log.entries[0].text;
+  ASSERT_EQ(recording.entries.size(), 2u);
+  const std::wstring &w = recording.entries[0].text;
   EXPECT_EQ(w.substr(0, 3000), std::wstring(3000, L'x'));
   EXPECT_EQ(w.substr(w.size() - 5), L" end\n");
-  EXPECT_EQ(engineLogText(), longText + "|caf\xc3\xa9 \xff end\n");
+  EXPECT_EQ(log(), longText + "|caf\xc3\xa9 \xff end\n");
 }
 
 TEST_F(LogTest, ReportLinesAreAppendedRaw) {

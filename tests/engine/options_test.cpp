@@ -30,7 +30,7 @@ TEST_F(OptionsTest, EachFlagAndItsLogLine) {
   EXPECT_TRUE(getDowngradeFlag());
   EXPECT_FALSE(getForceFlag());
   EXPECT_FALSE(getSelfDiscoveryFlag());
-  EXPECT_EQ(engineLogText(),
+  EXPECT_EQ(log(),
             "silent flag -s set to 1\nrewrite flag -e set to 1\ndowngrade flag -g set to 1\n");
 
   resetEngine();
@@ -128,12 +128,12 @@ TEST_F(OptionsTest, ProgramPathIsTestedToo) {
 TEST_F(OptionsTest, NoCommandLine) {
   fake.commandLineAvailable = false;
   EXPECT_EQ(parseCommandLine(), -1);
-  EXPECT_EQ(engineLogText(), "Command line argument retrieval error\r\n");
+  EXPECT_EQ(log(), "Command line argument retrieval error\r\n");
 
   resetEngine();
   std::filesystem::remove(logDir() + "/Verbose.log");
   EXPECT_EQ(getInstallState(), ENGINE_NO_COMMAND_LINE);
-  EXPECT_EQ(engineLogText(), "Command line argument retrieval error\r\n");  // nothing else done
+  EXPECT_EQ(log(), "Command line argument retrieval error\r\n");  // nothing else done
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
 }
 

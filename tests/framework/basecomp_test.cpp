@@ -283,20 +283,6 @@ TEST_F(BaseComponentTest, DiskSpaceNeedAgainstTheSystemDrive) {
   }
 }
 
-TEST_F(BaseComponentTest, SettersFillTheFields) {
-  Probe c;
-  c.SetInfFile(L"driver.inf", INSTALL_PNP);
-  EXPECT_EQ(c.GetInfFile().str(), L"driver.inf");
-  EXPECT_EQ(c.installType, INSTALL_PNP);
-  c.SetRebootRequired(1);
-  SupportedOS os{};
-  std::wcscpy(os.platform, L"nt_x86-64");
-  os.major = os.minor = os.servicePack = -1;
-  os.edition = 0xFFFF;
-  c.AddSupportedOS(os);
-  EXPECT_EQ(c.supportedOS.size(), 1u);
-}
-
 TEST_F(BaseComponentTest, LibraryFolderIsTheModulePathCutAtItsLastSeparator) {
   fake.module = L"C:\\packages\\flash\\install.dll";
   wchar_t out[64];

@@ -11,6 +11,7 @@
 #include "sim/description.h"
 #include "sim/i2c.h"
 #include "sim/simchannel.h"
+#include "transfer.h"
 
 namespace {
 
@@ -18,12 +19,8 @@ using sim::I2cRequest;
 
 std::vector<uint8_t> transact(sim::I2cDevice &d, std::vector<uint8_t> write, size_t readLength,
                               bool *ack = nullptr) {
-  I2cRequest r;
-  r.write = write.data();
-  r.writeLength = write.size();
-  r.readLength = readLength;
   std::vector<uint8_t> read(readLength, 0xCC);
-  const bool ok = d.transact(r, read.data());
+  const bool ok = simtest::transfer(d, {}, write, read.data(), readLength);
   if (ack) *ack = ok;
   return read;
 }

@@ -9,6 +9,7 @@
 #include "sim/description.h"
 #include "sim/smbios.h"
 #include "smbios.h"
+#include "transfer.h"
 
 namespace {
 
@@ -30,11 +31,8 @@ bool write(sim::Bus &bus, uint8_t engine, uint8_t address, std::vector<uint8_t> 
   sim::I2cRequest r;
   r.engine = engine;
   r.address = address;
-  r.write = bytes.data();
-  r.writeLength = bytes.size();
-  r.readLength = readLength;
   uint8_t scratch[32];
-  return d->transact(r, read ? read : scratch);
+  return simtest::transfer(*d, r, bytes, read ? read : scratch, readLength);
 }
 
 TEST(Boards, BackplaneIsReachableOnlyWithTheHandshakeAndItsPortAlone) {

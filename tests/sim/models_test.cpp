@@ -7,6 +7,7 @@
 
 #include "sim/loader.h"
 #include "sim/machxo2.h"
+#include "transfer.h"
 
 namespace {
 
@@ -15,22 +16,12 @@ using Bytes = std::vector<uint8_t>;
 struct Driver {
   sim::I2cDevice &dev;
   bool lockHeld = true, lockedTag = true;
-  bool write(const Bytes &b) {
-    sim::I2cRequest r;
-    r.lockHeld = lockHeld;
-    r.lockedTag = lockedTag;
-    r.write = b.data();
-    r.writeLength = b.size();
-    return dev.transact(r, nullptr);
-  }
+  bool write(const Bytes &b) { return read(b, nullptr, 0); }
   bool read(const Bytes &b, uint8_t *out, size_t n) {
     sim::I2cRequest r;
     r.lockHeld = lockHeld;
     r.lockedTag = lockedTag;
-    r.write = b.data();
-    r.writeLength = b.size();
-    r.readLength = n;
-    return dev.transact(r, out);
+    return simtest::transfer(dev, r, b, out, n);
   }
 };
 
