@@ -17,12 +17,7 @@ else
   # The engine log goes to the root of the current drive: run from wine's C: drive so that it
   # lands in C:\talsystem\log. The machine descriptions stay on the Linux side: a Linux path in
   # TAL_MACHINE is reached through Z:.
-  prefix=$(wine_prefix)
-  dir="$prefix/drive_c/tal-e2e-channel-$$"
-  trap 'rm -rf "$dir"' EXIT
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  logdir=$(win_path "$prefix/drive_c" talsystem/log)
+  wine_drive_scratch channel
   descriptions=$(fresh_scratch)
 fi
 descriptions=${descriptions:-$dir}

@@ -17,12 +17,7 @@ if [ "$TAL_WINDOWS" = 0 ]; then
   marker="$dir/marker.txt"
   marker_env=$marker
 else
-  prefix=$(wine_prefix)
-  dir="$prefix/drive_c/tal-e2e-trusted-$$"
-  trap 'rm -rf "$dir"' EXIT
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  logdir=$(win_path "$prefix/drive_c" talsystem/log)
+  wine_drive_scratch trusted
   descriptions=$(fresh_scratch)
   marker="$descriptions/marker.txt"
   marker_env="Z:${marker//\//\\}"

@@ -49,6 +49,20 @@ wine_prefix() {
   "$TAL_RUN" --prefix "$TAL_HOST" || fail "no wine prefix for $TAL_HOST"
 }
 
+# wine_drive_scratch NAME: a fresh folder on the private prefix's C: drive for this test, removed
+# when it ends; sets prefix, dir (the folder) and logdir (C:\talsystem\log, where the engine log
+# lands for a program started inside dir). Run from there, the engine log lands in the folder the
+# Windows tests read, not in the host's root.
+wine_drive_scratch() {
+  prefix=$(wine_prefix)
+  dir="$prefix/drive_c/tal-e2e-$1-$$"
+  # shellcheck disable=SC2064  # the folder is fixed now
+  trap "rm -rf '$dir'" EXIT
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  logdir=$(win_path "$prefix/drive_c" talsystem/log)
+}
+
 # win_path DIR REL: the path of REL (parts separated by '/') under DIR, each part matched as
 # Windows matches names, without regard to letter case: the spelling on disk when there is one,
 # else the part as written. "drive_c talsystem/log" finds drive_c/TALSYSTEM/log when a program

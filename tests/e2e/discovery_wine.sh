@@ -4,14 +4,9 @@
 # the scan ending at the SMBIOS table.
 source "$TAL_E2E_DIR/common.sh"
 
-# The engine log goes to the root of the current drive. Run from a folder on wine's C: drive so
-# that it lands in C:\talsystem\log (the folder the Windows tests use), not in the host's root.
-prefix=$(wine_prefix)
-dir="$prefix/drive_c/tal-e2e-discovery-$$"
-trap 'rm -rf "$dir"' EXIT
-rm -rf "$dir"
+wine_drive_scratch discovery
 log=$(win_path "$prefix/drive_c" talsystem/log/Verbose.log)
-mkdir -p "$dir" "$(dirname "$log")"
+mkdir -p "$logdir"
 cp -r "$TAL_BUILD_DIR/samples/package" "$dir/package"
 before=$(stat -c %s "$log" 2>/dev/null || echo 0)
 

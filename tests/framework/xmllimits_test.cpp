@@ -5,19 +5,10 @@
 
 #include <string>
 
+#include "expanding_xml.h"
 #include "talxmlreader.h"
 
 namespace {
-
-// Under 2 KB of document; each &d; expands to 100,000 bytes.
-std::string Expanding(const char *entity, int copies) {
-  std::string doc = "<!DOCTYPE r [<!ENTITY a '" + std::string(100, 'x') + "'>";
-  doc += "<!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>";
-  doc += "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'>";
-  doc += "<!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'>]><r>";
-  for (int i = 0; i < copies; ++i) doc += std::string("&") + entity + ";";
-  return doc + "</r>";
-}
 
 TEST(TalXmlReaderLimits, ExpansionBeyondTheActivationThresholdIsRefused) {
   const struct {
@@ -30,7 +21,7 @@ TEST(TalXmlReaderLimits, ExpansionBeyondTheActivationThresholdIsRefused) {
   };
   for (const auto &row : rows) {
     CTalXMLReader reader;
-    const std::string doc = Expanding(row.entity, row.copies);
+    const std::string doc = ExpandingXml("r", row.entity, row.copies);
     EXPECT_EQ(reader.LoadBuffer(doc.data(), doc.size()), row.result) << row.entity;
   }
 }

@@ -6,21 +6,12 @@
 #include <string>
 
 #include "cxml.h"
+#include "expanding_xml.h"
 #include "xml_files.h"
 
 namespace {
 
 using XmlLimits = XmlFiles;
-
-// Under 2 KB of document; each &d; expands to 100,000 bytes.
-std::string Expanding(const char *entity, int copies) {
-  std::string doc = "<!DOCTYPE Devices [<!ENTITY a '" + std::string(100, 'x') + "'>";
-  doc += "<!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>";
-  doc += "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'>";
-  doc += "<!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'>]><Devices>";
-  for (int i = 0; i < copies; ++i) doc += std::string("&") + entity + ";";
-  return doc + "</Devices>";
-}
 
 TEST_F(XmlLimits, ExpansionBeyondTheActivationThresholdIsRefused) {
   const struct {
@@ -33,7 +24,8 @@ TEST_F(XmlLimits, ExpansionBeyondTheActivationThresholdIsRefused) {
   };
   for (const auto &row : rows) {
     C_XML doc;
-    EXPECT_EQ(LoadText(doc, Expanding(row.entity, row.copies)), row.loads) << row.entity;
+    EXPECT_EQ(LoadText(doc, ExpandingXml("Devices", row.entity, row.copies)), row.loads)
+        << row.entity;
   }
 }
 
