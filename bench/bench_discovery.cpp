@@ -18,6 +18,7 @@
 #include "sim/machine.h"
 #include "sim/simchannel.h"
 #include "sim/smbios.h"
+#include "state.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ void runDiscovery(benchmark::State &state, bool logFile) {
     const uint64_t before = machine.requests;
     scanDeviceCorrelation();
     transactions = machine.requests - before;
-    devices = g_deviceList.size();
+    devices = deviceList().size();
   }
   state.counters["i2c"] = static_cast<double>(transactions);
   state.counters["devices"] = static_cast<double>(devices);

@@ -8,10 +8,12 @@
 
 #include "channel/smif.h"
 #include "channel/transport.h"
+#include "engine.h"
 #include "fake_platform.h"
 #include "log.h"
 #include "sim/machine.h"
 #include "sim/simchannel.h"
+#include "state.h"
 
 namespace {
 
@@ -26,17 +28,15 @@ struct Rig {
     auto eeprom = std::make_shared<sim::RegisterDevice>(2);
     machine.bus.attach(1, kAddrFru, eeprom);
     fake.channel = &lib;
-    resetEngineLog();
+    resetEngine();
     std::error_code ec;
     std::filesystem::create_directories(
         std::filesystem::path(tal::os::sys().nativePath(std::string(kEngineLogPath))).parent_path(),
         ec);
-    g_channel = nullptr;
     openChannel();
   }
   ~Rig() {
-    closeChannel();
-    resetEngineLog();
+    resetEngine();  // the channel closes with it
   }
 };
 
@@ -75,8 +75,9 @@ void SimulatorOnly(benchmark::State &state) {
   uint8_t response[57];
   for (auto _ : state) {
     uint32_t status = 0, wait = 20000;
-    rig.lib.send(g_channel, request, 57, &status, 0);
-    benchmark::DoNotOptimize(rig.lib.recv(g_channel, response, 57, &status, &wait));
+    rig.lib.send(engineState().channel.handle, request, 57, &status, 0);
+    benchmark::DoNotOptimize(
+        rig.lib.recv(engineState().channel.handle, response, 57, &status, &wait));
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }

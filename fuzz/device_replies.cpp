@@ -23,6 +23,7 @@
 #include "sim/machine.h"
 #include "sim/simchannel.h"
 #include "sim/smbios.h"
+#include "state.h"
 #include "veltoe.h"
 #include "veltoi.h"
 
@@ -96,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   deleteDevices();
   scanDeviceCorrelation();
   int cards = 0;
-  for (const DeviceObj *d : g_deviceList) {
+  for (const DeviceObj *d : deviceList()) {
     if (d->getType() == DEVICE_VELTO_E) {
       ++cards;
       if (d->getProductName() != kCard || d->getObjectName() != "Controller card 1") {

@@ -10,15 +10,11 @@
 
 #include "cxml.h"
 #include "log.h"
+#include "state.h"
 
 namespace {
 
-ConfigInfo *g_configInfo = nullptr;
-// Why the last createConfigInfo failed, in plain words.
-std::string g_configFailure;
-
-// The object exists from library load on.
-[[maybe_unused]] const ConfigInfo *const g_configInfoAtLoad = ConfigInfo::instance();
+PackageState &package() { return engineState().package; }
 
 // A decimal number as the C runtime's atoi reads it (leading white space and a sign allowed,
 // reading stops at the first non-digit, no digits gives 0), saturating instead of overflowing.
@@ -55,8 +51,9 @@ void freeList(ConfigEntry *&head) {
 }  // namespace
 
 ConfigInfo *ConfigInfo::instance() {
-  if (!g_configInfo) g_configInfo = new ConfigInfo();
-  return g_configInfo;
+  std::unique_ptr<ConfigInfo> &info = package().info;
+  if (!info) info = std::make_unique<ConfigInfo>();
+  return info.get();
 }
 
 ConfigInfo::~ConfigInfo() {
@@ -89,12 +86,12 @@ void addConfigEntry(int type, const std::string &payload, const std::string &ver
   info->table[type] = entry;
 }
 
-std::string configInfoFailure() { return g_configFailure; }
+std::string configInfoFailure() { return package().failure; }
 
 bool createConfigInfo(const std::string &directory) {
   ConfigInfo *info = ConfigInfo::instance();
   if (info->created) return true;
-  g_configFailure.clear();
+  package().failure.clear();
   logMessage(LOG_VERBOSE, "createConfigInfo...\n");
 
   const std::string configPath = pathIn(directory, "Config.xml");
@@ -104,13 +101,13 @@ bool createConfigInfo(const std::string &directory) {
     xml.SetTrimWhitespace(true);
     if (!xml.Load(configPath)) {
       logMessage(LOG_VERBOSE, "Parse config xml failed: %s\n", configPath.c_str());
-      g_configFailure = configPath + " is missing or not well-formed";
+      package().failure = configPath + " is missing or not well-formed";
       return false;
     }
     C_XMLNode *devices = xml.FindNode("/Devices");
     if (!devices) {
       logMessage(LOG_VERBOSE, "Error: XML data invalid. <Devices>\n");
-      g_configFailure = configPath + " has no Devices element";
+      package().failure = configPath + " has no Devices element";
       return false;
     }
     for (C_XMLNode *node = xml.FirstChild(devices); node; node = xml.NextSibling(node)) {
@@ -140,8 +137,8 @@ bool createConfigInfo(const std::string &directory) {
   const std::string packagePath = pathIn(directory, info->packageName + ".xml");
   if (!readKeyFilesFromKZXML(packagePath)) {
     logMessage(LOG_VERBOSE, "readKeyFilesFromKZXML Failed.\n");
-    g_configFailure = "the package definition file " + packagePath +
-                      " (named in Config.xml) is missing or not well-formed";
+    package().failure = "the package definition file " + packagePath +
+                        " (named in Config.xml) is missing or not well-formed";
     return false;
   }
   info->created = true;
@@ -219,7 +216,4 @@ void printConfigInfo() {
   }
 }
 
-void releaseConfigInfo() {
-  delete g_configInfo;
-  g_configInfo = nullptr;
-}
+void releaseConfigInfo() { package().info.reset(); }

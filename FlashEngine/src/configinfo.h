@@ -26,6 +26,9 @@ class ConfigInfo {
   std::vector<std::string> keyFileList;
   std::string packageVersion;
 
+  ConfigInfo() = default;
+  ConfigInfo(const ConfigInfo &) = delete;
+  ConfigInfo &operator=(const ConfigInfo &) = delete;
   ~ConfigInfo();
 };
 

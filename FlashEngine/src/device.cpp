@@ -6,9 +6,25 @@
 
 #include "configinfo.h"
 #include "log.h"
+#include "state.h"
 
-std::vector<DeviceObj *> g_deviceList;
 const char *const kVersionUnknown = "unknown";
+
+DeviceList &DeviceList::operator=(DeviceList &&other) noexcept {
+  if (this != &other) {
+    clear();
+    items_ = std::move(other.items_);
+    other.items_.clear();
+  }
+  return *this;
+}
+
+void DeviceList::clear() {
+  for (DeviceObj *d : items_) delete d;
+  items_.clear();
+}
+
+DeviceList &deviceList() { return engineState().devices; }
 
 VlteObj::VlteObj() {
   setType(DEVICE_VELTO_E);
@@ -65,11 +81,11 @@ void addDevice(DeviceObj *device) {
                                         : UPDATE_DOWNGRADE);
   }
   device->setFwFile(entry->payload);
-  g_deviceList.push_back(device);
+  deviceList().push_back(device);
 }
 
 bool segmentExists(uint8_t segment) {
-  for (const DeviceObj *d : g_deviceList) {
+  for (const DeviceObj *d : deviceList()) {
     if (d->getType() == DEVICE_VELTO_E && d->getSegmentIdx() == segment) return true;
   }
   return false;

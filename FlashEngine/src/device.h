@@ -111,11 +111,35 @@ class VltiObj : public DeviceObj {
   int cardIdx_ = 0;
 };
 
-// The program-wide device list, in discovery order; owns the objects.
-extern std::vector<DeviceObj *> g_deviceList;
+// The device list, in discovery order; owns its devices (a list that goes, or is cleared or
+// replaced, deletes them).
+class DeviceList {
+ public:
+  using const_iterator = std::vector<DeviceObj *>::const_iterator;
+  DeviceList() = default;
+  DeviceList(DeviceList &&other) noexcept : items_(std::move(other.items_)) {}
+  DeviceList &operator=(DeviceList &&other) noexcept;
+  DeviceList(const DeviceList &) = delete;
+  DeviceList &operator=(const DeviceList &) = delete;
+  ~DeviceList() { clear(); }
+
+  void push_back(DeviceObj *device) { items_.push_back(device); }
+  void clear();
+  bool empty() const { return items_.empty(); }
+  size_t size() const { return items_.size(); }
+  DeviceObj *operator[](size_t i) const { return items_[i]; }
+  const_iterator begin() const { return items_.begin(); }
+  const_iterator end() const { return items_.end(); }
+
+ private:
+  std::vector<DeviceObj *> items_;
+};
+
+// The engine's device list (in the engine's state).
+DeviceList &deviceList();
 
 // Applicability check, configuration lookup and version comparison; appends the device to
-// g_deviceList or destroys it. Takes ownership either way. A device whose version is unknown is
+// the device list or destroys it. Takes ownership either way. A device whose version is unknown is
 // offered for an update (updateState 2): one too damaged to answer its version is re-flashed to
 // recover it.
 void addDevice(DeviceObj *device);

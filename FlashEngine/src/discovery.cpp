@@ -15,6 +15,7 @@
 #include "flashtask.h"
 #include "log.h"
 #include "smbios.h"
+#include "state.h"
 
 const char *const VLTE_CARD_NAME = "Orvo Varibay 6 HDD Switch Card";
 
@@ -35,15 +36,7 @@ constexpr int kVltiMaxNameLength = 39;
 constexpr int kBackplanesPerCard = 3;
 constexpr uint32_t kNameChunk = 32;
 
-// Switch cards found in the current scan; the next card's number.
-int g_cardsFound = 0;
-// Segments scanned in the current scan. A segment is scanned once whatever became of its card: a
-// card left out of the device list (not in the configuration, or no image for it) leaves no trace
-// there, and a second scan would list its backplanes again, so that Install flashed them twice.
-std::bitset<256> g_segmentsScanned;
-// What the current scan could not read, and whether a device may have been left out.
-std::vector<std::string> g_notes;
-bool g_incomplete = false;
+DiscoveryState &scan() { return engineState().discovery; }
 
 std::string versionText(uint8_t major, uint8_t minor) {
   char text[16];
@@ -71,7 +64,7 @@ uint32_t readAt16(uint8_t segment, uint8_t address, uint16_t offset, uint8_t *ou
 
 void note(const std::string &text) {
   logMessage(LOG_VERBOSE, "discovery: %s\n", text.c_str());
-  g_notes.push_back(text);
+  scan().notes.push_back(text);
 }
 
 // The card's name from its FRU EEPROM, tried again while the read fails; false when no attempt
@@ -167,15 +160,10 @@ std::string backplaneAttempt(int b, uint8_t segment, bool locked, BackplaneProgr
 
 }  // namespace
 
-const std::vector<std::string> &discoveryNotes() { return g_notes; }
-bool discoveryIncomplete() { return g_incomplete; }
+const std::vector<std::string> &discoveryNotes() { return scan().notes; }
+bool discoveryIncomplete() { return scan().incomplete; }
 
-void resetDiscovery() {
-  g_cardsFound = 0;
-  g_segmentsScanned.reset();
-  g_notes.clear();
-  g_incomplete = false;
-}
+void resetDiscovery() { scan() = DiscoveryState{}; }
 
 void scanDeviceCorrelation() {
   resetDiscovery();
@@ -223,10 +211,10 @@ void scanDeviceCorrelation() {
     }
     logMessage(LOG_VERBOSE, "Segment = %x \n", segment);
     logMessage(LOG_VERBOSE, "Scanning %d...\n", segment);
-    if (g_segmentsScanned.test(segment) || segmentExists(segment)) {
+    if (scan().segmentsScanned.test(segment) || segmentExists(segment)) {
       logMessage(LOG_VERBOSE, "VeltoE Segment %x already exists\n", segment);
     } else {
-      g_segmentsScanned.set(segment);
+      scan().segmentsScanned.set(segment);
       discoverVlteSegment(segment);
     }
   }
@@ -243,7 +231,7 @@ void discoverVlteSegment(uint8_t segment) {
                   "were not checked",
                   segment);
     note(text);
-    g_incomplete = true;
+    scan().incomplete = true;
     return;
   }
   logMessage(LOG_VERBOSE, "discover vlte: %d:%s\n", segment, name.c_str());
@@ -251,7 +239,7 @@ void discoverVlteSegment(uint8_t segment) {
 
   // Cards are numbered in the order they are found, whatever became of the devices before them (a
   // card may be listed with fewer than three backplanes, or left out of the list).
-  const int idx = g_cardsFound++;
+  const int idx = scan().cardsFound++;
   VlteObj *card = new VlteObj();
   card->setSegmentIdx(segment);
   card->setIdx(idx);
@@ -283,7 +271,7 @@ void discoverVlteSegment(uint8_t segment) {
                     "be told (%s failed); it was not checked",
                     idx + 1, segment, b, read.failed.c_str());
       note(text);
-      g_incomplete = true;
+      scan().incomplete = true;
       continue;
     }
     if (read.presence != BackplaneRead::Present) continue;
@@ -301,7 +289,7 @@ void discoverVlteSegment(uint8_t segment) {
                     "be read (%s); it was not checked",
                     b + 1, idx + 1, segment, b, read.nameFailed.c_str());
       note(text);
-      g_incomplete = true;  // left out by the key-file check: its version is not known either
+      scan().incomplete = true;  // left out by the key-file check: its version is not known either
     }
     if (read.version == kVersionUnknown) {
       backplane->setVersionUnknown(read.versionFailed);

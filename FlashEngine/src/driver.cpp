@@ -19,36 +19,16 @@
 #include "log.h"
 #include "progress.h"
 #include "report.h"
+#include "state.h"
 #include "tal/platform.h"
 
 namespace {
 
 constexpr size_t kMaxArguments = 32;
-constexpr size_t kUpdateListSize = 1024;
 constexpr size_t kUpdateEntrySize = 250;  // an entry holds at most 249 characters
 
-// Options.
-bool g_force = false;
-bool g_downgrade = false;
-bool g_rewrite = false;
-bool g_silent = false;
-bool g_selfDiscovery = false;
-std::string g_selfDiscoveryFile;
-
-// Engine state.
-bool g_installStateAsked = false;
-bool g_engineInitialised = false;
-char g_updateListText[kUpdateListSize] = "";
-// Why the engine could do nothing (no command line, no channel, no package, no processor), in
-// plain words; empty while it could.
-std::string g_unusable;
-// "-d": whether the report was written, and why not.
-bool g_reportWritten = false;
-std::string g_reportFailure;
-// The detail lines of the last flashDevices.
-std::string g_installDetail;
-// getInstallState runs for an Install (no state query came first).
-bool g_forInstall = false;
+EngineOptions &options() { return engineState().options; }
+DriverState &driver() { return engineState().driver; }
 
 // The "-log_level" value: decimal as atoi reads it (leading blanks and a sign allowed, reading
 // stops at the first non-digit, no digits gives 0), saturated to the int range.
@@ -73,37 +53,33 @@ void logDevice(const char *prefix, const DeviceObj *d) {
 
 // --- options ---
 
-void setForceFlag(bool on) {
-  g_force = on;
-  logMessage(LOG_VERBOSE, "force flag -f set to %d\n", on ? 1 : 0);
-}
-void setDowngradeFlag(bool on) {
-  g_downgrade = on;
-  logMessage(LOG_VERBOSE, "downgrade flag -g set to %d\n", on ? 1 : 0);
-}
-void setRewriteFlag(bool on) {
-  g_rewrite = on;
-  logMessage(LOG_VERBOSE, "rewrite flag -e set to %d\n", on ? 1 : 0);
-}
-void setSilentFlag(bool on) {
-  g_silent = on;
-  logMessage(LOG_VERBOSE, "silent flag -s set to %d\n", on ? 1 : 0);
-}
-void setSelfDiscoveryFlag(bool on) {
-  g_selfDiscovery = on;
-  logMessage(LOG_VERBOSE, "self discovery flag -d set to %d\n", on ? 1 : 0);
-}
-void setSelfDiscoveryFile(const char *name) {
-  g_selfDiscoveryFile = name ? name : "";
-  logMessage(LOG_VERBOSE, "self discovery file %s\n", g_selfDiscoveryFile.c_str());
+namespace {
+
+void setFlag(bool &flag, const char *name, bool on) {
+  flag = on;
+  logMessage(LOG_VERBOSE, "%s set to %d\n", name, on ? 1 : 0);
 }
 
-bool getForceFlag() { return g_force; }
-bool getDowngradeFlag() { return g_downgrade; }
-bool getRewriteFlag() { return g_rewrite; }
-bool getSilentFlag() { return g_silent; }
-bool getSelfDiscoveryFlag() { return g_selfDiscovery; }
-std::string getSelfDiscoveryFile() { return g_selfDiscoveryFile; }
+}  // namespace
+
+void setForceFlag(bool on) { setFlag(options().force, "force flag -f", on); }
+void setDowngradeFlag(bool on) { setFlag(options().downgrade, "downgrade flag -g", on); }
+void setRewriteFlag(bool on) { setFlag(options().rewrite, "rewrite flag -e", on); }
+void setSilentFlag(bool on) { setFlag(options().silent, "silent flag -s", on); }
+void setSelfDiscoveryFlag(bool on) {
+  setFlag(options().selfDiscovery, "self discovery flag -d", on);
+}
+void setSelfDiscoveryFile(const char *name) {
+  options().selfDiscoveryFile = name ? name : "";
+  logMessage(LOG_VERBOSE, "self discovery file %s\n", options().selfDiscoveryFile.c_str());
+}
+
+bool getForceFlag() { return options().force; }
+bool getDowngradeFlag() { return options().downgrade; }
+bool getRewriteFlag() { return options().rewrite; }
+bool getSilentFlag() { return options().silent; }
+bool getSelfDiscoveryFlag() { return options().selfDiscovery; }
+std::string getSelfDiscoveryFile() { return options().selfDiscoveryFile; }
 
 int parseCommandLine() {
   tal::os::Platform &os = tal::os::sys();
@@ -163,7 +139,7 @@ bool checkDependency() {
   }
   if (!answered) {
     logMessage(LOG_ALL, "Failed to get Ost status.\r\n");
-    g_unusable = "the management processor did not answer its status query";
+    driver().unusable = "the management processor did not answer its status query";
     return false;
   }
   if (ostVersionMeetsMinimum(generation, major, minor)) return true;
@@ -177,23 +153,23 @@ bool checkDependency() {
                 "the management processor's firmware is too old (Ost%d %d.%d; Ost%d %d.%d or "
                 "later is required)",
                 generation, major, minor, 4, 2, 20);
-  g_unusable = text;
+  driver().unusable = text;
   return false;
 }
 
 bool initEngine() {
-  if (g_engineInitialised) return checkDependency();
-  g_engineInitialised = true;
+  if (driver().initialised) return checkDependency();
+  driver().initialised = true;
   if (!openChannel()) {
     logMessage(LOG_ALL, "initialize channel interface failed.\r\n");
-    g_unusable = tal::os::sys().channelLibraryPresent()
-                     ? "the channel to the management processor could not be opened"
-                     : "the channel library TalCi.dll could not be loaded";
+    driver().unusable = tal::os::sys().channelLibraryPresent()
+                            ? "the channel to the management processor could not be opened"
+                            : "the channel library TalCi.dll could not be loaded";
     return false;
   }
   if (!createConfigInfo("")) {
     logMessage(LOG_ALL, "create config info failed.\r\n");
-    g_unusable = "the package could not be read: " + configInfoFailure();
+    driver().unusable = "the package could not be read: " + configInfoFailure();
     return false;
   }
   return checkDependency();
@@ -202,22 +178,22 @@ bool initEngine() {
 // --- installation state ---
 
 int getInstallState() {
-  if (g_installStateAsked) return ENGINE_STATE_NOTHING;
-  g_installStateAsked = true;
+  if (driver().installStateAsked) return ENGINE_STATE_NOTHING;
+  driver().installStateAsked = true;
   if (parseCommandLine() != 0) {
-    g_unusable = "the process command line could not be read";
+    driver().unusable = "the process command line could not be read";
     return ENGINE_NO_COMMAND_LINE;
   }
-  if (g_forInstall && !g_selfDiscovery) progressRunPending();
+  if (driver().forInstall && !options().selfDiscovery) progressRunPending();
   if (!initEngine()) return ENGINE_STATE_NOTHING;
   scanDeviceCorrelation();
   printDeviceInfo();
-  if (g_selfDiscovery) {
-    g_reportWritten = generateSelfDiscoverXML(&g_reportFailure);
+  if (options().selfDiscovery) {
+    driver().reportWritten = generateSelfDiscoverXML(&driver().reportFailure);
     return ENGINE_STATE_NOTHING;
   }
   bool older = false, same = false, newer = false;
-  for (DeviceObj *d : g_deviceList) {
+  for (DeviceObj *d : deviceList()) {
     switch (d->getUpdateState()) {
       case UPDATE_DOWNGRADE:
         newer = true;
@@ -233,12 +209,12 @@ int getInstallState() {
         break;
     }
   }
-  if (g_force) {
+  if (options().force) {
     markFlashNeededByState(UPDATE_REWRITE);
     markFlashNeededByState(UPDATE_DOWNGRADE);
   }
-  if (g_downgrade) markFlashNeededByState(UPDATE_DOWNGRADE);
-  if (g_rewrite) markFlashNeededByState(UPDATE_REWRITE);
+  if (options().downgrade) markFlashNeededByState(UPDATE_DOWNGRADE);
+  if (options().rewrite) markFlashNeededByState(UPDATE_REWRITE);
   if (older) return ENGINE_STATE_OLDER;
   // States 3 and 4 make the component force every listed device (a rewrite, a downgrade). When a
   // card or backplane may be missing from the list, an older one may be among them: nothing is
@@ -255,32 +231,32 @@ int getInstallState() {
 }
 
 void markFlashNeededByState(int updateState) {
-  for (DeviceObj *d : g_deviceList) {
+  for (DeviceObj *d : deviceList()) {
     if (d->getUpdateState() == updateState) d->setFlashNeeded(true);
   }
 }
 
 void setForceFlashForAll() {
-  if (!g_force) return;
+  if (!options().force) return;
   logMessage(LOG_VERBOSE, "setForceFlashForAll\n");
-  for (DeviceObj *d : g_deviceList) d->setFlashNeeded(true);
+  for (DeviceObj *d : deviceList()) d->setFlashNeeded(true);
 }
 
 int countFlashNeeded() {
   int n = 0;
-  for (const DeviceObj *d : g_deviceList) n += d->getFlashNeeded() ? 1 : 0;
+  for (const DeviceObj *d : deviceList()) n += d->getFlashNeeded() ? 1 : 0;
   return n;
 }
 
 int countFlashSucceeded() {
   int n = 0;
-  for (const DeviceObj *d : g_deviceList) n += d->getFlashSucceeded() ? 1 : 0;
+  for (const DeviceObj *d : deviceList()) n += d->getFlashSucceeded() ? 1 : 0;
   return n;
 }
 
 void printDeviceInfo() {
   logMessage(LOG_VERBOSE, "Device info:\n");
-  for (const DeviceObj *d : g_deviceList) logDevice("", d);
+  for (const DeviceObj *d : deviceList()) logDevice("", d);
 }
 
 // --- flashing ---
@@ -305,7 +281,7 @@ void flashVltDevices() {
   logMessage(LOG_VERBOSE, "flash Vlt Devices starts...\n");
   const int due = countFlashNeeded();
   int index = 0;
-  for (DeviceObj *d : g_deviceList) {
+  for (DeviceObj *d : deviceList()) {
     if (!d->getFlashNeeded()) continue;
     logDevice("flash Vlt Devices: ", d);
     progressDeviceStart(++index, due, *d);
@@ -372,14 +348,14 @@ std::string deviceLabel(const DeviceObj *d) {
 // with it), and written to the engine log.
 void detail(const std::string &line) {
   logMessage(LOG_VERBOSE, "%s\r\n", line.c_str());
-  g_installDetail += line;
-  g_installDetail += "\r\n";
+  driver().installDetail += line;
+  driver().installDetail += "\r\n";
 }
 
 // The lines that belong to every answer after discovery: devices left locked, backplane buses
 // left taken, unknown versions flashed, what discovery could not read.
 void afterDiscoveryDetail() {
-  for (const DeviceObj *d : g_deviceList) {
+  for (const DeviceObj *d : deviceList()) {
     if (d->getFlashNeeded() && d->getFlashOutcome().accessLocked) {
       detail(deviceLabel(d) +
              ": its device-access lock could not be released: the management processor cannot "
@@ -391,7 +367,7 @@ void afterDiscoveryDetail() {
     const uint8_t s = static_cast<uint8_t>(segment);
     if (handshakeHold(s) == BusHold::Released && portHold(s) == BusHold::Released) continue;
     std::string card = "Switch card (segment " + std::to_string(segment) + ")";
-    for (const DeviceObj *d : g_deviceList) {
+    for (const DeviceObj *d : deviceList()) {
       if (d->getType() == DEVICE_VELTO_E && d->getSegmentIdx() == s) {
         card = deviceLabel(d);
         break;
@@ -402,7 +378,7 @@ void afterDiscoveryDetail() {
            "be released): the card cannot reach its backplanes until the update is run again or "
            "the server is power cycled");
   }
-  for (const DeviceObj *d : g_deviceList) {
+  for (const DeviceObj *d : deviceList()) {
     if (d->getFlashNeeded() && d->getFlashSucceeded() && d->getVersionUnknown()) {
       detail(deviceLabel(d) + ": its version could not be read (" + d->getVersionFailure() +
              "); it was rewritten with the package's firmware " + d->getPackageVersion());
@@ -413,7 +389,7 @@ void afterDiscoveryDetail() {
 
 }  // namespace
 
-const std::string &getInstallResultDetail() { return g_installDetail; }
+const std::string &getInstallResultDetail() { return driver().installDetail; }
 
 void finishInstallProgress(int installResult) {
   const int needed = countFlashNeeded();
@@ -422,34 +398,34 @@ void finishInstallProgress(int installResult) {
 }
 
 int flashDevices() {
-  g_installDetail.clear();
-  if (!g_installStateAsked) {
+  driver().installDetail.clear();
+  if (!driver().installStateAsked) {
     logMessage(LOG_VERBOSE,
                "Install without an installation-state query: the devices are discovered first.\n");
-    g_forInstall = true;
+    driver().forInstall = true;
     getInstallState();
-    g_forInstall = false;
-  } else if (!g_selfDiscovery) {
+    driver().forInstall = false;
+  } else if (!options().selfDiscovery) {
     progressRunPending();
   }
-  if (!g_unusable.empty()) {
-    if (!g_selfDiscovery) progressRunNone();
-    detail("Nothing was done: " + g_unusable + ".");
+  if (!driver().unusable.empty()) {
+    if (!options().selfDiscovery) progressRunNone();
+    detail("Nothing was done: " + driver().unusable + ".");
     logMessage(LOG_VERBOSE, "flash devices status: %d\n", ENGINE_FLASH_FAILED);
     return ENGINE_FLASH_FAILED;
   }
-  if (g_selfDiscovery) {
+  if (options().selfDiscovery) {
     // Discovery only: the report is the whole work.
     afterDiscoveryDetail();
-    if (!g_reportWritten) {
-      detail("Nothing was done: " + g_reportFailure + ".");
+    if (!driver().reportWritten) {
+      detail("Nothing was done: " + driver().reportFailure + ".");
       return ENGINE_FLASH_FAILED;
     }
     return ENGINE_DISCOVERY_DONE;
   }
   logMessage(LOG_VERBOSE, "Device List for installation.\n");
   printDeviceInfo();
-  if (g_deviceList.empty()) {
+  if (deviceList().empty()) {
     progressRunNone();
     afterDiscoveryDetail();
     logMessage(LOG_VERBOSE, "flash devices status: %d\n", ENGINE_NO_DEVICE);
@@ -472,7 +448,7 @@ int flashDevices() {
   logMessage(LOG_VERBOSE, "flash success for %d devices\n", succeeded);
   logMessage(LOG_VERBOSE, "flash devices status: %d\n", result);
   // One line per device that was not updated, with the step that failed and its state.
-  for (const DeviceObj *d : g_deviceList) {
+  for (const DeviceObj *d : deviceList()) {
     if (!d->getFlashNeeded() || d->getFlashSucceeded()) continue;
     const FlashOutcome &o = d->getFlashOutcome();
     detail(deviceLabel(d) + ": " + (o.failedStep.empty() ? "the update" : o.failedStep) +
@@ -487,10 +463,10 @@ int flashDevices() {
 const char *getUpdateListText() {
   // An entry that does not fit in the buffer is not cut: it and the entries after it are left out
   // (so the list never has a gap), and the omission is logged.
-  g_updateListText[0] = '\0';
+  driver().updateListText[0] = '\0';
   size_t used = 0;
   int omitted = 0;
-  for (const DeviceObj *d : g_deviceList) {
+  for (const DeviceObj *d : deviceList()) {
     if (!d->getFlashNeeded()) continue;
     if (omitted) {
       ++omitted;
@@ -505,25 +481,25 @@ const char *getUpdateListText() {
                   d->getProductName().c_str(), version.c_str());
     std::strcat(entry, "\n");
     const size_t len = std::strlen(entry);
-    if (used + len >= kUpdateListSize) {
+    if (used + len >= DriverState::kUpdateListSize) {
       omitted = 1;
       continue;
     }
-    std::memcpy(g_updateListText + used, entry, len + 1);
+    std::memcpy(driver().updateListText + used, entry, len + 1);
     used += len;
   }
   if (omitted) {
     logMessage(LOG_VERBOSE, "update list text full: %d marked devices not listed\n", omitted);
   }
-  return g_updateListText;
+  return driver().updateListText;
 }
+
+bool updateListPending() { return driver().updateListPending; }
+void markUpdateListGiven() { driver().updateListPending = false; }
 
 // --- cleanup ---
 
-void deleteDevices() {
-  for (DeviceObj *d : g_deviceList) delete d;
-  g_deviceList.clear();
-}
+void deleteDevices() { deviceList().clear(); }
 
 void clearComponent() {
   logMessage(LOG_VERBOSE, "clearComponent\n");
@@ -538,22 +514,9 @@ void cleanupEngine() {
 }
 
 void resetEngine() {
-  g_force = g_downgrade = g_rewrite = g_silent = g_selfDiscovery = false;
-  g_selfDiscoveryFile.clear();
-  g_installStateAsked = false;
-  g_engineInitialised = false;
-  g_updateListText[0] = '\0';
-  g_unusable.clear();
-  g_reportWritten = false;
-  g_reportFailure.clear();
-  g_installDetail.clear();
-  g_forInstall = false;
-  resetDiscovery();
-  resetBusHolds();
-  deleteDevices();
-  releaseConfigInfo();
-  ConfigInfo::instance();
+  // What the state holds outside the process is let go first (the channel closes while the log
+  // settings still stand); then the whole state is replaced.
   closeChannel();
-  resetEngineLog();
   resetProgress();
+  engineState() = EngineState{};
 }

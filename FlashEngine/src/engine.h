@@ -66,6 +66,9 @@ const std::string &getInstallResultDetail();
 // Ends the progress file of the last flashDevices that flashed with Install's result (0, 1, 2).
 void finishInstallProgress(int installResult);
 const char *getUpdateListText();
+// The update list is handed to the host once a load: pending until it has been.
+bool updateListPending();
+void markUpdateListGiven();
 void cleanupEngine();
 void setForceFlag(bool on);
 void setForceFlashForAll();
@@ -98,6 +101,6 @@ bool getSilentFlag();
 bool getSelfDiscoveryFlag();
 std::string getSelfDiscoveryFile();
 
-// Tests: back to the state at load (options default, flags clear, list empty, channel closed,
-// configuration info released, engine log reset).
+// Back to the state at load, whole (tests, between runs): the channel closed, the progress file
+// closed, then every option, answer, device, package and log setting as a fresh load has them.
 void resetEngine();

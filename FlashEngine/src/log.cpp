@@ -13,6 +13,7 @@
 #include <string>
 
 #include "cmplog.h"
+#include "state.h"
 #include "tal/platform.h"
 
 const char *const kEngineLogPath = "\\talsystem\\log\\Verbose.log";
@@ -23,14 +24,7 @@ const char kEngineLogFolder[] = "\\talsystem\\log\\";
 
 namespace {
 
-constexpr size_t kReportPathMax = 511;  // characters of the report file setting
-
-CCmpLog *g_engineLog = nullptr;
-int g_logLevel = 0;
-char g_reportFile[kReportPathMax + 1] = "";
-bool g_engineLogNoticeShown = false;
-bool g_reportNoticeShown = false;
-char g_timeStampBuffer[100] = "";
+LogState &state() { return engineState().log; }
 
 // The whole formatted message. Text of any length is kept: a message is never cut short.
 std::string formatMessage(const char *format, va_list args) {
@@ -80,7 +74,7 @@ std::wstring toWide(const std::string &text) {
 void toComponentLog(LogTarget target, int line, const std::string &text) {
   std::wstring wide = toWide(text);
   // The text is an argument, never the format: a '%' in it reaches the log unchanged.
-  g_engineLog->Write(target, LS_NONE, L"log.cpp", line, L"%ls", wide.c_str());
+  state().componentLog->Write(target, LS_NONE, L"log.cpp", line, L"%ls", wide.c_str());
 }
 
 void openFailureNotice(bool &shown, const char *path, int error) {
@@ -94,7 +88,7 @@ void openFailureNotice(bool &shown, const char *path, int error) {
 // made, owns or replaced with a link receives nothing. A folder found trustworthy stays so (no
 // ordinary user can replace it), so each folder is checked once.
 bool engineLogFolderTrusted() {
-  static std::string trusted;
+  std::string &trusted = state().trustedFolder;
   const std::string folder = tal::os::sys().nativePath(std::string(kEngineLogFolder));
   if (folder == trusted) return true;
   const std::wstring wide(kEngineLogFolder, kEngineLogFolder + std::strlen(kEngineLogFolder));
@@ -105,7 +99,7 @@ bool engineLogFolderTrusted() {
 
 void toEngineLogFile(uint32_t flags, const std::string &text) {
   if (!engineLogFolderTrusted()) {
-    openFailureNotice(g_engineLogNoticeShown, kEngineLogPath, EACCES);
+    openFailureNotice(state().engineLogNoticeShown, kEngineLogPath, EACCES);
     return;
   }
   // Binary append: the message's bytes as they are. Messages carry their own line ends ("\n" or
@@ -113,7 +107,7 @@ void toEngineLogFile(uint32_t flags, const std::string &text) {
   // place is not written through.
   FILE *f = tal::os::sys().openStream(kEngineLogPath, "ab");
   if (!f) {
-    openFailureNotice(g_engineLogNoticeShown, kEngineLogPath, errno);
+    openFailureNotice(state().engineLogNoticeShown, kEngineLogPath, errno);
     return;
   }
   if (!(flags & LOG_NOTIME)) {
@@ -130,9 +124,9 @@ void toEngineLogFile(uint32_t flags, const std::string &text) {
 }
 
 void toReportFile(const std::string &text) {
-  FILE *f = tal::os::sys().openStream(g_reportFile, "a+");
+  FILE *f = tal::os::sys().openStream(state().reportFile, "a+");
   if (!f) {
-    openFailureNotice(g_reportNoticeShown, g_reportFile, errno);
+    openFailureNotice(state().reportNoticeShown, state().reportFile, errno);
     return;
   }
   std::fwrite(text.data(), 1, text.size(), f);
@@ -142,10 +136,10 @@ void toReportFile(const std::string &text) {
 }  // namespace
 
 void logMessage(uint32_t flags, const char *format, ...) {
-  const bool cmpVerbose = (flags & (LOG_CMP_VERBOSE | LOG_ALL)) && g_engineLog;
-  const bool cmpMain = (flags & (LOG_CMP | LOG_ALL)) && g_engineLog;
+  const bool cmpVerbose = (flags & (LOG_CMP_VERBOSE | LOG_ALL)) && state().componentLog;
+  const bool cmpMain = (flags & (LOG_CMP | LOG_ALL)) && state().componentLog;
   const bool engineFile = (flags & (LOG_VERBOSE | LOG_ALL)) != 0;
-  const bool level1 = (flags & LOG_LEVEL1) && g_logLevel == 1;
+  const bool level1 = (flags & LOG_LEVEL1) && state().level == 1;
   const bool report = (flags & LOG_REPORT) != 0;
   // Nothing to write: return before formatting (the I2C traces call this on every transaction).
   if (!(cmpVerbose || cmpMain || engineFile || level1 || report) || !format) return;
@@ -166,34 +160,34 @@ const char *timeStamp() {
   tal::os::Platform &os = tal::os::sys();
   std::tm local;
   if (!os.calendarTime(os.wallClockSeconds(), true, local) ||
-      std::strftime(g_timeStampBuffer, sizeof g_timeStampBuffer, "%d %b %Y - %X", &local) == 0) {
-    g_timeStampBuffer[0] = '\0';
+      std::strftime(state().timeStamp, sizeof state().timeStamp, "%d %b %Y - %X", &local) == 0) {
+    state().timeStamp[0] = '\0';
   }
-  return g_timeStampBuffer;
+  return state().timeStamp;
 }
 
-void setLogLevel(int level) { g_logLevel = level; }
-int getLogLevel() { return g_logLevel; }
+void setLogLevel(int level) { state().level = level; }
+int getLogLevel() { return state().level; }
 
 void setReportFile(const char *path) {
   // A name that does not fit is refused whole (the setting becomes empty, so the report is not
   // written): a shortened name would send the report to another file.
-  if (!path || std::strlen(path) > kReportPathMax) {
-    g_reportFile[0] = '\0';
+  if (!path || std::strlen(path) > LogState::kReportPathMax) {
+    state().reportFile[0] = '\0';
     return;
   }
-  std::memcpy(g_reportFile, path, std::strlen(path) + 1);
+  std::memcpy(state().reportFile, path, std::strlen(path) + 1);
 }
 
-std::string getReportFile() { return g_reportFile; }
+std::string getReportFile() { return state().reportFile; }
 
 bool writeReportFile(const std::string &text, std::string *error) {
   // Text mode, as the report's lines were always written; "w" replaces an earlier report whole.
   errno = 0;
-  FILE *f = tal::os::sys().openStream(g_reportFile, "w");
+  FILE *f = tal::os::sys().openStream(state().reportFile, "w");
   if (!f) {
     const int openErrno = errno ? errno : EIO;
-    openFailureNotice(g_reportNoticeShown, g_reportFile, openErrno);
+    openFailureNotice(state().reportNoticeShown, state().reportFile, openErrno);
     if (error) *error = std::strerror(openErrno);
     return false;
   }
@@ -205,13 +199,5 @@ bool writeReportFile(const std::string &text, std::string *error) {
   return false;
 }
 
-void setEngineLog(CCmpLog *log) { g_engineLog = log; }
-CCmpLog *getEngineLog() { return g_engineLog; }
-
-void resetEngineLog() {
-  g_engineLog = nullptr;
-  g_logLevel = 0;
-  g_reportFile[0] = '\0';
-  g_engineLogNoticeShown = false;
-  g_reportNoticeShown = false;
-}
+void setEngineLog(CCmpLog *log) { state().componentLog = log; }
+CCmpLog *getEngineLog() { return state().componentLog; }

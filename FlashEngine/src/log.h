@@ -43,6 +43,3 @@ bool writeReportFile(const std::string &text, std::string *error);
 // The component log the engine writes to (none until the first property query).
 void setEngineLog(CCmpLog *log);
 CCmpLog *getEngineLog();
-
-// Tests: back to the state at load (no component log, level 0, no report file, once-flags clear).
-void resetEngineLog();

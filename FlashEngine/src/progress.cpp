@@ -10,6 +10,7 @@
 #include "cmplog.h"
 #include "device.h"
 #include "log.h"
+#include "state.h"
 #include "tal/platform.h"
 
 const wchar_t *const kProgressFolder = L"%systemdrive%\\talsystem\\log\\";
@@ -20,47 +21,33 @@ namespace {
 using Json = nlohmann::ordered_json;
 using tal::os::sys;
 
-struct Run {
-  bool active = false;  // a run is being written (or was, until a write failed)
-  tal::os::FileHandle file = tal::os::kInvalidFile;
-  std::string path;  // for the engine log
-  uint64_t startMs = 0;
-  // The device being updated.
-  bool deviceOpen = false;
-  bool deviceWritten = false;
-  Json device;
-  int index = 0;
-  uint32_t total = 0;
-  int percent = -1;
-};
-
-Run g_run;
+ProgressState &run() { return engineState().progress; }
 
 uint64_t elapsedMs() {
   const uint64_t now = sys().monotonicMs();
-  return now > g_run.startMs ? now - g_run.startMs : 0;
+  return now > run().startMs ? now - run().startMs : 0;
 }
 
 void closeFile() {
-  if (g_run.file != tal::os::kInvalidFile) sys().closeFile(g_run.file);
-  g_run.file = tal::os::kInvalidFile;
+  if (run().file != tal::os::kInvalidFile) sys().closeFile(run().file);
+  run().file = tal::os::kInvalidFile;
 }
 
 // Said once a run in the engine log; the run goes on without the file.
 void giveUp(const char *why) {
   logMessage(LOG_VERBOSE, "Progress file %s not written: %s; the update goes on without it\n",
-             g_run.path.c_str(), why);
+             run().path.c_str(), why);
   closeFile();
 }
 
 // One whole line, with one append.
 void writeLine(const char *line, size_t length) {
-  if (g_run.file == tal::os::kInvalidFile) return;
-  if (!sys().appendFile(g_run.file, line, length)) giveUp("a write failed");
+  if (run().file == tal::os::kInvalidFile) return;
+  if (!sys().appendFile(run().file, line, length)) giveUp("a write failed");
 }
 
 void writeJson(Json line) {
-  if (g_run.file == tal::os::kInvalidFile) return;
+  if (run().file == tal::os::kInvalidFile) return;
   // Texts from the devices are outside data: bytes that are not UTF-8 become U+FFFD.
   std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\r\n";
   writeLine(text.data(), text.size());
@@ -69,11 +56,18 @@ void writeJson(Json line) {
 Json event(const char *name) { return Json{{"v", 1}, {"event", name}, {"ms", elapsedMs()}}; }
 
 void writeDevice() {
-  if (g_run.deviceWritten) return;
-  g_run.deviceWritten = true;
+  if (run().deviceWritten) return;
+  run().deviceWritten = true;
   Json line = event("device");
-  line.update(g_run.device);
-  line["total"] = g_run.total;
+  const ProgressState &r = run();
+  line["index"] = r.index;
+  line["count"] = r.count;
+  line["name"] = r.name;
+  line["kind"] = r.card ? "card" : "backplane";
+  line["found"] = r.found;
+  line["offered"] = r.offered;
+  line["unit"] = r.card ? "blocks" : "pages";
+  line["total"] = run().total;
   writeJson(std::move(line));
 }
 
@@ -88,20 +82,20 @@ void progressRunStart(int devices) {
   // The folder the component log vetted (and made): one an ordinary user could redirect or write
   // in gets no file.
   if (!SecureFolderTree(folder.c_str(), true)) return;
-  g_run.active = true;
-  g_run.path = sys().toAnsi(path);
-  g_run.startMs = sys().monotonicMs();
+  run().active = true;
+  run().path = sys().toAnsi(path);
+  run().startMs = sys().monotonicMs();
   // Emptied first (a link in the file's place is not followed), then held open for appending,
   // shared for reading.
   errno = 0;
-  FILE *f = sys().openStream(g_run.path.c_str(), "wb");
+  FILE *f = sys().openStream(run().path.c_str(), "wb");
   if (!f) {
     giveUp(errno ? std::strerror(errno) : "it could not be created");
     return;
   }
   std::fclose(f);
-  g_run.file = sys().openShared(path);
-  if (g_run.file == tal::os::kInvalidFile) {
+  run().file = sys().openShared(path);
+  if (run().file == tal::os::kInvalidFile) {
     giveUp("it could not be opened");
     return;
   }
@@ -130,58 +124,55 @@ void progressRunNone() {
 }
 
 void progressDeviceStart(int index, int count, const DeviceObj &device) {
-  if (!g_run.active) return;
-  g_run.deviceOpen = true;
-  g_run.deviceWritten = false;
-  g_run.index = index;
-  g_run.total = 0;
-  g_run.percent = -1;
-  const bool card = device.getType() == DEVICE_VELTO_E;
-  g_run.device = Json{{"index", index},
-                      {"count", count},
-                      {"name", device.getObjectName() + ": " + device.getProductName()},
-                      {"kind", card ? "card" : "backplane"},
-                      {"found", device.getVersion()},
-                      {"offered", device.getPackageVersion()},
-                      {"unit", card ? "blocks" : "pages"}};
+  if (!run().active) return;
+  run().deviceOpen = true;
+  run().deviceWritten = false;
+  run().index = index;
+  run().total = 0;
+  run().percent = -1;
+  run().count = count;
+  run().card = device.getType() == DEVICE_VELTO_E;
+  run().name = device.getObjectName() + ": " + device.getProductName();
+  run().found = device.getVersion();
+  run().offered = device.getPackageVersion();
 }
 
 void progressTotal(uint32_t total) {
-  if (!g_run.active || !g_run.deviceOpen || g_run.deviceWritten) return;
-  g_run.total = total;
+  if (!run().active || !run().deviceOpen || run().deviceWritten) return;
+  run().total = total;
   writeDevice();
   progressAdvance(0);
 }
 
 void progressAdvance(uint32_t done) {
-  if (!g_run.active || !g_run.deviceWritten || g_run.file == tal::os::kInvalidFile) return;
-  const uint32_t total = g_run.total;
+  if (!run().active || !run().deviceWritten || run().file == tal::os::kInvalidFile) return;
+  const uint32_t total = run().total;
   if (done > total) done = total;
   const int percent = total == 0 ? 100 : static_cast<int>(uint64_t{done} * 100 / total);
-  if (percent == g_run.percent) return;
-  g_run.percent = percent;
+  if (percent == run().percent) return;
+  run().percent = percent;
   char line[160];
   const int n =
       std::snprintf(line, sizeof line,
                     "{\"v\":1,\"event\":\"progress\",\"ms\":%" PRIu64
                     ",\"index\":%d,\"done\":%" PRIu32 ",\"total\":%" PRIu32 ",\"percent\":%d}\r\n",
-                    elapsedMs(), g_run.index, done, total, percent);
+                    elapsedMs(), run().index, done, total, percent);
   if (n > 0 && static_cast<size_t>(n) < sizeof line) writeLine(line, static_cast<size_t>(n));
 }
 
 void progressDeviceEnd(const char *result, const std::string &text) {
-  if (!g_run.active || !g_run.deviceOpen) return;
+  if (!run().active || !run().deviceOpen) return;
   writeDevice();
   Json line = event("end");
-  line["index"] = g_run.index;
+  line["index"] = run().index;
   line["result"] = result;
   line["text"] = text;
   writeJson(std::move(line));
-  g_run.deviceOpen = false;
+  run().deviceOpen = false;
 }
 
 void progressRunFinish(int result, int updated, int failed) {
-  if (!g_run.active) return;
+  if (!run().active) return;
   Json line = event("finish");
   line["result"] = result;
   line["updated"] = updated;
@@ -192,5 +183,5 @@ void progressRunFinish(int result, int updated, int failed) {
 
 void resetProgress() {
   closeFile();
-  g_run = Run();
+  run() = ProgressState{};
 }

@@ -77,7 +77,7 @@ bool generateSelfDiscoverXML(std::string *failure) {
   doc += "<takes_effect value=\"deferred\"/>\n";
   doc += "<devices>\n";
 
-  for (const DeviceObj *device : g_deviceList) {
+  for (const DeviceObj *device : deviceList()) {
     const std::string product = device->getProductName();
     const ConfigEntry *entry = getConfigDevInfo(1, product);
     if (!entry) {

@@ -15,12 +15,9 @@ namespace {
 const wchar_t kSource[] = L"component";
 #define FC_HERE kSource, __LINE__
 
-bool g_updateListOnce = true;
-
 }  // namespace
 
-bool UpdateListPending() { return g_updateListOnce; }
-void ResetUpdateListOnce() { g_updateListOnce = true; }
+bool UpdateListPending() { return updateListPending(); }
 
 int32_t InstallationStateFromEngine(int engineCode) {
   switch (engineCode) {
@@ -147,10 +144,10 @@ int32_t FlashComponent::GetInstallationState() {
 }
 
 void DeliverUpdateList(const char *list, wchar_t *out, uint32_t size) {
-  if (!out || !list || !*list || !g_updateListOnce) return;
+  if (!out || !list || !*list || !updateListPending()) return;
   std::wstring text = sys().fromAnsi(list);
   // Delivered only whole: a buffer too small keeps the flag, so a later query gets the text.
-  if (CopyWhole(out, size, text.c_str())) g_updateListOnce = false;
+  if (CopyWhole(out, size, text.c_str())) markUpdateListGiven();
 }
 
 int32_t FlashComponent::GetInstalledVersion(wchar_t *out, uint32_t size) {

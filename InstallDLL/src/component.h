@@ -40,7 +40,6 @@ FlashComponent *TheComponent();
 
 // The property-3 once-flag (set at load; cleared when the update list has been delivered).
 bool UpdateListPending();
-void ResetUpdateListOnce();  // tests: back to the state at load
 // The property-3 delivery: the engine's update list (ANSI) converted into `out` whole with its
 // terminator, only while the once-flag is set; the flag is cleared when the text was delivered.
 void DeliverUpdateList(const char *list, wchar_t *out, uint32_t size);

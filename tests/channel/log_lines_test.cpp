@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "channel_fixture.h"
+#include "state.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ TEST_F(ChannelLog, OpeningAndClosing) {
   closeChannel();
   EXPECT_EQ(log(), "Connection to target channel closed.\n");
   clearLog();
-  g_channel = reinterpret_cast<void *>(0x55);  // a handle the library does not know
+  engineState().channel.handle =
+      reinterpret_cast<void *>(0x55);  // a handle the library does not know
   closeChannel();
   EXPECT_EQ(log(), "channel interface close failed: 4\n");
 }
@@ -161,7 +163,7 @@ TEST_F(SmifLog, TheThirdCommandShowsSequenceTwo) {
   setLogLevel(1);
   uint8_t a, b, c;
   for (int i = 0; i < 3; ++i) getOstStatus(&a, &b, &c);
-  EXPECT_EQ(g_smifSeq, 3);
+  EXPECT_EQ(engineState().channel.sequence, 3);
   const std::string status = "EX: Ost Major Version: 2 Minor Version: 20 application: 4\n";
   EXPECT_EQ(log(), "CMD:0x02 LEN:0x08 SEQ:0 RSP ERR:0\n" + status +
                        "CMD:0x02 LEN:0x08 SEQ:1 RSP ERR:0\n" + status +
@@ -181,7 +183,7 @@ TEST_F(SmifLog, AnErrorCodeGivesTheCommandLineAndTheFailureDump) {
 
   clearLog();
   setLogLevel(1);
-  g_smifSeq = 0;
+  engineState().channel.sequence = 0;
   EXPECT_EQ(read4(buffer), 42u);
   EXPECT_EQ(log(), "CMD:0x72 LEN:0x39 SEQ:0 RSP ERR:5\n" + dump);
 }
@@ -237,7 +239,7 @@ TEST_F(SmifLog, LockAndUnlockSayWhatTheyDidAndWhatTheQueryFound) {
   EXPECT_EQ(log(), "Device Access ALREADY unlocked\n");
 
   clearLog();
-  g_smifSeq = 0;
+  engineState().channel.sequence = 0;
   machine.faults.lockReportsError = 1;
   EXPECT_EQ(lockDeviceAccess(3, 0x40, 1200), 0);
   EXPECT_EQ(log(),

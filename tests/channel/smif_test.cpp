@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "channel_fixture.h"
+#include "state.h"
 
 namespace {
 
@@ -51,10 +52,10 @@ TEST_F(Smif, EveryCommandNumbersItsRequestFromTheCounterWhateverTheOutcome) {
   check_i2c_locked(1, 0x10);
   machine.faults.sendErrors = 1;
   I2CTransaction(1, kAddrFru, nullptr, 0, nullptr, 0, false);
-  EXPECT_EQ(g_smifSeq, 3);
-  g_smifSeq = 0xFFFF;
+  EXPECT_EQ(engineState().channel.sequence, 3);
+  engineState().channel.sequence = 0xFFFF;
   getOstStatus(&a, &b, &c);
-  EXPECT_EQ(g_smifSeq, 0);
+  EXPECT_EQ(engineState().channel.sequence, 0);
 }
 
 TEST_F(Smif, AccessRequestsPackTheTargetAndTheValue) {

@@ -1,6 +1,7 @@
 // The channel transport over the in-process simulator: opening, closing, the send retries, the
 // receive retries, runts and sequence numbers, and responses that do not fit what was received.
 #include "channel_fixture.h"
+#include "state.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ TEST_F(Transport, OpeningWaitsHalfASecondThenInitialisesAndCreatesOneChannel) {
   EXPECT_EQ(channel.lastCreate.recvSize, 4096u);
   EXPECT_EQ(channel.lastCreate.flags, 0u);
   EXPECT_EQ(channel.lastCreate.reserved, nullptr);
-  EXPECT_EQ(g_channel, static_cast<void *>(&channel));
+  EXPECT_EQ(engineState().channel.handle, static_cast<void *>(&channel));
 }
 
 TEST_F(Transport, OpeningStopsAtTheFirstFailure) {
@@ -41,10 +42,10 @@ TEST_F(Transport, OpeningStopsAtTheFirstFailure) {
 
   machine.faults.initializeStatus = 0;
   machine.faults.createStatus = 11;
-  g_channel = reinterpret_cast<void *>(0x55);
+  engineState().channel.handle = reinterpret_cast<void *>(0x55);
   EXPECT_FALSE(openChannel());
   EXPECT_EQ(createChannel(), 11u);
-  EXPECT_EQ(g_channel, reinterpret_cast<void *>(0x55));  // left as it was
+  EXPECT_EQ(engineState().channel.handle, reinterpret_cast<void *>(0x55));  // left as it was
 }
 
 TEST_F(Transport, ClosingOnlyAnOpenChannelAndOnlyOnce) {
@@ -54,7 +55,7 @@ TEST_F(Transport, ClosingOnlyAnOpenChannelAndOnlyOnce) {
   closeChannel();
   EXPECT_EQ(channel.closeCalls, 1);
   EXPECT_FALSE(channel.isOpen());
-  EXPECT_EQ(g_channel, nullptr);
+  EXPECT_EQ(engineState().channel.handle, nullptr);
   closeChannel();
   EXPECT_EQ(channel.closeCalls, 1);
 }

@@ -26,6 +26,7 @@
 #include "log.h"
 #include "sim/machine.h"
 #include "sim/simchannel.h"
+#include "state.h"
 
 namespace testserver {
 
@@ -98,15 +99,11 @@ class ServerTest : public ::testing::Test {
  public:
   void SetUp() override {
     resetEngine();
-    g_smifSeq = 0;
     std::filesystem::create_directories(logDir());
     std::filesystem::remove(logPath());
     fake.channel = &channel;
   }
-  void TearDown() override {
-    resetEngine();
-    g_smifSeq = 0;
-  }
+  void TearDown() override { resetEngine(); }
 
   // The engine log folder: the root of the current drive, which the platform maps to the scratch
   // folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.

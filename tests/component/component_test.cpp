@@ -80,7 +80,7 @@ TEST(InstallResult, EngineCodesMapToTextsAndResults) {
 TEST(UpdateList, DeliveredOnceAndOnlyWhole) {
   ScratchDir scratch;
   FakePlatform fake;
-  ResetUpdateListOnce();
+  resetEngine();
   const char list[] = "\r\nVLTE0: SwitchCard A: 1.02\n";  // 28 characters
   std::vector<wchar_t> out(64, L'#');
 
@@ -100,16 +100,13 @@ TEST(UpdateList, DeliveredOnceAndOnlyWhole) {
   std::vector<wchar_t> again(64, L'#');
   DeliverUpdateList(list, again.data(), 64);  // delivered already
   EXPECT_EQ(again[0], L'#');
-  ResetUpdateListOnce();
+  resetEngine();
 }
 
 // The plug-in loaded over the simulated server (server_fixture.h).
 class PluginTest : public testserver::ServerTest {
  protected:
-  void SetUp() override {
-    ServerTest::SetUp();
-    ResetUpdateListOnce();
-  }
+  void SetUp() override { ServerTest::SetUp(); }
   void TearDown() override {
     plugin::ProcessDetach();
     ServerTest::TearDown();

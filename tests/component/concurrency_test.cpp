@@ -40,7 +40,6 @@ class Concurrency : public testserver::ServerTest {
   void SetUp() override {
     ServerTest::SetUp();
     fake.slowStreams = true;
-    ResetUpdateListOnce();
     fake.args = {L"talhost.exe", L"/verbose_log"};
     plugin::ProcessAttach(reinterpret_cast<void *>(0x1000), plugin::PluginBinding());
     ASSERT_NE(TheComponent(), nullptr);

@@ -21,6 +21,7 @@
 #include "sim/flashtargets.h"
 #include "sim/loader.h"
 #include "sim/machxo2.h"
+#include "state.h"
 
 namespace installtest {
 
@@ -70,7 +71,6 @@ class InstallTest : public testserver::ServerTest {
 
   void SetUp() override {
     ServerTest::SetUp();
-    ResetUpdateListOnce();
     writePackage();
   }
   void TearDown() override {
@@ -140,7 +140,7 @@ class InstallTest : public testserver::ServerTest {
         a.text = tal::os::toUtf8(text.data());
       }
     }
-    for (const DeviceObj *d : g_deviceList) {
+    for (const DeviceObj *d : deviceList()) {
       a.listed.push_back({d->getObjectName(), d->getProductName(), d->getVersion(), d->getType(),
                           d->getSegmentIdx(), d->getIdx(), d->getVersionUnknown(),
                           d->getFlashNeeded(), d->getFlashSucceeded()});
@@ -148,7 +148,6 @@ class InstallTest : public testserver::ServerTest {
     a.componentLog = componentLog();
     plugin::ProcessDetach();
     resetEngine();
-    ResetUpdateListOnce();
     // Lock changes still settling when the run ended have taken effect.
     fake.nowMs += 2000;
     return a;

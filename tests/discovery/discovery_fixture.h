@@ -15,6 +15,7 @@
 #include "server_fixture.h"
 #include "sim/board.h"
 #include "sim/smbios.h"
+#include "state.h"
 
 namespace disc {
 
@@ -64,7 +65,7 @@ class DiscoveryTest : public testserver::ServerTest {
   // The device list as "object name|product|version|idx|segment" lines.
   static std::vector<std::string> listed() {
     std::vector<std::string> out;
-    for (const DeviceObj *d : g_deviceList) {
+    for (const DeviceObj *d : deviceList()) {
       out.push_back(d->getObjectName() + "|" + d->getProductName() + "|" + d->getVersion() + "|" +
                     std::to_string(d->getIdx()) + "|" + std::to_string(d->getSegmentIdx()));
     }

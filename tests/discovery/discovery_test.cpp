@@ -5,6 +5,7 @@
 #include "channel/smif.h"
 #include "discovery_fixture.h"
 #include "fault_plan.h"
+#include "state.h"
 
 namespace disc {
 namespace {
@@ -33,13 +34,13 @@ TEST_F(DiscoveryTest, SampleMachineListsCardsThenTheirBackplanes) {
                           "Controller card 2|Orvo Varibay 6 HDD Switch Card|1.05|1|3",
                           "Backplane 1|Orvo Varibay 6 HDD Backplane|2.05|0|3",
                       }));
-  ASSERT_EQ(g_deviceList.size(), 6u);
-  EXPECT_EQ(g_deviceList[0]->getType(), DEVICE_VELTO_E);
-  EXPECT_EQ(g_deviceList[0]->getSlaveAddr(), 0x82);
-  EXPECT_EQ(g_deviceList[0]->getUpdateState(), UPDATE_REWRITE);
-  EXPECT_EQ(g_deviceList[4]->getUpdateState(), UPDATE_UPGRADE);
-  EXPECT_EQ(g_deviceList[4]->getFwFile(), "vlte_card.bin");
-  auto *bp = dynamic_cast<VltiObj *>(g_deviceList[5]);
+  ASSERT_EQ(deviceList().size(), 6u);
+  EXPECT_EQ(deviceList()[0]->getType(), DEVICE_VELTO_E);
+  EXPECT_EQ(deviceList()[0]->getSlaveAddr(), 0x82);
+  EXPECT_EQ(deviceList()[0]->getUpdateState(), UPDATE_REWRITE);
+  EXPECT_EQ(deviceList()[4]->getUpdateState(), UPDATE_UPGRADE);
+  EXPECT_EQ(deviceList()[4]->getFwFile(), "vlte_card.bin");
+  auto *bp = dynamic_cast<VltiObj *>(deviceList()[5]);
   ASSERT_NE(bp, nullptr);
   EXPECT_EQ(bp->getType(), DEVICE_VELTO_I);
   EXPECT_EQ(bp->getSlaveAddr(), 0x80);
@@ -69,6 +70,26 @@ TEST_F(DiscoveryTest, SampleMachineListsCardsThenTheirBackplanes) {
   }
   EXPECT_FALSE(discoveryIncomplete());
   EXPECT_TRUE(discoveryNotes().empty());
+}
+
+// A reset leaves nothing of the run before it: the next run numbers its requests, scans its
+// segments and lists its devices as the first did.
+TEST_F(DiscoveryTest, AfterAResetTheNextRunIsTheFirstAgain) {
+  build({{"segments", {segment(1, card("1.12", {backplane("2.05")})), segment(2, card("1.05"))}}});
+  auto run = [this] {
+    setLogLevel(1);  // the request numbers in the log
+    setForceFlag(true);
+    scan();
+    return std::make_pair(log(), listed());
+  };
+  const auto first = run();
+  ASSERT_EQ(first.second.size(), 3u);
+  resetEngine();
+  EXPECT_FALSE(getForceFlag());
+  EXPECT_EQ(getLogLevel(), 0);
+  EXPECT_TRUE(deviceList().empty());
+  SetUp();
+  EXPECT_EQ(run(), first);
 }
 
 TEST_F(DiscoveryTest, OneBackplaneReadTakesTheseTransactions) {
@@ -131,7 +152,7 @@ TEST_F(DiscoveryTest, CardsAreNumberedInTheOrderFound) {
                           "Backplane 3|Orvo Varibay 6 HDD Backplane|2.05|2|3",
                       }));
   for (size_t i = 4; i < 7; ++i)
-    EXPECT_EQ(dynamic_cast<VltiObj *>(g_deviceList[i])->getCardIdx(), 2);
+    EXPECT_EQ(dynamic_cast<VltiObj *>(deviceList()[i])->getCardIdx(), 2);
 
   // A card the package does not know still takes its number.
   resetEngine();
@@ -141,9 +162,9 @@ TEST_F(DiscoveryTest, CardsAreNumberedInTheOrderFound) {
           {segment(4, card("1.12", {backplane("2.05")})),
            segment(5, card("1.12", {backplane("2.05")}))}}});
   scan();
-  ASSERT_EQ(g_deviceList.size(), 2u);
-  EXPECT_EQ(dynamic_cast<VltiObj *>(g_deviceList[0])->getCardIdx(), 0);
-  EXPECT_EQ(dynamic_cast<VltiObj *>(g_deviceList[1])->getCardIdx(), 1);
+  ASSERT_EQ(deviceList().size(), 2u);
+  EXPECT_EQ(dynamic_cast<VltiObj *>(deviceList()[0])->getCardIdx(), 0);
+  EXPECT_EQ(dynamic_cast<VltiObj *>(deviceList()[1])->getCardIdx(), 1);
 }
 
 TEST_F(DiscoveryTest, BackplaneNameLengthByte) {
@@ -277,10 +298,10 @@ TEST_F(DiscoveryTest, CardVersionUnreadable) {
                           "Controller card 2|Orvo Varibay 6 HDD Switch Card|unknown|1|2",
                       }));
   // Unknown is offered for an update, with the read that failed.
-  EXPECT_EQ(g_deviceList[0]->getUpdateState(), UPDATE_UPGRADE);
-  EXPECT_TRUE(g_deviceList[0]->getVersionUnknown());
-  EXPECT_EQ(g_deviceList[0]->getVersionFailure(), "the card's version register 0x51 at 0xEC");
-  EXPECT_EQ(g_deviceList[1]->getVersionFailure(),
+  EXPECT_EQ(deviceList()[0]->getUpdateState(), UPDATE_UPGRADE);
+  EXPECT_TRUE(deviceList()[0]->getVersionUnknown());
+  EXPECT_EQ(deviceList()[0]->getVersionFailure(), "the card's version register 0x51 at 0xEC");
+  EXPECT_EQ(deviceList()[1]->getVersionFailure(),
             "the release of the card's backplane-bus handshake before its version read");
   EXPECT_TRUE(logged("FOUND Velto-E: Orvo Varibay 6 HDD Switch Card idxSeg:1 version: unknown"));
   EXPECT_TRUE(
@@ -320,7 +341,7 @@ TEST_F(DiscoveryTest, CardNameFillsTheWholeRead) {
   build({{"segments", {segment(1, card("1.12", {}, std::string(32, 'X')))}}});
   scan();
   EXPECT_TRUE(logged("discover vlte: 1:" + std::string(32, 'X')));
-  EXPECT_TRUE(g_deviceList.empty());
+  EXPECT_TRUE(deviceList().empty());
 }
 
 TEST_F(DiscoveryTest, CorrelationRecordsThatNameNoNewCard) {
@@ -375,7 +396,7 @@ TEST_F(DiscoveryTest, EachSegmentIsScannedOnceWhateverBecameOfItsCard) {
     scan();
     EXPECT_EQ(listed().size(), row.listedCount);
     int backplanes = 0;
-    for (const DeviceObj *d : g_deviceList) backplanes += d->getType() == DEVICE_VELTO_I;
+    for (const DeviceObj *d : deviceList()) backplanes += d->getType() == DEVICE_VELTO_I;
     EXPECT_EQ(backplanes, 1);
     EXPECT_EQ(loggedCount("Scanning 1..."), 3);
     EXPECT_EQ(loggedCount("VeltoE Segment 1 already exists"), 2);
@@ -416,7 +437,7 @@ TEST_F(DiscoveryTest, NoTableOrNoCorrelationRecord) {
   scan();
   EXPECT_TRUE(logged("system name = Plain server"));
   EXPECT_TRUE(logged("Failed to get DEVICE CORRELATION record #1"));
-  EXPECT_TRUE(g_deviceList.empty());
+  EXPECT_TRUE(deviceList().empty());
   EXPECT_TRUE(machine.transactions.empty());
 }
 
@@ -446,7 +467,7 @@ TEST_F(DiscoveryTest, OneFailedAnswerAnywhereChangesNothing) {
       plan.plan = {{plan.sends + k, kind}};
       scan();
       EXPECT_EQ(listed(), expected);
-      for (const DeviceObj *d : g_deviceList) EXPECT_FALSE(d->getVersionUnknown());
+      for (const DeviceObj *d : deviceList()) EXPECT_FALSE(d->getVersionUnknown());
       EXPECT_FALSE(discoveryIncomplete());
       EXPECT_FALSE(cards[0]->handshakeHeld());
       EXPECT_EQ(cards[0]->selector->mask, 0);

@@ -1,6 +1,7 @@
 // The device model: bytewise version order, the decision that lists or discards a discovered
 // device, and the segment test.
 #include "engine_fixture.h"
+#include "state.h"
 
 namespace enginetest {
 namespace {
@@ -45,12 +46,12 @@ TEST_F(DeviceTest, ListedDevicesCarryThePackageDecision) {
                {"2.5", UPDATE_REWRITE},
                {"2.50", UPDATE_DOWNGRADE}};
   for (const Case &c : cases) addDevice(card(c.version));
-  ASSERT_EQ(g_deviceList.size(), 4u);
+  ASSERT_EQ(deviceList().size(), 4u);
   for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(g_deviceList[i]->getUpdateState(), cases[i].state) << cases[i].version;
-    EXPECT_EQ(g_deviceList[i]->getPackageVersion(), "2.5");
-    EXPECT_EQ(g_deviceList[i]->getFwFile(), "card.bin");
-    EXPECT_FALSE(g_deviceList[i]->getFlashNeeded());  // marking is the driver's decision
+    EXPECT_EQ(deviceList()[i]->getUpdateState(), cases[i].state) << cases[i].version;
+    EXPECT_EQ(deviceList()[i]->getPackageVersion(), "2.5");
+    EXPECT_EQ(deviceList()[i]->getFwFile(), "card.bin");
+    EXPECT_FALSE(deviceList()[i]->getFlashNeeded());  // marking is the driver's decision
   }
 }
 
@@ -76,7 +77,7 @@ TEST_F(DeviceTest, DiscardedDevices) {
   DeviceObj *unnamed = new VltiObj;  // a backplane whose name could not be read
   addDevice(unnamed);
   addDevice(nullptr);
-  EXPECT_TRUE(g_deviceList.empty());
+  EXPECT_TRUE(deviceList().empty());
 }
 
 TEST_F(DeviceTest, SegmentExistsSeesOnlyCards) {
@@ -85,7 +86,7 @@ TEST_F(DeviceTest, SegmentExistsSeesOnlyCards) {
   plane->setSegmentIdx(5);
   addDevice(plane);
   addDevice(card("2.5"));  // segment 3
-  ASSERT_EQ(g_deviceList.size(), 2u);
+  ASSERT_EQ(deviceList().size(), 2u);
   EXPECT_TRUE(segmentExists(3));
   EXPECT_FALSE(segmentExists(5));
   EXPECT_FALSE(segmentExists(0xFF));

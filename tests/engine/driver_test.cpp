@@ -1,6 +1,7 @@
 // The driver's flows: initialisation with the dependency check, the installation-state decision
 // with the options, the flash run and its counts, the update-list text and the clean-up.
 #include "engine_fixture.h"
+#include "state.h"
 
 namespace enginetest {
 namespace {
@@ -82,7 +83,7 @@ TEST_F(DriverTest, SecondCallAnswersNothing) {
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
   EXPECT_EQ(engineLog(), before);
   EXPECT_EQ(statusQueries(), 1u);
-  EXPECT_EQ(g_deviceList.size(), 2u);
+  EXPECT_EQ(deviceList().size(), 2u);
 }
 
 TEST_F(DriverTest, StateDecisionAndOptions) {
@@ -110,7 +111,7 @@ TEST_F(DriverTest, StateDecisionAndOptions) {
     for (int s : c.states) listed(DEVICE_VELTO_E, "Card", "x", s);
     EXPECT_EQ(getInstallState(), c.code) << c.states.size();
     for (size_t i = 0; i < c.marked.size(); ++i) {
-      EXPECT_EQ(g_deviceList[i]->getFlashNeeded(), c.marked[i]) << c.states.size() << " " << i;
+      EXPECT_EQ(deviceList()[i]->getFlashNeeded(), c.marked[i]) << c.states.size() << " " << i;
     }
   }
 }
@@ -221,8 +222,8 @@ TEST_F(DriverTest, CleanupEmptiesTheEngine) {
   ASSERT_TRUE(openChannel());
   listed(DEVICE_VELTO_E, "Card", "1.00", UPDATE_UPGRADE);
   cleanupEngine();
-  EXPECT_TRUE(g_deviceList.empty());
-  EXPECT_EQ(g_channel, nullptr);
+  EXPECT_TRUE(deviceList().empty());
+  EXPECT_EQ(engineState().channel.handle, nullptr);
   EXPECT_TRUE(logHas("clearComponent\n"));
 }
 

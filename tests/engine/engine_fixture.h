@@ -14,6 +14,7 @@
 #include "configinfo.h"
 #include "device.h"
 #include "server_fixture.h"
+#include "state.h"
 
 namespace enginetest {
 
@@ -72,7 +73,7 @@ class EngineTest : public testserver::ServerTest {
     d->setProductName(product);
     d->setVersion(version);
     d->setUpdateState(updateState);
-    g_deviceList.push_back(d);
+    deviceList().push_back(d);
     return d;
   }
 };

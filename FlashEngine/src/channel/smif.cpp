@@ -1,22 +1,24 @@
 // SMIF commands to the management processor and the I2C operations built on them.
 //
 // Every command builds its request in a zero-filled stack buffer with SEQ 0, zero-fills the
-// response buffer, exchanges them over the channel, then numbers the request from g_smifSeq.
-// Response fields are read only inside the response's own LEN (which the transport has checked
-// against what was received) and never past the buffer.
+// response buffer, exchanges them over the channel, then numbers the request from the channel's
+// sequence. Response fields are read only inside the response's own LEN (which the transport has
+// checked against what was received) and never past the buffer.
 #include "channel/smif.h"
 
 #include <cstring>
 
 #include "channel/transport.h"
 #include "log.h"
+#include "state.h"
 #include "tal/platform.h"
 
 const char kTagLocked[8] = {'T', 'K', 'a', 'r', 's', 'e', 'n', 0};
 const char kTagUnlocked[8] = {'M', 'o', 'r', 'v', 'a', 'n', 'e', 0};
-uint16_t g_smifSeq = 0;
 
 namespace {
+
+ChannelState &channelState() { return engineState().channel; }
 
 constexpr uint32_t kLockPauseMs = 2000;
 
@@ -47,12 +49,13 @@ bool covers(const uint8_t *response, unsigned offset, unsigned width) {
   return getU16(response, 0) >= offset + width;
 }
 
-// Steps shared by every command: the exchange, the request's number from g_smifSeq, the trace
+// Steps shared by every command: the exchange, the request's number from the sequence, the trace
 // line and the error-code lines. Returns the exchange status; *errorCode gets the response's.
 uint32_t runCommand(uint8_t *request, uint8_t *response, uint32_t capacity, uint32_t *errorCode) {
   const uint32_t status = exchangePacket(request, response, capacity);
-  putU16(request, 2, g_smifSeq);
-  g_smifSeq = static_cast<uint16_t>(g_smifSeq + 1);
+  uint16_t &sequence = channelState().sequence;
+  putU16(request, 2, sequence);
+  sequence = static_cast<uint16_t>(sequence + 1);
 
   const unsigned cmd = getU16(request, 4), len = getU16(request, 0), seq = getU16(request, 2);
   *errorCode = getU32(response, kRspErrorCode);
@@ -225,9 +228,6 @@ uint32_t readFromOffset0012(uint8_t engine, uint8_t address, uint8_t *buffer, ui
 
 namespace {
 
-BusHold g_handshakeHold[256] = {};
-BusHold g_portHold[256] = {};
-
 // The hold after a write that takes (take true) or releases the bus, acknowledged or not. A take
 // whose answer failed may have gone through; a release whose answer failed leaves a bus that was
 // (maybe) taken maybe taken, and one that was released released.
@@ -243,24 +243,21 @@ void noteBusWrite(BusHold &hold, bool take, bool acknowledged) {
 
 }  // namespace
 
-BusHold handshakeHold(uint8_t engine) { return g_handshakeHold[engine]; }
-BusHold portHold(uint8_t engine) { return g_portHold[engine]; }
-void resetBusHolds() {
-  for (BusHold &h : g_handshakeHold) h = BusHold::Released;
-  for (BusHold &h : g_portHold) h = BusHold::Released;
-}
+BusHold handshakeHold(uint8_t engine) { return channelState().handshake[engine]; }
+BusHold portHold(uint8_t engine) { return channelState().port[engine]; }
 
 uint32_t setHandshake(uint8_t engine, uint8_t address, uint8_t value, bool locked) {
   const uint8_t bytes[2] = {0x66, value};
   const uint32_t status = I2CTransaction(engine, address, bytes, 2, nullptr, 0, locked);
-  if (address == kAddrSwitchCtrl) noteBusWrite(g_handshakeHold[engine], value != 0, status == 0);
+  if (address == kAddrSwitchCtrl)
+    noteBusWrite(channelState().handshake[engine], value != 0, status == 0);
   return status;
 }
 
 uint32_t selectVltiPort(uint8_t engine, uint8_t address, uint8_t mask, bool locked) {
   const uint8_t bytes[2] = {0x00, mask};
   const uint32_t status = I2CTransaction(engine, address, bytes, 2, nullptr, 0, locked);
-  if (address == kAddrPortSelect) noteBusWrite(g_portHold[engine], mask != 0, status == 0);
+  if (address == kAddrPortSelect) noteBusWrite(channelState().port[engine], mask != 0, status == 0);
   return status;
 }
 

@@ -28,8 +28,6 @@ constexpr uint8_t kAddrPortSelect = 0xE4;   // backplane port selector
 constexpr uint8_t kAddrVltiVersion = 0xEE;  // selected backplane's version registers
 constexpr uint8_t kAddrVltiName = 0xAA;     // selected backplane's name record
 
-extern uint16_t g_smifSeq;
-
 bool getOstStatus(uint8_t *application, uint8_t *major, uint8_t *minor);
 bool check_i2c_locked(uint8_t engine, uint8_t address);
 uint32_t setI2cAccess(uint8_t engine, uint8_t address, bool lock, uint32_t value);
@@ -62,7 +60,6 @@ AccessState queryDeviceAccess(uint8_t engine, uint8_t address);
 enum class BusHold : uint8_t { Released = 0, Taken, MaybeTaken };
 BusHold handshakeHold(uint8_t engine);
 BusHold portHold(uint8_t engine);
-void resetBusHolds();  // tests and the engine's reset: every bus released
 
 // The releases of a card's backplane bus: the handshake (0x66 = 0 at 0xEC) and the port selector
 // (0x00 = 0 at 0xE4). A write that fails is sent again, kReleaseAttempts times in all; true when

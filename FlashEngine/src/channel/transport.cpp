@@ -10,9 +10,8 @@
 #include <string>
 
 #include "log.h"
+#include "state.h"
 #include "tal/platform.h"
-
-void *g_channel = nullptr;
 
 namespace {
 
@@ -27,6 +26,8 @@ constexpr uint32_t kInitPauseMs = 500;
 constexpr uint32_t kStatusUnwritten = 0xFFFFFFFFu;
 
 tal::os::ChannelLibrary &library() { return tal::os::sys().channelLibrary(); }
+// The open channel's handle (null while none is open).
+void *&channel() { return engineState().channel.handle; }
 
 // The library's text for a status; a library that answers with no text is logged as "".
 const char *statusText(uint32_t status) {
@@ -110,16 +111,16 @@ uint32_t createChannel() {
              "TalCiCreate() success.\n  %u send packets, packet size = %u\n  %u recv packets, "
              "packet size = %u\n",
              kPacketCount, kPacketSize, kPacketCount, kPacketSize);
-  g_channel = handle;
+  channel() = handle;
   return 0;
 }
 
 void closeChannel() {
-  if (g_channel == nullptr) return;
-  const uint32_t status = library().close(g_channel);
+  if (channel() == nullptr) return;
+  const uint32_t status = library().close(channel());
   logCapture(false);
   // The handle is spent either way: no exchange or second close goes to it.
-  g_channel = nullptr;
+  channel() = nullptr;
   if (status != 0) {
     logMessage(LOG_VERBOSE, "channel interface close failed: %d\n", static_cast<int>(status));
   } else {
@@ -135,7 +136,7 @@ uint32_t sendPacket(void *request) {
   uint32_t status = 0;
   for (uint32_t attemptsLeft = kSendAttempts; attemptsLeft > 0; --attemptsLeft) {
     status = kStatusUnwritten;
-    library().send(g_channel, request, length, &status, 0);
+    library().send(channel(), request, length, &status, 0);
     if (status != CHANNEL_SEND_AGAIN) break;
     logMessage(LOG_VERBOSE, "%s, Re-try Send %d \n", statusText(CHANNEL_SEND_AGAIN),
                static_cast<int>(attemptsLeft));
@@ -163,7 +164,7 @@ uint32_t exchangePacket(void *request, void *response, uint32_t capacity) {
 
     uint32_t wait = kReceiveWait;
     status = kStatusUnwritten;
-    uint32_t received = library().recv(g_channel, response, capacity, &status, &wait);
+    uint32_t received = library().recv(channel(), response, capacity, &status, &wait);
     // A library that claims more than the buffer holds is believed only up to the buffer.
     if (received > capacity) received = capacity;
 

@@ -19,8 +19,6 @@ enum ChannelStatus : uint32_t {
   CHANNEL_RETRIES_USED_UP = 42  // receive retries used up
 };
 
-extern void *g_channel;
-
 bool openChannel();
 uint32_t initChannelInterface(uintptr_t arg);
 uint32_t createChannel();
