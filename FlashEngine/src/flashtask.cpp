@@ -149,3 +149,18 @@ void FlashTaskVelto::noteFailure(const std::string &step, int state) {
   outcome_.failedStep = step;
   outcome_.state = state;
 }
+
+void FlashTaskVelto::noteLockRefused(int status) {
+  logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);
+  logMessage(LOG_VERBOSE, "Trying to unlock it before returning.\n");
+  noteFailure("taking the device-access lock on the management processor", STATE_NOT_CHANGED);
+}
+
+void FlashTaskVelto::noteUnlockAfterWork(int unlockStatus) {
+  noteUnlock(unlockStatus);
+  if (unlockStatus != 0) {
+    logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", unlockStatus);
+  } else {
+    logMessage(LOG_VERBOSE, "unlockDeviceAccess: success\n");
+  }
+}

@@ -97,6 +97,11 @@ class FlashTaskVelto {
   void noteUnlock(int unlockStatus) {
     if (unlockStatus != 0) outcome_.accessLocked = true;
   }
+  // The device-access lock was refused: said in the engine log and noted as the failed step. The
+  // caller sends the unlock all the same (a lock whose answer failed may have been taken).
+  void noteLockRefused(int status);
+  // The unlock after the work: noted, and its result said in the engine log.
+  void noteUnlockAfterWork(int unlockStatus);
 
   FlashOutcome outcome_;
   bool imageRead_ = false;  // the last parseFwFile opened and read the header bytes

@@ -82,9 +82,7 @@ int FlashTaskVeltoE::startFlashing() {
   });
   const int status = lockDeviceAccess(e, a, kAccessValue);
   if (status != 0) {
-    logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);
-    logMessage(LOG_VERBOSE, "Trying to unlock it before returning.\n");
-    noteFailure("taking the device-access lock on the management processor", STATE_NOT_CHANGED);
+    noteLockRefused(status);
     unlock.release();
     noteUnlock(unlockStatus);
     return status;
@@ -93,12 +91,7 @@ int FlashTaskVeltoE::startFlashing() {
   const int result = flashVlte();
   if (result == 0) logMessage(LOG_VERBOSE, "flashVlt-E success\n");
   unlock.release();
-  noteUnlock(unlockStatus);
-  if (unlockStatus != 0) {
-    logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", unlockStatus);
-  } else {
-    logMessage(LOG_VERBOSE, "unlockDeviceAccess: success\n");
-  }
+  noteUnlockAfterWork(unlockStatus);
   return result;
 }
 

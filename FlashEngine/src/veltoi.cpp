@@ -117,9 +117,7 @@ int FlashTaskVeltoI::startFlashing() {
   });
   const int status = lockDeviceAccess(e, a, kAccessValue);
   if (status != 0) {
-    logMessage(LOG_VERBOSE, "lockDeviceAccess: failed: %d\n", status);
-    logMessage(LOG_VERBOSE, "Trying to unlock it before returning.\n");
-    noteFailure("taking the device-access lock on the management processor", STATE_NOT_CHANGED);
+    noteLockRefused(status);
     unlock.release();
     noteUnlock(unlockStatus);
     handshake.release();
@@ -133,12 +131,7 @@ int FlashTaskVeltoI::startFlashing() {
   if (result != 0) logMessage(LOG_VERBOSE, "startFlashingVlti failed: %d\n", result);
 
   unlock.release();
-  noteUnlock(unlockStatus);
-  if (unlockStatus != 0) {
-    logMessage(LOG_VERBOSE, "unlockDeviceAccess: failed: %d\n", unlockStatus);
-  } else {
-    logMessage(LOG_VERBOSE, "unlockDeviceAccess: success\n");
-  }
+  noteUnlockAfterWork(unlockStatus);
   port.release();
   handshake.release();
   return result;

@@ -246,37 +246,49 @@ void noteBusWrite(BusHold &hold, bool take, bool acknowledged) {
 BusHold handshakeHold(uint8_t engine) { return channelState().handshake[engine]; }
 BusHold portHold(uint8_t engine) { return channelState().port[engine]; }
 
-uint32_t setHandshake(uint8_t engine, uint8_t address, uint8_t value, bool locked) {
-  const uint8_t bytes[2] = {0x66, value};
+namespace {
+
+// A write that takes (value not 0) or releases a backplane bus, and the bus's hold after it when
+// it went to the address that holds the bus.
+uint32_t busWrite(uint8_t engine, uint8_t address, uint8_t reg, uint8_t value, bool locked,
+                  uint8_t holder, BusHold &hold) {
+  const uint8_t bytes[2] = {reg, value};
   const uint32_t status = I2CTransaction(engine, address, bytes, 2, nullptr, 0, locked);
-  if (address == kAddrSwitchCtrl)
-    noteBusWrite(channelState().handshake[engine], value != 0, status == 0);
+  if (address == holder) noteBusWrite(hold, value != 0, status == 0);
   return status;
+}
+
+// A release sent again while it is not acknowledged, kReleaseAttempts times at most.
+template <typename Send>
+bool releaseBus(const char *bus, uint8_t engine, Send send) {
+  for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
+    if (send() == 0) return true;
+    logMessage(LOG_VERBOSE, "%s release on segment %d not acknowledged (attempt %d of %d)\n", bus,
+               engine, attempt, kReleaseAttempts);
+  }
+  return false;
+}
+
+}  // namespace
+
+uint32_t setHandshake(uint8_t engine, uint8_t address, uint8_t value, bool locked) {
+  return busWrite(engine, address, 0x66, value, locked, kAddrSwitchCtrl,
+                  channelState().handshake[engine]);
 }
 
 uint32_t selectVltiPort(uint8_t engine, uint8_t address, uint8_t mask, bool locked) {
-  const uint8_t bytes[2] = {0x00, mask};
-  const uint32_t status = I2CTransaction(engine, address, bytes, 2, nullptr, 0, locked);
-  if (address == kAddrPortSelect) noteBusWrite(channelState().port[engine], mask != 0, status == 0);
-  return status;
+  return busWrite(engine, address, 0x00, mask, locked, kAddrPortSelect,
+                  channelState().port[engine]);
 }
 
 bool releaseHandshake(uint8_t engine, bool locked) {
-  for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
-    if (setHandshake(engine, kAddrSwitchCtrl, 0, locked) == 0) return true;
-    logMessage(LOG_VERBOSE, "handshake release on segment %d not acknowledged (attempt %d of %d)\n",
-               engine, attempt, kReleaseAttempts);
-  }
-  return false;
+  return releaseBus("handshake", engine,
+                    [&] { return setHandshake(engine, kAddrSwitchCtrl, 0, locked); });
 }
 
 bool deselectPorts(uint8_t engine, bool locked) {
-  for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
-    if (selectVltiPort(engine, kAddrPortSelect, 0, locked) == 0) return true;
-    logMessage(LOG_VERBOSE, "port release on segment %d not acknowledged (attempt %d of %d)\n",
-               engine, attempt, kReleaseAttempts);
-  }
-  return false;
+  return releaseBus("port", engine,
+                    [&] { return selectVltiPort(engine, kAddrPortSelect, 0, locked); });
 }
 
 uint8_t portMaskForIdx(int idx) {
