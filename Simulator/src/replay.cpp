@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "sim/description.h"
 #include "tal/capture.h"
 
 namespace sim {
@@ -193,11 +194,8 @@ bool sameRequest(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
 
 bool readCapture(const std::string &path, Capture &out, std::string *error) {
   out = Capture();
-  std::ifstream in(path, std::ios::binary);
-#if defined(_WIN32)
-  if (!in && !path.empty() && path[0] == '/') in.open("Z:" + path, std::ios::binary);
-#endif
-  if (!in) {
+  std::ifstream in;
+  if (!openInput(path, in)) {
     if (error) *error = "cannot open the capture \"" + path + "\"";
     return false;
   }
