@@ -513,13 +513,17 @@ bool CInf::FileList(const wchar_t *section, std::vector<InfLine> &lines, CStr &f
   return lines.empty() || GetDestinationDir(section, &folder);
 }
 
-int32_t CInf::CopyFilesSection(const wchar_t *section) {
+int32_t CInf::EachFileLine(const wchar_t *section, FileLineHandler each) {
   std::vector<InfLine> lines;
   CStr folder;
   if (!FileList(section, lines, folder)) return 0;
   for (const InfLine &line : lines)
-    if (!CopyFileLine(section, line, folder)) return 0;
+    if (!(this->*each)(section, line, folder)) return 0;
   return 1;
+}
+
+int32_t CInf::CopyFilesSection(const wchar_t *section) {
+  return EachFileLine(section, &CInf::CopyFileLine);
 }
 
 int32_t CInf::CopyFileLine(const wchar_t *section, const InfLine &line, const CStr &folder) {
@@ -565,12 +569,7 @@ int32_t CInf::CopyFileLine(const wchar_t *section, const InfLine &line, const CS
 }
 
 int32_t CInf::DeleteFilesSection(const wchar_t *section) {
-  std::vector<InfLine> lines;
-  CStr folder;
-  if (!FileList(section, lines, folder)) return 0;
-  for (const InfLine &line : lines)
-    if (!DeleteFileLine(section, line, folder)) return 0;
-  return 1;
+  return EachFileLine(section, &CInf::DeleteFileLine);
 }
 
 int32_t CInf::DeleteFileLine(const wchar_t *section, const InfLine &line, const CStr &folder) {
@@ -631,8 +630,7 @@ int32_t CInf::RenameFilesSection(const wchar_t *section) {
 
 int32_t CInf::ProcessFileDirectives(const wchar_t *section, const wchar_t *directive,
                                     int32_t (CInf::*handler)(const wchar_t *),
-                                    int32_t (CInf::*single)(const wchar_t *, const InfLine &,
-                                                            const CStr &)) {
+                                    FileLineHandler single) {
   if (!ReadDestinationDirs()) return 0;
   std::vector<InfLine> lines;
   if (!Lines(section, lines)) return 1;
