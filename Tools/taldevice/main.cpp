@@ -162,6 +162,14 @@ int Inf(const std::wstring &path, bool json) {
   return 0;
 }
 
+// A positional argument that must be given and must not be empty.
+void addRequiredText(CLI::App &command, const char *name, std::string &value, const char *help) {
+  command.add_option(name, value, help)
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -191,20 +199,14 @@ int main(int argc, char **argv) {
       "add",
       "register a root-enumerated device with that hardware id and no driver; prints its "
       "instance id");
-  add->add_option("HARDWARE-ID", hardwareId, "the device's hardware id")
-      ->required()
-      ->check(CLI::Validator(
-          [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
+  addRequiredText(*add, "HARDWARE-ID", hardwareId, "the device's hardware id");
   std::string file;
   bool json = false;
   CLI::App *inf = app.add_subcommand(
       "inf",
       "the INF as the system reads it: each section in file order, each line's key and "
       "fields after %key% and directory-id replacement; or the error that refuses it");
-  inf->add_option("FILE", file, "the INF file")
-      ->required()
-      ->check(CLI::Validator(
-          [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
+  addRequiredText(*inf, "FILE", file, "the INF file");
   inf->add_flag("--json", json, "one JSON document")
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 
