@@ -1,13 +1,7 @@
 // The Windows driver-installation host: the system's setup library, newdev, the registry and the
 // shell. Every text the setup library gives is read whole (its size asked first), so nothing is
 // cut here; the callers apply their own buffer sizes.
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "win32_windows.h"
 // clang-format off
 #include <setupapi.h>
 #include <objbase.h>
