@@ -522,15 +522,25 @@ int32_t CInf::EachFileLine(const wchar_t *section, FileLineHandler each) {
   return 1;
 }
 
+bool CInf::FileLineName(const wchar_t *section, const InfLine &line, const CStr &folder,
+                        const wchar_t *what, CStr &name, CStr &path) {
+  if (!Field(line, 1, kNameChars, name, what) || !PlainFileName(name, section)) return false;
+  path = JoinPath(folder, name);
+  return true;
+}
+
+uint32_t CInf::FileLineFlags(const InfLine &line, const wchar_t *what) {
+  CStr text;
+  return Field(line, 4, kFieldChars, text, what) ? ToUnsigned(text) : 0;
+}
+
 int32_t CInf::CopyFilesSection(const wchar_t *section) {
   return EachFileLine(section, &CInf::CopyFileLine);
 }
 
 int32_t CInf::CopyFileLine(const wchar_t *section, const InfLine &line, const CStr &folder) {
-  CStr name;
-  if (!Field(line, 1, kNameChars, name, L"target file name")) return 0;
-  if (!PlainFileName(name, section)) return 0;
-  const CStr target = JoinPath(folder, name);
+  CStr name, target;
+  if (!FileLineName(section, line, folder, L"target file name", name, target)) return 0;
   if (!EnsureFileDirectory(target.c_str())) return 0;
   CStr sourceName;
   if (!Field(line, 2, kNameChars, sourceName, L"source file name") || sourceName.IsEmpty())
@@ -543,9 +553,7 @@ int32_t CInf::CopyFileLine(const wchar_t *section, const InfLine &line, const CS
   }
   CStr source = sourceDir;
   source += sourceName;
-  CStr flagsText;
-  const uint32_t flags =
-      Field(line, 4, kFieldChars, flagsText, L"copy flags") ? ToUnsigned(flagsText) : 0;
+  const uint32_t flags = FileLineFlags(line, L"copy flags");
   const bool noOverwrite = flags == kNoOverwriteFlag || flags == kNoOverwriteFlagAlt;
   const uint32_t e = setup().copyFile(source.str(), target.str(), noOverwrite);
   if (e == 0) return 1;
@@ -573,13 +581,9 @@ int32_t CInf::DeleteFilesSection(const wchar_t *section) {
 }
 
 int32_t CInf::DeleteFileLine(const wchar_t *section, const InfLine &line, const CStr &folder) {
-  CStr name;
-  if (!Field(line, 1, kNameChars, name, L"file name")) return 0;
-  if (!PlainFileName(name, section)) return 0;
-  const CStr path = JoinPath(folder, name);
-  CStr flagsText;
-  const uint32_t flags =
-      Field(line, 4, kFieldChars, flagsText, L"delete flags") ? ToUnsigned(flagsText) : 0;
+  CStr name, path;
+  if (!FileLineName(section, line, folder, L"file name", name, path)) return 0;
+  const uint32_t flags = FileLineFlags(line, L"delete flags");
   if (flags != kDelayedDeleteFlag && flags != kDelayedDeleteFlagAlt) {
     const uint32_t e = setup().deleteFile(path.str());
     if (e == 0 || e == winerr::kFileNotFound || e == winerr::kPathNotFound) return 1;

@@ -129,6 +129,12 @@ class CInf {
   int32_t CopyFileLine(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder);
   int32_t DeleteFileLine(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder);
   bool PlainFileName(const CStr &name, const wchar_t *section);
+  // Field 1 of a file list line, a plain file name (`what` names it in a log line), and `path`,
+  // the name in `folder`; false (logged) when it cannot be read or is not a plain name.
+  bool FileLineName(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder,
+                    const wchar_t *what, CStr &name, CStr &path);
+  // Field 4 of a file list line, its flags; 0 when it has none.
+  uint32_t FileLineFlags(const tal::os::InfLine &line, const wchar_t *what);
   // The lines of a file list section and its destination folder. False (with a log line) when
   // the section is missing or the folder cannot be had.
   bool FileList(const wchar_t *section, std::vector<tal::os::InfLine> &lines, CStr &folder);
