@@ -4,67 +4,56 @@
 
 namespace talhost {
 
+namespace {
+
+// The name at `index` of a table that starts at `first`, or `unknown` outside it.
+template <size_t N>
+const char *nameIn(const char *const (&names)[N], int64_t first, int64_t index,
+                   const char *unknown) {
+  return index >= first && index - first < static_cast<int64_t>(N) ? names[index - first] : unknown;
+}
+
+constexpr const char *kPropertyNames[] = {
+    "name",
+    "description",
+    "devices due",  // the installed-version text: the devices Install will flash
+    "package version",
+    "installation status",
+    "silent install",
+    "silent install, second flag",
+    "capability flag 8",
+    "host log",
+};
+
+constexpr const char *kStatusNames[] = {
+    "installed version the same",
+    "installed version older",
+    "installed version newer",
+    "no supported hardware present, component installed",
+    "hardware present, component not installed",
+    "no supported hardware present and nothing installed",
+    "cannot install",
+    "hardware present and installed, version comparison unknown",
+};
+
+constexpr const char *kInstallResultNames[] = {
+    "failure",
+    "success",
+    "success, power cycle required",
+};
+
+}  // namespace
+
 const char *propertyName(uint32_t type) {
-  switch (type) {
-    case 1:
-      return "name";
-    case 2:
-      return "description";
-    case 3:
-      return "devices due";  // the installed-version text: the devices Install will flash
-    case 4:
-      return "package version";
-    case 5:
-      return "installation status";
-    case 6:
-      return "silent install";
-    case 7:
-      return "silent install, second flag";
-    case 8:
-      return "capability flag 8";
-    case 9:
-      return "host log";
-    default:
-      return "unknown property";
-  }
+  return nameIn(kPropertyNames, 1, type, "unknown property");
 }
 
 const char *queryResultName(int32_t result) { return result ? "answered" : "failed"; }
 
-const char *statusName(int32_t status) {
-  switch (status) {
-    case 1:
-      return "installed version the same";
-    case 2:
-      return "installed version older";
-    case 3:
-      return "installed version newer";
-    case 4:
-      return "no supported hardware present, component installed";
-    case 5:
-      return "hardware present, component not installed";
-    case 6:
-      return "no supported hardware present and nothing installed";
-    case 7:
-      return "cannot install";
-    case 8:
-      return "hardware present and installed, version comparison unknown";
-    default:
-      return "unknown status";
-  }
-}
+const char *statusName(int32_t status) { return nameIn(kStatusNames, 1, status, "unknown status"); }
 
 const char *installResultName(int32_t result) {
-  switch (result) {
-    case 0:
-      return "failure";
-    case 1:
-      return "success";
-    case 2:
-      return "success, power cycle required";
-    default:
-      return "unknown result";
-  }
+  return nameIn(kInstallResultNames, 0, result, "unknown result");
 }
 
 const char *flagName(int64_t value) { return value ? "yes" : "no"; }

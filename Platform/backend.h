@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "tal/channel_call.h"
 #include "tal/platform.h"
 
 namespace tal::os::detail {
@@ -12,7 +13,7 @@ namespace tal::os::detail {
 Platform &builtinPlatform();
 
 // The channel library's six functions, with the C signatures both platforms bind, and their
-// exported names in the same order.
+// exported names in the order of ChannelFunction.
 using InitializeFn = uint32_t (*)(uintptr_t);
 using CreateFn = uint32_t (*)(uintptr_t, void **, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
                               void *);
@@ -20,7 +21,6 @@ using SendFn = uint32_t (*)(void *, void *, uint32_t, uint32_t *, uintptr_t);
 using RecvFn = uint32_t (*)(void *, void *, uint32_t, uint32_t *, uint32_t *);
 using CloseFn = uint32_t (*)(void *);
 using StatusMessageFn = const char *(*)(uint32_t);
-enum ChannelFunction { kInitialize, kCreate, kSend, kRecv, kClose, kStatusMessage, kChannelCount };
 inline const char *const kChannelFunctionNames[kChannelCount] = {
     "TalCiInitialize", "TalCiCreate", "TalCiSend", "TalCiRecv", "TalCiClose", "TalCiStatusMessage"};
 

@@ -188,63 +188,60 @@ std::string ChannelRecorder::stamp(const char *call) {
   return "{\"us\":" + number(nowUs() - startUs_) + ",\"call\":\"" + call + "\"";
 }
 
-uint32_t ChannelRecorder::initialize(uintptr_t arg) {
-  const uint32_t result = real_.initialize(arg);
-  line(stamp("initialize") + ",\"arg\":" + number(arg) + ",\"result\":" + number(result) + "}");
+uint32_t ChannelRecorder::call(ChannelCall &c) {
+  const uint32_t waitIn = c.recv.wait ? *c.recv.wait : 0;
+  const uint32_t result = callThrough(real_, c);
+  line(entry(c, result, waitIn));
   return result;
 }
 
-uint32_t ChannelRecorder::create(uintptr_t arg, void **handle, uint32_t sendCount,
-                                 uint32_t sendSize, uint32_t recvCount, uint32_t recvSize,
-                                 uint32_t flags, void *reserved) {
-  const uint32_t result =
-      real_.create(arg, handle, sendCount, sendSize, recvCount, recvSize, flags, reserved);
-  line(stamp("create") + ",\"arg\":" + number(arg) + ",\"send_count\":" + number(sendCount) +
-       ",\"send_size\":" + number(sendSize) + ",\"recv_count\":" + number(recvCount) +
-       ",\"recv_size\":" + number(recvSize) + ",\"flags\":" + number(flags) +
-       ",\"result\":" + number(result) + "}");
-  return result;
-}
-
-uint32_t ChannelRecorder::send(void *handle, void *packet, uint32_t length, uint32_t *status,
-                               uintptr_t reserved) {
-  const uint32_t result = real_.send(handle, packet, length, status, reserved);
-  // The request as the library left it: with the sequence number it stamped.
-  std::string text = stamp("send") + ",\"length\":" + number(length);
-  if (packet) text += ",\"request\":\"" + toHex(static_cast<uint8_t *>(packet), length) + "\"";
-  if (status) text += ",\"status\":" + number(*status);
-  line(text + ",\"result\":" + number(result) + "}");
-  return result;
-}
-
-uint32_t ChannelRecorder::recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
-                               uint32_t *wait) {
-  const uint32_t waitIn = wait ? *wait : 0;
-  const uint32_t count = real_.recv(handle, buffer, capacity, status, wait);
-  std::string text = stamp("recv") + ",\"capacity\":" + number(capacity);
-  if (wait) text += ",\"wait\":" + number(waitIn);
-  text += ",\"count\":" + number(count);
-  if (status) text += ",\"status\":" + number(*status);
-  // Only what the buffer holds, however many bytes the library claims.
-  if (buffer) {
-    text += ",\"response\":\"" +
-            toHex(static_cast<uint8_t *>(buffer), count < capacity ? count : capacity) + "\"";
+std::string ChannelRecorder::entry(const ChannelCall &c, uint32_t result, uint32_t waitIn) {
+  switch (c.function) {
+    case kInitialize:
+      return stamp("initialize") + ",\"arg\":" + number(c.initialize.arg) +
+             ",\"result\":" + number(result) + "}";
+    case kCreate: {
+      const auto &a = c.create;
+      return stamp("create") + ",\"arg\":" + number(a.arg) +
+             ",\"send_count\":" + number(a.sendCount) + ",\"send_size\":" + number(a.sendSize) +
+             ",\"recv_count\":" + number(a.recvCount) + ",\"recv_size\":" + number(a.recvSize) +
+             ",\"flags\":" + number(a.flags) + ",\"result\":" + number(result) + "}";
+    }
+    case kSend: {
+      const auto &a = c.send;
+      // The request as the library left it: with the sequence number it stamped.
+      std::string text = stamp("send") + ",\"length\":" + number(a.length);
+      if (a.packet) {
+        text += ",\"request\":\"" + toHex(static_cast<uint8_t *>(a.packet), a.length) + "\"";
+      }
+      if (a.status) text += ",\"status\":" + number(*a.status);
+      return text + ",\"result\":" + number(result) + "}";
+    }
+    case kRecv: {
+      const auto &a = c.recv;
+      std::string text = stamp("recv") + ",\"capacity\":" + number(a.capacity);
+      if (a.wait) text += ",\"wait\":" + number(waitIn);
+      text += ",\"count\":" + number(result);
+      if (a.status) text += ",\"status\":" + number(*a.status);
+      // Only what the buffer holds, however many bytes the library claims.
+      if (a.buffer) {
+        text += ",\"response\":\"" +
+                toHex(static_cast<uint8_t *>(a.buffer), result < a.capacity ? result : a.capacity) +
+                "\"";
+      }
+      return text + "}";
+    }
+    case kClose:
+      return stamp("close") + ",\"result\":" + number(result) + "}";
+    case kStatusMessage: {
+      const auto &a = c.statusMessage;
+      return stamp("status_message") + ",\"status\":" + number(a.status) +
+             ",\"text\":" + (a.text ? quoted(a.text) : std::string("null")) + "}";
+    }
+    case kChannelCount:
+      break;
   }
-  line(text + "}");
-  return count;
-}
-
-uint32_t ChannelRecorder::close(void *handle) {
-  const uint32_t result = real_.close(handle);
-  line(stamp("close") + ",\"result\":" + number(result) + "}");
-  return result;
-}
-
-const char *ChannelRecorder::statusMessage(uint32_t status) {
-  const char *text = real_.statusMessage(status);
-  std::string entry = stamp("status_message") + ",\"status\":" + number(status) + ",\"text\":";
-  line(entry + (text ? quoted(text) : std::string("null")) + "}");
-  return text;
+  return stamp("unknown") + "}";
 }
 
 void ChannelRecorder::smbios(const std::vector<uint8_t> &raw) {

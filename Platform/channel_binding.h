@@ -8,21 +8,11 @@
 
 namespace tal::os::detail {
 
-class ChannelBinding : public ChannelLibrary {
+class ChannelBinding : public ChannelCallLibrary {
  public:
   ChannelBinding() = default;
   ChannelBinding(const ChannelBinding &) = delete;
   ChannelBinding &operator=(const ChannelBinding &) = delete;
-
-  uint32_t initialize(uintptr_t arg) override;
-  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
-                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override;
-  uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
-                uintptr_t reserved) override;
-  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
-                uint32_t *wait) override;
-  uint32_t close(void *handle) override;
-  const char *statusMessage(uint32_t status) override;
 
   // Finds and loads the library, once; true when loaded. It stays loaded for the functions.
   bool load();
@@ -41,9 +31,14 @@ class ChannelBinding : public ChannelLibrary {
   virtual Address lookUp(const char *name) = 0;
 
  private:
-  // One function's address, looked up once (null when the library or the name is missing).
+  uint32_t call(ChannelCall &c) override;
+  // Looks the function up on its first call (nothing when the library or the name is missing);
+  // true when it is there.
+  bool bound(ChannelFunction which);
   template <typename Fn>
-  Fn bind(ChannelFunction which);
+  Fn address(ChannelFunction which) const {
+    return reinterpret_cast<Fn>(functions_[which]);
+  }
 
   ChannelLibrarySearch search_;
   bool loaded_ = false;

@@ -207,6 +207,20 @@ void CBaseComponent::AdoptHostLog(CCmpLog *hostLog) {
 
 // --- pre-installation checks ---
 
+namespace {
+
+// A check that rules the installation out: its answer line, then the status "cannot install" and
+// the message for the host.
+int32_t CannotInstall(CCmpLog *log, InstallationStatus *out, uint32_t size, const wchar_t *answer,
+                      const wchar_t *message) {
+  log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, answer);
+  SetInstallationStatus(out, STATUS_CANNOT_INSTALL);
+  SetInstallationText(out, size, message);
+  return 1;
+}
+
+}  // namespace
+
 int32_t CBaseComponent::GetInstallationStatus(InstallationStatus *out, uint32_t size,
                                               const wchar_t *lang) {
   if (!out || size < kInstallationStatusChars) return 0;
@@ -214,19 +228,15 @@ int32_t CBaseComponent::GetInstallationStatus(InstallationStatus *out, uint32_t 
 
   log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Is operating system supported...\r\n ");
   if (!IsOSSupported()) {
-    log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Operating System NOT Supported...\r\n\r\n");
-    SetInstallationStatus(out, STATUS_CANNOT_INSTALL);
-    SetInstallationText(out, size, DirectMessage(osNotSupported, lang));
-    return 1;
+    return CannotInstall(log, out, size, L"Operating System NOT Supported...\r\n\r\n",
+                         DirectMessage(osNotSupported, lang));
   }
   log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Operating System IS Supported\r\n");
 
   log->Write(LT_BOTH, LS_NONE, BC_HERE, L"    - Is necessary disk space available... \r\n");
   if (!IsDiskSpaceAvailable(nullptr)) {
-    log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Necessary disk space available - No\r\n\r\n");
-    SetInstallationStatus(out, STATUS_CANNOT_INSTALL);
-    SetInstallationText(out, size, DirectMessage(notEnoughDiskSpace, lang));
-    return 1;
+    return CannotInstall(log, out, size, L"Necessary disk space available - No\r\n\r\n",
+                         DirectMessage(notEnoughDiskSpace, lang));
   }
   log->Write(LT_BOTH_NOLOC, LS_NONE, BC_NOWHERE, L"Necessary disk space IS available\r\n");
 

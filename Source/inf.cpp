@@ -513,20 +513,34 @@ bool CInf::FileList(const wchar_t *section, std::vector<InfLine> &lines, CStr &f
   return lines.empty() || GetDestinationDir(section, &folder);
 }
 
-int32_t CInf::CopyFilesSection(const wchar_t *section) {
+int32_t CInf::EachFileLine(const wchar_t *section, FileLineHandler each) {
   std::vector<InfLine> lines;
   CStr folder;
   if (!FileList(section, lines, folder)) return 0;
   for (const InfLine &line : lines)
-    if (!CopyFileLine(section, line, folder)) return 0;
+    if (!(this->*each)(section, line, folder)) return 0;
   return 1;
 }
 
+bool CInf::FileLineName(const wchar_t *section, const InfLine &line, const CStr &folder,
+                        const wchar_t *what, CStr &name, CStr &path) {
+  if (!Field(line, 1, kNameChars, name, what) || !PlainFileName(name, section)) return false;
+  path = JoinPath(folder, name);
+  return true;
+}
+
+uint32_t CInf::FileLineFlags(const InfLine &line, const wchar_t *what) {
+  CStr text;
+  return Field(line, 4, kFieldChars, text, what) ? ToUnsigned(text) : 0;
+}
+
+int32_t CInf::CopyFilesSection(const wchar_t *section) {
+  return EachFileLine(section, &CInf::CopyFileLine);
+}
+
 int32_t CInf::CopyFileLine(const wchar_t *section, const InfLine &line, const CStr &folder) {
-  CStr name;
-  if (!Field(line, 1, kNameChars, name, L"target file name")) return 0;
-  if (!PlainFileName(name, section)) return 0;
-  const CStr target = JoinPath(folder, name);
+  CStr name, target;
+  if (!FileLineName(section, line, folder, L"target file name", name, target)) return 0;
   if (!EnsureFileDirectory(target.c_str())) return 0;
   CStr sourceName;
   if (!Field(line, 2, kNameChars, sourceName, L"source file name") || sourceName.IsEmpty())
@@ -539,9 +553,7 @@ int32_t CInf::CopyFileLine(const wchar_t *section, const InfLine &line, const CS
   }
   CStr source = sourceDir;
   source += sourceName;
-  CStr flagsText;
-  const uint32_t flags =
-      Field(line, 4, kFieldChars, flagsText, L"copy flags") ? ToUnsigned(flagsText) : 0;
+  const uint32_t flags = FileLineFlags(line, L"copy flags");
   const bool noOverwrite = flags == kNoOverwriteFlag || flags == kNoOverwriteFlagAlt;
   const uint32_t e = setup().copyFile(source.str(), target.str(), noOverwrite);
   if (e == 0) return 1;
@@ -565,22 +577,13 @@ int32_t CInf::CopyFileLine(const wchar_t *section, const InfLine &line, const CS
 }
 
 int32_t CInf::DeleteFilesSection(const wchar_t *section) {
-  std::vector<InfLine> lines;
-  CStr folder;
-  if (!FileList(section, lines, folder)) return 0;
-  for (const InfLine &line : lines)
-    if (!DeleteFileLine(section, line, folder)) return 0;
-  return 1;
+  return EachFileLine(section, &CInf::DeleteFileLine);
 }
 
 int32_t CInf::DeleteFileLine(const wchar_t *section, const InfLine &line, const CStr &folder) {
-  CStr name;
-  if (!Field(line, 1, kNameChars, name, L"file name")) return 0;
-  if (!PlainFileName(name, section)) return 0;
-  const CStr path = JoinPath(folder, name);
-  CStr flagsText;
-  const uint32_t flags =
-      Field(line, 4, kFieldChars, flagsText, L"delete flags") ? ToUnsigned(flagsText) : 0;
+  CStr name, path;
+  if (!FileLineName(section, line, folder, L"file name", name, path)) return 0;
+  const uint32_t flags = FileLineFlags(line, L"delete flags");
   if (flags != kDelayedDeleteFlag && flags != kDelayedDeleteFlagAlt) {
     const uint32_t e = setup().deleteFile(path.str());
     if (e == 0 || e == winerr::kFileNotFound || e == winerr::kPathNotFound) return 1;
@@ -631,8 +634,7 @@ int32_t CInf::RenameFilesSection(const wchar_t *section) {
 
 int32_t CInf::ProcessFileDirectives(const wchar_t *section, const wchar_t *directive,
                                     int32_t (CInf::*handler)(const wchar_t *),
-                                    int32_t (CInf::*single)(const wchar_t *, const InfLine &,
-                                                            const CStr &)) {
+                                    FileLineHandler single) {
   if (!ReadDestinationDirs()) return 0;
   std::vector<InfLine> lines;
   if (!Lines(section, lines)) return 1;

@@ -116,16 +116,25 @@ class CInf {
   bool HasKeyLine(const wchar_t *section, const wchar_t *key);
   // True (with a log line) when a section's install directives lead back to the section itself.
   bool NamesItself(const wchar_t *section);
+  // One line of a file list (target, source, flags) done in the list's destination folder.
+  using FileLineHandler = int32_t (CInf::*)(const wchar_t *section, const tal::os::InfLine &line,
+                                            const CStr &folder);
   // Every section a directive of `section` names, through `handler`; an "@file" field is that
   // one file in the section's destination folder, through `single` (null: refused).
   int32_t ProcessFileDirectives(const wchar_t *section, const wchar_t *directive,
-                                int32_t (CInf::*handler)(const wchar_t *),
-                                int32_t (CInf::*single)(const wchar_t *, const tal::os::InfLine &,
-                                                        const CStr &));
+                                int32_t (CInf::*handler)(const wchar_t *), FileLineHandler single);
+  // Each line of the file list section through `each`; 0 at the first that fails.
+  int32_t EachFileLine(const wchar_t *section, FileLineHandler each);
   // One line of a file list (target, source, flags) copied or deleted in `folder`.
   int32_t CopyFileLine(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder);
   int32_t DeleteFileLine(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder);
   bool PlainFileName(const CStr &name, const wchar_t *section);
+  // Field 1 of a file list line, a plain file name (`what` names it in a log line), and `path`,
+  // the name in `folder`; false (logged) when it cannot be read or is not a plain name.
+  bool FileLineName(const wchar_t *section, const tal::os::InfLine &line, const CStr &folder,
+                    const wchar_t *what, CStr &name, CStr &path);
+  // Field 4 of a file list line, its flags; 0 when it has none.
+  uint32_t FileLineFlags(const tal::os::InfLine &line, const wchar_t *what);
   // The lines of a file list section and its destination folder. False (with a log line) when
   // the section is missing or the folder cannot be had.
   bool FileList(const wchar_t *section, std::vector<tal::os::InfLine> &lines, CStr &folder);

@@ -121,6 +121,15 @@ int32_t CBaseComponent::IsOSSupported() {
   current.edition = EditionMaskFromProductType(productType, identity.serverR2);
   OS_LOG(L"Current.nEdition is (0x%X)\r\n", static_cast<uint32_t>(current.edition));
 
+  // A version check of an entry that failed: which, and the supported and the current value.
+  const auto logFailed = [&](const wchar_t *check, const wchar_t *field, int32_t supported,
+                             int32_t now) {
+    OS_LOG(L"%ls Check fails - bMatch is %ls\r\n", check, TrueFalse(false));
+    OS_LOG(L"%ls Check fails - SupportedOS.n%ls is (0x%X)\r\n", check, field,
+           static_cast<uint32_t>(supported));
+    OS_LOG(L"%ls Check fails - CurrentOS.n%ls is (0x%X)\r\n", check, field,
+           static_cast<uint32_t>(now));
+  };
   bool match = false;
   for (size_t i = 0; i < supportedOS.size(); ++i) {
     const SupportedOS &entry = supportedOS[i];
@@ -140,19 +149,11 @@ int32_t CBaseComponent::IsOSSupported() {
     OS_LOG(L"(loop) else - bMatch is %ls\r\n", TrueFalse(true));
     if (entry.minor != -1 && entry.minor != current.minor) {
       match = false;
-      OS_LOG(L"Minor OS Version Check fails - bMatch is %ls\r\n", TrueFalse(false));
-      OS_LOG(L"Minor OS Version Check fails - SupportedOS.nMinor is (0x%X)\r\n",
-             static_cast<uint32_t>(entry.minor));
-      OS_LOG(L"Minor OS Version Check fails - CurrentOS.nMinor is (0x%X)\r\n",
-             static_cast<uint32_t>(current.minor));
+      logFailed(L"Minor OS Version", L"Minor", entry.minor, current.minor);
     }
     if (entry.servicePack != -1 && current.servicePack < entry.servicePack) {
       match = false;
-      OS_LOG(L"Service Pack Check fails - bMatch is %ls\r\n", TrueFalse(false));
-      OS_LOG(L"Service Pack Check fails - SupportedOS.nServicePack is (0x%X)\r\n",
-             static_cast<uint32_t>(entry.servicePack));
-      OS_LOG(L"Service Pack Check fails - CurrentOS.nServicePack is (0x%X)\r\n",
-             static_cast<uint32_t>(current.servicePack));
+      logFailed(L"Service Pack", L"ServicePack", entry.servicePack, current.servicePack);
     }
     if ((entry.edition & current.edition) != current.edition) {
       match = false;

@@ -2,6 +2,7 @@
 // finding them, reading what they declare into the component, and the properties that answer
 // from the package document (name, description, version).
 #include <cwchar>
+#include <vector>
 
 #include "basecomp.h"
 #include "talxmlreader.h"
@@ -29,6 +30,18 @@ const wchar_t *ElementText(const CTalXMLNode *element) {
 const CTalXMLNode *Child(const CTalXMLReader &reader, const CTalXMLNode *parent,
                          const wchar_t *name) {
   return parent ? reader.FindChild(parent, name) : nullptr;
+}
+
+// The elements named `name` in the `list` child of `parent`: the first one and each later sibling
+// of that name.
+std::vector<const CTalXMLNode *> Entries(const CTalXMLReader &reader, const CTalXMLNode &parent,
+                                         const wchar_t *list, const wchar_t *name) {
+  std::vector<const CTalXMLNode *> out;
+  for (const CTalXMLNode *entry = Child(reader, Child(reader, &parent, list), name); entry;
+       entry = entry->GetNextSibling()) {
+    if (std::wcscmp(entry->GetName(), name) == 0) out.push_back(entry);
+  }
+  return out;
 }
 
 // Leading decimal digits (none: 0), held at the largest value the field takes.
@@ -179,10 +192,8 @@ int32_t CBaseComponent::ReadPackageDefinition(const wchar_t *path) {
 
 void CBaseComponent::ReadSupportedDevices(const CTalXMLReader &reader,
                                           const CTalXMLNode &prerequisites) {
-  const CTalXMLNode *devices = Child(reader, &prerequisites, L"supported_devices");
-  for (const CTalXMLNode *group = Child(reader, devices, L"supported_devices_and"); group;
-       group = group->GetNextSibling()) {
-    if (std::wcscmp(group->GetName(), L"supported_devices_and") != 0) continue;
+  for (const CTalXMLNode *group :
+       Entries(reader, prerequisites, L"supported_devices", L"supported_devices_and")) {
     const CTalXMLNode *device = group->FindChild(L"supported_device");
     const wchar_t *type = device ? device->GetAttribute(L"type") : nullptr;
     if (!type) continue;
@@ -225,10 +236,8 @@ void CBaseComponent::ReadSupportedDevices(const CTalXMLReader &reader,
 
 void CBaseComponent::ReadSupportedOperatingSystems(const CTalXMLReader &reader,
                                                    const CTalXMLNode &prerequisites) {
-  const CTalXMLNode *systems = Child(reader, &prerequisites, L"supported_operating_systems");
-  for (const CTalXMLNode *entry = Child(reader, systems, L"supported_operating_system"); entry;
-       entry = entry->GetNextSibling()) {
-    if (std::wcscmp(entry->GetName(), L"supported_operating_system") != 0) continue;
+  for (const CTalXMLNode *entry : Entries(reader, prerequisites, L"supported_operating_systems",
+                                          L"supported_operating_system")) {
     SupportedOS record = {};
     record.major = NumberOrAbsent(entry, L"major");
     record.minor = NumberOrAbsent(entry, L"minor");

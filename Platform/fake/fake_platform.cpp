@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "tal/channel_call.h"
+
 namespace tal::os {
 
 namespace {
@@ -19,26 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // The channel library of a test that chose none: every call fails as a missing function does.
-class AbsentChannelLibrary : public ChannelLibrary {
- public:
-  uint32_t initialize(uintptr_t) override { return kFailed; }
-  uint32_t create(uintptr_t, void **, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                  void *) override {
-    return kFailed;
-  }
-  uint32_t send(void *, void *, uint32_t, uint32_t *status, uintptr_t) override {
-    if (status) *status = kFailed;
-    return kFailed;
-  }
-  uint32_t recv(void *, void *, uint32_t, uint32_t *status, uint32_t *) override {
-    if (status) *status = kFailed;
-    return 0;
-  }
-  uint32_t close(void *) override { return kFailed; }
-  const char *statusMessage(uint32_t) override { return nullptr; }
-
- private:
-  static constexpr uint32_t kFailed = 0xFFFFFFFF;
+class AbsentChannelLibrary : public ChannelCallLibrary {
+  uint32_t call(ChannelCall &c) override { return missing(c); }
 };
 
 AbsentChannelLibrary g_absentChannel;

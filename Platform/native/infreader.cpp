@@ -58,38 +58,15 @@ class Parser {
       : end_(end), start_(begin), sections_(sections) {}
 
   InfError run(const wchar_t *pos, unsigned &lineNo) {
-    while (pos && error_ == InfError::kNone) {
-      switch (state_) {
-        case kLineStart:
-          pos = lineStart(pos);
-          break;
-        case kSectionName:
-          pos = sectionName(pos);
-          break;
-        case kKey:
-        case kValue:
-          pos = token(pos, state_);
-          break;
-        case kBackslash:
-          pos = backslash(pos);
-          break;
-        case kQuotes:
-          pos = quotes(pos);
-          break;
-        case kLeading:
-          pos = leading(pos);
-          break;
-        case kTrailing:
-          pos = trailing(pos);
-          break;
-        case kComment:
-          pos = comment(pos);
-          break;
-        case kStray:
-          pos = stray(pos);
-          break;
-      }
-    }
+    // Each state's handler, in the order of State.
+    using Handler = const wchar_t *(Parser::*)(const wchar_t *);
+    static constexpr Handler kHandlers[] = {
+        &Parser::lineStart, &Parser::sectionName, &Parser::key,     &Parser::value,
+        &Parser::backslash, &Parser::quotes,      &Parser::leading, &Parser::trailing,
+        &Parser::comment,   &Parser::stray,
+    };
+    static_assert(sizeof kHandlers / sizeof kHandlers[0] == kStray + 1, "one handler a state");
+    while (pos && error_ == InfError::kNone) pos = (this->*kHandlers[state_])(pos);
     lineNo = line_;
     return error_;
   }
@@ -105,6 +82,12 @@ class Parser {
     if (depth_ < 4) stack_[depth_++] = s;
   }
   void pop() { state_ = depth_ ? stack_[--depth_] : kLineStart; }
+  // Hands over to state `to`, which comes back to `back` when done; reading goes on at `at`.
+  const wchar_t *detour(State to, State back, const wchar_t *at) {
+    push(back);
+    state_ = to;
+    return at;
+  }
 
   // Appends the text from the token start up to `pos` to the token (NUL read as a blank).
   void take(const wchar_t *pos) {
@@ -166,9 +149,7 @@ class Parser {
         ++line_;
         closeLine();
       } else if (*p == L';') {
-        push(kLineStart);
-        state_ = kComment;
-        return p + 1;
+        return detour(kComment, kLineStart, p + 1);
       } else if (*p == L'[') {
         start_ = p + 1;
         state_ = kSectionName;
@@ -194,9 +175,7 @@ class Parser {
   const wchar_t *stray(const wchar_t *p) {
     for (; !atEol(p); ++p) {
       if (*p == L';') {
-        push(kLineStart);
-        state_ = kComment;
-        return p + 1;
+        return detour(kComment, kLineStart, p + 1);
       }
       if (*p == L'[') {
         start_ = p + 1;
@@ -213,14 +192,15 @@ class Parser {
       if (*p == L']') {
         take(p);
         if (!addSection()) return nullptr;
-        push(kLineStart);
-        state_ = kComment;  // the rest of the line is ignored
-        return p + 1;
+        return detour(kComment, kLineStart, p + 1);  // the rest of the line is ignored
       }
     }
     error_ = InfError::kUnfinishedSection;
     return nullptr;
   }
+
+  const wchar_t *key(const wchar_t *p) { return token(p, kKey); }
+  const wchar_t *value(const wchar_t *p) { return token(p, kValue); }
 
   // A key (self kKey: up to '=' or ',') or a value (self kValue: fields separated by ','). A
   // quote, a backslash or a blank hands over to its own state, which comes back to `self`.
@@ -233,35 +213,23 @@ class Parser {
       if (c == L';' || (isKey ? c == L'=' : c == L',')) {
         take(tokenEnd);
         if (!addField(c == L'=')) return nullptr;
-        if (c == L';') {
-          push(kLineStart);
-          state_ = kComment;
-        } else {
-          start_ = p + 1;
-          push(kValue);
-          state_ = kLeading;
-        }
-        return p + 1;
+        if (c == L';') return detour(kComment, kLineStart, p + 1);
+        start_ = p + 1;
+        return detour(kLeading, kValue, p + 1);
       }
       if (c == L'"') {
         take(p);
         start_ = p + 1;
-        push(self);
-        state_ = kQuotes;
-        return p + 1;
+        return detour(kQuotes, self, p + 1);
       }
       if (c == L'\\') {
         take(tokenEnd);
         start_ = p;
-        push(self);
-        state_ = kBackslash;
-        return p;
+        return detour(kBackslash, self, p);
       }
       if (isBlank(c)) {
         take(p);
-        push(self);
-        state_ = kTrailing;
-        return p;
+        return detour(kTrailing, self, p);
       }
       tokenEnd = p + 1;
     }
@@ -286,9 +254,7 @@ class Parser {
       }
       if (*p == L'\\') continue;
       if (*p == L';') {
-        push(kBackslash);
-        state_ = kComment;
-        return p + 1;
+        return detour(kComment, kBackslash, p + 1);
       }
       if (isBlank(*p)) continue;
       take(p);  // an ordinary character: the backslash and what followed it are text

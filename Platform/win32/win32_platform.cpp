@@ -1,11 +1,5 @@
 // The Windows backend: the real system calls.
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "win32_windows.h"
 // clang-format off
 #include <aclapi.h>
 #include <fcntl.h>

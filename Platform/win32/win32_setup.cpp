@@ -1,13 +1,7 @@
 // The Windows driver-installation host: the system's setup library, newdev, the registry and the
 // shell. Every text the setup library gives is read whole (its size asked first), so nothing is
 // cut here; the callers apply their own buffer sizes.
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "win32_windows.h"
 // clang-format off
 #include <setupapi.h>
 #include <objbase.h>
@@ -132,23 +126,21 @@ UINT CALLBACK queueTrampoline(PVOID context, UINT notification, UINT_PTR param1,
   const QueueCallback *callback = static_cast<CallbackContext *>(context)->callback;
   if (!callback || !*callback) return FILEOP_DOIT;
   std::wstring source, target;
+  const auto keep = [&](PCWSTR from, PCWSTR to) {
+    if (from) source = from;
+    if (to) target = to;
+  };
   switch (notification) {
     case SPFILENOTIFY_COPYERROR:
     case SPFILENOTIFY_DELETEERROR:
     case SPFILENOTIFY_FILEOPDELAYED:
     case SPFILENOTIFY_RENAMEERROR:
-      if (param1) {
-        const FILEPATHS_W *paths = reinterpret_cast<const FILEPATHS_W *>(param1);
-        if (paths->Source) source = paths->Source;
-        if (paths->Target) target = paths->Target;
-      }
+      if (const auto *files = reinterpret_cast<const FILEPATHS_W *>(param1))
+        keep(files->Source, files->Target);
       break;
     case SPFILENOTIFY_NEEDMEDIA:
-      if (param1) {
-        const SOURCE_MEDIA_W *media = reinterpret_cast<const SOURCE_MEDIA_W *>(param1);
-        if (media->SourcePath) source = media->SourcePath;
-        if (media->SourceFile) target = media->SourceFile;
-      }
+      if (const auto *media = reinterpret_cast<const SOURCE_MEDIA_W *>(param1))
+        keep(media->SourcePath, media->SourceFile);
       break;
     default:
       break;

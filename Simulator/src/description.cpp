@@ -83,19 +83,13 @@ void readFaults(Faults &f, const json &j) {
   readCount(j, "over_report", f.overReport);
   readBool(j, "null_status_text", f.nullStatusText);
   readCount(j, "short_read", f.shortRead);
-  if (j.contains("short_read_length")) {
-    f.shortReadLength =
-        static_cast<int>(unsignedValue(j["short_read_length"], "short_read_length", 255));
-  }
+  readUnsigned(j, "short_read_length", f.shortReadLength, 255);
   readCount(j, "lock_ignored", f.lockIgnored);
   readCount(j, "lock_reports_error", f.lockReportsError);
   readCount(j, "unlock_ignored", f.unlockIgnored);
   readCount(j, "unlock_reports_error", f.unlockReportsError);
   readCount(j, "header_only_len", f.headerOnlyLen);
-  if (j.contains("header_only_after")) {
-    f.headerOnlyAfter =
-        static_cast<int>(unsignedValue(j["header_only_after"], "header_only_after", 0x7FFFFFFF));
-  }
+  readUnsigned(j, "header_only_after", f.headerOnlyAfter, 0x7FFFFFFF);
   if (j.contains("command_errors")) {
     const json &list = j["command_errors"];
     if (!list.is_array()) throw std::runtime_error("command_errors: expected a list");
@@ -141,14 +135,19 @@ void configureMachine(Machine &machine, const json &description) {
   buildFlashTargets(machine, description);
 }
 
-bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error,
-                            std::string *replay, bool *replayDelays) {
-  std::ifstream in(path, std::ios::binary);
+bool openInput(const std::string &path, std::ifstream &in) {
+  in.open(path, std::ios::binary);
 #if defined(_WIN32)
   // Under wine a Linux path ("/tmp/m.json") is reached through the Z: drive.
   if (!in && !path.empty() && path[0] == '/') in.open("Z:" + path, std::ios::binary);
 #endif
-  if (!in) {
+  return static_cast<bool>(in);
+}
+
+bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error,
+                            std::string *replay, bool *replayDelays) {
+  std::ifstream in;
+  if (!openInput(path, in)) {
     if (error) *error = "cannot open the machine description \"" + path + "\"";
     return false;
   }

@@ -14,30 +14,21 @@ const char *const kNames[kCpldCommandCount] = {"enable",    "erase",    "status"
                                                "reset_ufm", "cfg_page", "ufm_page", "done",
                                                "close",     "unknown"};
 
+// The opcode that starts each command.
+constexpr struct {
+  uint8_t opcode;
+  CpldCommand command;
+} kOpcodes[] = {
+    {0x74, CpldCommand::Enable},   {0x0E, CpldCommand::Erase},    {0x3C, CpldCommand::Status},
+    {0x46, CpldCommand::ResetCfg}, {0x47, CpldCommand::ResetUfm}, {0x70, CpldCommand::CfgPage},
+    {0xC9, CpldCommand::UfmPage},  {0x5E, CpldCommand::Done},     {0x26, CpldCommand::Close},
+};
+
 CpldCommand classify(const uint8_t *bytes, size_t length) {
   if (length == 0) return CpldCommand::Unknown;
-  switch (bytes[0]) {
-    case 0x74:
-      return CpldCommand::Enable;
-    case 0x0E:
-      return CpldCommand::Erase;
-    case 0x3C:
-      return CpldCommand::Status;
-    case 0x46:
-      return CpldCommand::ResetCfg;
-    case 0x47:
-      return CpldCommand::ResetUfm;
-    case 0x70:
-      return CpldCommand::CfgPage;
-    case 0xC9:
-      return CpldCommand::UfmPage;
-    case 0x5E:
-      return CpldCommand::Done;
-    case 0x26:
-      return CpldCommand::Close;
-    default:
-      return CpldCommand::Unknown;
-  }
+  for (const auto &entry : kOpcodes)
+    if (entry.opcode == bytes[0]) return entry.command;
+  return CpldCommand::Unknown;
 }
 
 // The operand bytes each command must carry (after the opcode), and its whole length.

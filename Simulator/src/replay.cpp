@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "sim/description.h"
 #include "tal/capture.h"
 
 namespace sim {
@@ -193,11 +194,8 @@ bool sameRequest(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
 
 bool readCapture(const std::string &path, Capture &out, std::string *error) {
   out = Capture();
-  std::ifstream in(path, std::ios::binary);
-#if defined(_WIN32)
-  if (!in && !path.empty() && path[0] == '/') in.open("Z:" + path, std::ios::binary);
-#endif
-  if (!in) {
+  std::ifstream in;
+  if (!openInput(path, in)) {
     if (error) *error = "cannot open the capture \"" + path + "\"";
     return false;
   }
@@ -269,58 +267,52 @@ void ReplayChannel::pace(const RecordedCall &r) {
   if (now < due) host.sleepMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, UINT32_MAX)));
 }
 
-uint32_t ReplayChannel::initialize(uintptr_t) {
-  const RecordedCall *r = expect("initialize", "initialize", nullptr, 0);
-  return r ? r->result : kStatusReplayDiverged;
-}
-
-uint32_t ReplayChannel::create(uintptr_t, void **handle, uint32_t, uint32_t, uint32_t, uint32_t,
-                               uint32_t, void *) {
-  const RecordedCall *r = expect("create", "create", nullptr, 0);
-  if (!r) return kStatusReplayDiverged;
-  if (r->result == 0 && handle) *handle = this;
-  return r->result;
-}
-
-uint32_t ReplayChannel::send(void *, void *packet, uint32_t length, uint32_t *status, uintptr_t) {
-  std::vector<uint8_t> request;
-  if (packet && length <= kMaxCapturePacket) {
-    request.assign(static_cast<uint8_t *>(packet), static_cast<uint8_t *>(packet) + length);
-  }
-  const RecordedCall *r = expect("send", describe("send", &request, 0), &request, 0);
-  if (!r) {
-    if (status) *status = kStatusReplayDiverged;
-    return kStatusReplayDiverged;
-  }
-  // The sequence number the capture's library stamped, so that its responses answer this one.
-  if (packet && length >= 4) std::memcpy(static_cast<uint8_t *>(packet) + 2, &r->bytes[2], 2);
-  if (status && r->hasStatus) *status = r->status;
-  return r->result;
-}
-
-uint32_t ReplayChannel::recv(void *, void *buffer, uint32_t capacity, uint32_t *status,
-                             uint32_t *) {
-  const RecordedCall *r = expect("recv", describe("recv", nullptr, capacity), nullptr, capacity);
-  if (!r) {
-    if (status) *status = kStatusReplayDiverged;
+uint32_t ReplayChannel::call(tal::os::ChannelCall &c) {
+  using tal::os::kCreate, tal::os::kRecv, tal::os::kSend, tal::os::kStatusMessage;
+  if (c.function == kStatusMessage) {
+    const uint32_t status = c.statusMessage.status;
+    auto it = capture_.statusTexts.find(status);
+    c.statusMessage.text = status == kStatusReplayDiverged    ? "Replay diverged from the capture"
+                           : it != capture_.statusTexts.end() ? it->second.c_str()
+                                                              : "Status not in the capture";
     return 0;
   }
-  if (buffer && !r->bytes.empty()) {
-    std::memcpy(buffer, r->bytes.data(), std::min<size_t>(r->bytes.size(), capacity));
+  static const char *const kCalls[] = {"initialize", "create", "send", "recv", "close"};
+  const char *name = kCalls[c.function];
+  std::vector<uint8_t> request;
+  const std::vector<uint8_t> *compared = nullptr;
+  uint32_t capacity = 0;
+  if (c.function == kSend) {
+    uint8_t *packet = static_cast<uint8_t *>(c.send.packet);
+    if (packet && c.send.length <= kMaxCapturePacket) {
+      request.assign(packet, packet + c.send.length);
+    }
+    compared = &request;
+  } else if (c.function == kRecv) {
+    capacity = c.recv.capacity;
   }
-  if (status && r->hasStatus) *status = r->status;
-  return r->count;
-}
-
-uint32_t ReplayChannel::close(void *) {
-  const RecordedCall *r = expect("close", "close", nullptr, 0);
-  return r ? r->result : kStatusReplayDiverged;
-}
-
-const char *ReplayChannel::statusMessage(uint32_t status) {
-  if (status == kStatusReplayDiverged) return "Replay diverged from the capture";
-  auto it = capture_.statusTexts.find(status);
-  return it != capture_.statusTexts.end() ? it->second.c_str() : "Status not in the capture";
+  const RecordedCall *r = expect(name, describe(name, compared, capacity), compared, capacity);
+  if (!r) return failed(c, kStatusReplayDiverged);
+  switch (c.function) {
+    case kCreate:
+      if (r->result == 0 && c.create.handle) *c.create.handle = this;
+      return r->result;
+    case kSend:
+      // The sequence number the capture's library stamped, so that its responses answer this one.
+      if (c.send.packet && c.send.length >= 4) {
+        std::memcpy(static_cast<uint8_t *>(c.send.packet) + 2, &r->bytes[2], 2);
+      }
+      if (c.send.status && r->hasStatus) *c.send.status = r->status;
+      return r->result;
+    case kRecv:
+      if (c.recv.buffer && !r->bytes.empty()) {
+        std::memcpy(c.recv.buffer, r->bytes.data(), std::min<size_t>(r->bytes.size(), capacity));
+      }
+      if (c.recv.status && r->hasStatus) *c.recv.status = r->status;
+      return r->count;
+    default:
+      return r->result;
+  }
 }
 
 }  // namespace sim

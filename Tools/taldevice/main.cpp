@@ -67,30 +67,24 @@ int Add(const char *hardwareId) {
 // The system's name of an error an INF can be refused with.
 std::string ErrorName(uint32_t error) {
   namespace e = tal::os::winerr;
-  switch (error) {
-    case e::kFileNotFound:
-      return "ERROR_FILE_NOT_FOUND";
-    case e::kPathNotFound:
-      return "ERROR_PATH_NOT_FOUND";
-    case e::kAccessDenied:
-      return "ERROR_ACCESS_DENIED";
-    case e::kInvalidData:
-      return "ERROR_INVALID_DATA";
-    case e::kSharingViolation:
-      return "ERROR_SHARING_VIOLATION";
-    case e::kFileInvalid:
-      return "ERROR_FILE_INVALID";
-    case e::kExpectedSectionName:
-      return "ERROR_EXPECTED_SECTION_NAME";
-    case e::kBadSectionNameLine:
-      return "ERROR_BAD_SECTION_NAME_LINE";
-    case e::kSectionNameTooLong:
-      return "ERROR_SECTION_NAME_TOO_LONG";
-    case e::kWrongInfStyle:
-      return "ERROR_WRONG_INF_STYLE";
-    default:
-      return "error " + std::to_string(error);
-  }
+  static const struct {
+    uint32_t code;
+    const char *name;
+  } kNames[] = {
+      {e::kFileNotFound, "ERROR_FILE_NOT_FOUND"},
+      {e::kPathNotFound, "ERROR_PATH_NOT_FOUND"},
+      {e::kAccessDenied, "ERROR_ACCESS_DENIED"},
+      {e::kInvalidData, "ERROR_INVALID_DATA"},
+      {e::kSharingViolation, "ERROR_SHARING_VIOLATION"},
+      {e::kFileInvalid, "ERROR_FILE_INVALID"},
+      {e::kExpectedSectionName, "ERROR_EXPECTED_SECTION_NAME"},
+      {e::kBadSectionNameLine, "ERROR_BAD_SECTION_NAME_LINE"},
+      {e::kSectionNameTooLong, "ERROR_SECTION_NAME_TOO_LONG"},
+      {e::kWrongInfStyle, "ERROR_WRONG_INF_STYLE"},
+  };
+  for (const auto &entry : kNames)
+    if (entry.code == error) return entry.name;
+  return "error " + std::to_string(error);
 }
 
 // A field as the text form shows it: in double quotes, a quote in it doubled.
@@ -162,6 +156,14 @@ int Inf(const std::wstring &path, bool json) {
   return 0;
 }
 
+// A positional argument that must be given and must not be empty.
+void addRequiredText(CLI::App &command, const char *name, std::string &value, const char *help) {
+  command.add_option(name, value, help)
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -191,20 +193,14 @@ int main(int argc, char **argv) {
       "add",
       "register a root-enumerated device with that hardware id and no driver; prints its "
       "instance id");
-  add->add_option("HARDWARE-ID", hardwareId, "the device's hardware id")
-      ->required()
-      ->check(CLI::Validator(
-          [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
+  addRequiredText(*add, "HARDWARE-ID", hardwareId, "the device's hardware id");
   std::string file;
   bool json = false;
   CLI::App *inf = app.add_subcommand(
       "inf",
       "the INF as the system reads it: each section in file order, each line's key and "
       "fields after %key% and directory-id replacement; or the error that refuses it");
-  inf->add_option("FILE", file, "the INF file")
-      ->required()
-      ->check(CLI::Validator(
-          [](std::string &v) { return v.empty() ? std::string("empty") : std::string(); }, ""));
+  addRequiredText(*inf, "FILE", file, "the INF file");
   inf->add_flag("--json", json, "one JSON document")
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 

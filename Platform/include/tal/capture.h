@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tal/channel_call.h"
 #include "tal/platform.h"
 
 namespace tal::os {
@@ -30,22 +31,12 @@ struct CaptureHeader {
 // Wraps a channel library and writes each call to a capture file. The file is owned and closed
 // with the recorder. A write that fails ends the recording (failure() says why); the calls keep
 // passing through.
-class ChannelRecorder : public ChannelLibrary {
+class ChannelRecorder : public ChannelCallLibrary {
  public:
   ChannelRecorder(ChannelLibrary &real, FILE *out, const CaptureHeader &header);
   ~ChannelRecorder() override;
   ChannelRecorder(const ChannelRecorder &) = delete;
   ChannelRecorder &operator=(const ChannelRecorder &) = delete;
-
-  uint32_t initialize(uintptr_t arg) override;
-  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
-                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override;
-  uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
-                uintptr_t reserved) override;
-  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
-                uint32_t *wait) override;
-  uint32_t close(void *handle) override;
-  const char *statusMessage(uint32_t status) override;
 
   // Writes the SMBIOS line: the records of the raw table that discovery needs (smbiosForCapture).
   void smbios(const std::vector<uint8_t> &raw);
@@ -53,6 +44,10 @@ class ChannelRecorder : public ChannelLibrary {
   const std::string &failure() const { return failure_; }
 
  private:
+  // Passes the call on to the real library and writes its line.
+  uint32_t call(ChannelCall &c) override;
+  // The line of a call that was answered with `result` (recv: handed the wait `waitIn`).
+  std::string entry(const ChannelCall &c, uint32_t result, uint32_t waitIn);
   void line(const std::string &text);
   std::string stamp(const char *call);
 

@@ -3,6 +3,7 @@
 // Schema in Simulator/README.md. Every key is optional.
 #pragma once
 
+#include <iosfwd>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 
@@ -23,5 +24,9 @@ void configureMachine(Machine &machine, const nlohmann::json &description);
 // timing.
 bool loadMachineDescription(Machine &machine, const std::string &path, std::string *error,
                             std::string *replay = nullptr, bool *replayDelays = nullptr);
+
+// Opens a file the simulator reads (a description, a capture) in binary mode; false when it
+// cannot be opened. Under wine a Linux path is reached through the Z: drive.
+bool openInput(const std::string &path, std::ifstream &in);
 
 }  // namespace sim

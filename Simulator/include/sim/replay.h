@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tal/channel_call.h"
 #include "tal/platform.h"
 
 namespace sim {
@@ -58,20 +59,10 @@ bool readCapture(const std::string &path, Capture &out, std::string *error);
 // The same from a stream; name stands for it in *error.
 bool readCapture(std::istream &in, const std::string &name, Capture &out, std::string *error);
 
-class ReplayChannel : public tal::os::ChannelLibrary {
+class ReplayChannel : public tal::os::ChannelCallLibrary {
  public:
   explicit ReplayChannel(Capture capture, bool paced = false)
       : capture_(std::move(capture)), paced_(paced) {}
-
-  uint32_t initialize(uintptr_t arg) override;
-  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
-                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override;
-  uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
-                uintptr_t reserved) override;
-  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
-                uint32_t *wait) override;
-  uint32_t close(void *handle) override;
-  const char *statusMessage(uint32_t status) override;
 
   bool diverged() const { return diverged_; }
   // Calls answered from the capture so far.
@@ -79,6 +70,7 @@ class ReplayChannel : public tal::os::ChannelLibrary {
   const Capture &capture() const { return capture_; }
 
  private:
+  uint32_t call(tal::os::ChannelCall &c) override;
   // The recorded call to answer this one with, or null once the replay has diverged (the
   // divergence is reported here, once). actual describes the call for the report.
   const RecordedCall *expect(const char *call, const std::string &actual,
