@@ -40,6 +40,16 @@ TEST_F(LogTest, DefaultLocationsAreTheSystemDriveLogFolder) {
   EXPECT_FALSE(test::Exists(test::EntryPath(log.Entries()[0])));
 }
 
+// The verbose name's number comes from the platform's clock: the same second gives the same name,
+// the next second another.
+TEST_F(LogTest, TheVerboseNameFollowsThePlatformClock) {
+  fake.wallSeconds = 1797336003;
+  const std::wstring first = CCmpLog().GetVerboseName();
+  EXPECT_EQ(CCmpLog().GetVerboseName(), first);
+  fake.wallSeconds += 1;
+  EXPECT_NE(CCmpLog().GetVerboseName(), first);
+}
+
 TEST_F(LogTest, TargetsAndSeveritiesInVerboseMode) {
   CCmpLog log(L"verbose.log");
   log.SetVerbose(1);
