@@ -12,20 +12,15 @@
 #include "log.h"
 #include "sim/machine.h"
 #include "sim/simchannel.h"
+#include "sim_server.h"
 
 namespace {
 
-struct Rig {
-  tal::os::ScratchDir scratch;
-  tal::os::FakePlatform fake;
-  sim::Machine machine;
-  sim::SimChannel lib{machine};
-
+struct Rig : testserver::SimServer {
   Rig() {
     machine.recordTransactions = false;  // the simulator's log would allocate per transaction
     auto eeprom = std::make_shared<sim::RegisterDevice>(2);
     machine.bus.attach(1, kAddrFru, eeprom);
-    fake.channel = &lib;
     resetEngineLog();
     std::error_code ec;
     std::filesystem::create_directories(
@@ -75,8 +70,8 @@ void SimulatorOnly(benchmark::State &state) {
   uint8_t response[57];
   for (auto _ : state) {
     uint32_t status = 0, wait = 20000;
-    rig.lib.send(g_channel, request, 57, &status, 0);
-    benchmark::DoNotOptimize(rig.lib.recv(g_channel, response, 57, &status, &wait));
+    rig.channel.send(g_channel, request, 57, &status, 0);
+    benchmark::DoNotOptimize(rig.channel.recv(g_channel, response, 57, &status, &wait));
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }

@@ -206,46 +206,66 @@ TEST_F(SmifLog, CommandFailureLines) {
                             send, "SMIFREQ_ENABLE_DISABLE_ACCESS_REQUEST:  unlock_i2c failed\n"}));
 }
 
+// One lock or unlock of device 0x40 on a segment, with a fault switched on first (none: null),
+// what it answers and the messages it logs.
+struct AccessStep {
+  bool lock;
+  uint8_t segment;
+  int sim::Faults::*fault;
+  int result;
+  std::vector<std::string> messages;
+};
+
 TEST_F(SmifLog, LockAndUnlockSayWhatTheyDidAndWhatTheQueryFound) {
-  EXPECT_EQ(lockDeviceAccess(2, 0x40, 1200), 0);
-  EXPECT_EQ(log(), stamped({"Device Access is NOT locked: now sending lock command\n",
-                            "lock command success\n", "verified lock command. success\n"}));
-  clearLog();
-  EXPECT_EQ(lockDeviceAccess(2, 0x40, 1200), 0);
-  EXPECT_EQ(log(), stamped({"Device access ALREADY locked\n"}));
-
-  clearLog();
-  EXPECT_EQ(unlockDeviceAccess(2, 0x40, 1200), 0);
-  EXPECT_EQ(log(), stamped({"Device Access locked: now sending unlock command\n",
-                            "unlock command success\n", "verified un-lock command. success\n"}));
-  clearLog();
-  EXPECT_EQ(unlockDeviceAccess(2, 0x40, 1200), 0);
-  EXPECT_EQ(log(), stamped({"Device Access ALREADY unlocked\n"}));
-
-  clearLog();
+  auto run = [this](const std::vector<AccessStep> &steps) {
+    for (const AccessStep &s : steps) {
+      clearLog();
+      if (s.fault) machine.faults.*s.fault = 1;
+      EXPECT_EQ(s.lock ? lockDeviceAccess(s.segment, 0x40, 1200)
+                       : unlockDeviceAccess(s.segment, 0x40, 1200),
+                s.result);
+      EXPECT_EQ(log(), stamped(s.messages));
+    }
+  };
+  const std::string lockSent = "Device Access is NOT locked: now sending lock command\n";
+  const std::string unlockSent = "Device Access locked: now sending unlock command\n";
+  run({
+      {true,
+       2,
+       nullptr,
+       0,
+       {lockSent, "lock command success\n", "verified lock command. success\n"}},
+      {true, 2, nullptr, 0, {"Device access ALREADY locked\n"}},
+      {false,
+       2,
+       nullptr,
+       0,
+       {unlockSent, "unlock command success\n", "verified un-lock command. success\n"}},
+      {false, 2, nullptr, 0, {"Device Access ALREADY unlocked\n"}},
+  });
   g_smifSeq = 0;
-  machine.faults.lockReportsError = 1;
-  EXPECT_EQ(lockDeviceAccess(3, 0x40, 1200), 0);
-  EXPECT_EQ(log(), stamped({"Device Access is NOT locked: now sending lock command\n",
-                            "CMD:0x8c LEN:0x14 SEQ:1\n", "SmifCommand: ErrorCode = 4\n",
-                            "SMIFREQ_ENABLE_DISABLE_ACCESS_REQUEST:  lock_i2c failed\n",
-                            "lock command FAILED\n", "verified lock command. success\n"}));
-
-  clearLog();
-  machine.faults.lockIgnored = 1;
-  EXPECT_EQ(lockDeviceAccess(4, 0x40, 1200), -1);
-  EXPECT_EQ(log(), stamped({"Device Access is NOT locked: now sending lock command\n",
-                            "lock command success\n", "verified lock command. failed\n"}));
-
-  // An unlock the query does not confirm is sent again.
-  clearLog();
-  machine.faults.unlockIgnored = 1;
-  EXPECT_EQ(unlockDeviceAccess(3, 0x40, 1200), 0);
-  EXPECT_EQ(log(), stamped({"Device Access locked: now sending unlock command\n",
-                            "unlock command success\n", "verified un-lock command. failed\n",
-                            "unlockDeviceAccess: trying again (2 of 3)\n",
-                            "Device Access locked: now sending unlock command\n",
-                            "unlock command success\n", "verified un-lock command. success\n"}));
+  run({
+      {true,
+       3,
+       &sim::Faults::lockReportsError,
+       0,
+       {lockSent, "CMD:0x8c LEN:0x14 SEQ:1\n", "SmifCommand: ErrorCode = 4\n",
+        "SMIFREQ_ENABLE_DISABLE_ACCESS_REQUEST:  lock_i2c failed\n", "lock command FAILED\n",
+        "verified lock command. success\n"}},
+      {true,
+       4,
+       &sim::Faults::lockIgnored,
+       -1,
+       {lockSent, "lock command success\n", "verified lock command. failed\n"}},
+      // An unlock the query does not confirm is sent again.
+      {false,
+       3,
+       &sim::Faults::unlockIgnored,
+       0,
+       {unlockSent, "unlock command success\n", "verified un-lock command. failed\n",
+        "unlockDeviceAccess: trying again (2 of 3)\n", unlockSent, "unlock command success\n",
+        "verified un-lock command. success\n"}},
+  });
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "fake_platform.h"
 
@@ -49,7 +49,7 @@ constexpr int64_t kWallSeconds = 1797336003;
 constexpr const char *kStamp = "[2026-12-15T12:00:03Z] ";
 
 // Messages as the engine log holds them at that second: each after its stamp.
-inline std::string stamped(std::initializer_list<std::string> messages) {
+inline std::string stamped(const std::vector<std::string> &messages) {
   std::string out;
   for (const std::string &m : messages) out += kStamp + m;
   return out;
