@@ -229,21 +229,19 @@ void BM_WallVsModel(benchmark::State &state) {
   state.counters["os_overshoot_ms"] = overshoot;
   state.counters["engine_ratio"] = engineRatio;
 }
-// Arguments: KiB (Velto-E), latency per exchange in ms, precise sleeps on (1) or off (0).
-BENCHMARK_TEMPLATE(BM_WallVsModel, 1)
-    ->ArgNames({"KiB", "latency_ms", "precise"})
-    ->Args({64, 0, 0})
-    ->Args({64, 0, 1})
-    ->Args({64, 1, 1})
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_WallVsModel, 2)
-    ->ArgNames({"KiB", "latency_ms", "precise"})
-    ->Args({0, 0, 0})
-    ->Args({0, 0, 1})
-    ->Args({0, 1, 1})
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+// Arguments: KiB (Velto-E; 0 for Velto-I), latency per exchange in ms, precise sleeps on (1) or
+// off (0).
+template <int KiB>
+void wallVsModelArgs(benchmark::internal::Benchmark *b) {
+  b->ArgNames({"KiB", "latency_ms", "precise"})
+      ->Args({KiB, 0, 0})
+      ->Args({KiB, 0, 1})
+      ->Args({KiB, 1, 1})
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+}
+BENCHMARK_TEMPLATE(BM_WallVsModel, 1)->Apply(wallVsModelArgs<64>);
+BENCHMARK_TEMPLATE(BM_WallVsModel, 2)->Apply(wallVsModelArgs<0>);
 
 // (c) peak heap and allocations per block of a 1 MiB Velto-E flash.
 void BM_VeltoE_PeakMemory1MiB(benchmark::State &state) {

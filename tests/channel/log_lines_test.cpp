@@ -130,21 +130,23 @@ class SmifLog : public ChannelTest {
     eeprom->poke(0x0012, {1, 2, 3, 4});
     machine.bus.attach(1, kAddrFru, eeprom);
   }
-  uint32_t read4(uint8_t *buffer) { return readFromOffset0012(1, kAddrFru, buffer, 4, false); }
+  // Reads the four bytes at 0x0012 of the FRU EEPROM into `buffer`.
+  uint32_t read4() { return readFromOffset0012(1, kAddrFru, buffer, 4, false); }
   std::shared_ptr<sim::RegisterDevice> eeprom;
+  uint8_t buffer[4] = {};
+  // That read's request as the log's dumps show it.
+  const std::string readRequest = "I2C: E:0x01 A:0xae WL:2 DT: 0x00 0x12 \n";
 };
 
 TEST_F(SmifLog, LevelOneTracesEachTransactionWithByteDumps) {
   setLogLevel(1);
-  uint8_t buffer[4];
-  ASSERT_EQ(read4(buffer), 0u);
-  EXPECT_EQ(log(), stamped({"CMD:0x72 LEN:0x39 SEQ:0 RSP ERR:0\n",
-                            "I2C: E:0x01 A:0xae WL:2 DT: 0x00 0x12 \n",
+  ASSERT_EQ(read4(), 0u);
+  EXPECT_EQ(log(), stamped({"CMD:0x72 LEN:0x39 SEQ:0 RSP ERR:0\n", readRequest,
                             "RSP: EC:0 RL:4 DT: 0x01 0x02 0x03 0x04 \n"}));
 
   clearLog();
   setLogLevel(0);
-  ASSERT_EQ(read4(buffer), 0u);
+  ASSERT_EQ(read4(), 0u);
   EXPECT_EQ(log(), "");
 }
 
@@ -161,36 +163,31 @@ TEST_F(SmifLog, TheThirdCommandShowsSequenceTwo) {
 
 TEST_F(SmifLog, AnErrorCodeGivesTheCommandLineAndTheFailureDump) {
   machine.faults.commandErrors[SMIFCMD_I2C_TRANSACTION] = {5, -1};
-  uint8_t buffer[4];
-  EXPECT_EQ(read4(buffer), 42u);
+  EXPECT_EQ(read4(), 42u);
   const std::string dump = stamped({"CMD:0x72 LEN:0x39 SEQ:0\n", "SmifCommand: ErrorCode = 5\n",
-                                    "I2CTransaction: SMIFCMD_I2C_TRANSACTION failed\n",
-                                    "I2C: E:0x01 A:0xae WL:2 DT: 0x00 0x12 \n",
+                                    "I2CTransaction: SMIFCMD_I2C_TRANSACTION failed\n", readRequest,
                                     "RSP: ERR:5 RL:4 DT: 0x00 0x00 0x00 0x00 \n"});
   EXPECT_EQ(log(), dump);
 
   clearLog();
   setLogLevel(1);
   g_smifSeq = 0;
-  EXPECT_EQ(read4(buffer), 42u);
+  EXPECT_EQ(read4(), 42u);
   EXPECT_EQ(log(), stamped({"CMD:0x72 LEN:0x39 SEQ:0 RSP ERR:5\n"}) + dump);
 }
 
 TEST_F(SmifLog, AShortReadGivesTheFailureDump) {
   machine.faults.shortRead = 1;
   machine.faults.shortReadLength = 2;
-  uint8_t buffer[4];
-  EXPECT_EQ(read4(buffer), 42u);
-  EXPECT_EQ(log(), stamped({"I2CTransaction: SMIFCMD_I2C_TRANSACTION failed\n",
-                            "I2C: E:0x01 A:0xae WL:2 DT: 0x00 0x12 \n",
+  EXPECT_EQ(read4(), 42u);
+  EXPECT_EQ(log(), stamped({"I2CTransaction: SMIFCMD_I2C_TRANSACTION failed\n", readRequest,
                             "RSP: ERR:0 RL:4 DT: 0x01 0x02 0x00 0x00 \n"}));
 
   clearLog();
   machine.faults.sendErrors = 1;
-  EXPECT_EQ(read4(buffer), sim::kStatusIoError);
+  EXPECT_EQ(read4(), sim::kStatusIoError);
   EXPECT_EQ(log(), stamped({"Send Command failed: Channel I/O error\n",
-                            "I2CTransaction: SMIFCMD_I2C_TRANSACTION failed\n",
-                            "I2C: E:0x01 A:0xae WL:2 DT: 0x00 0x12 \n",
+                            "I2CTransaction: SMIFCMD_I2C_TRANSACTION failed\n", readRequest,
                             "RSP: ERR:0 RL:4 DT: 0x00 0x00 0x00 0x00 \n"}));
 }
 
