@@ -144,42 +144,19 @@ void writeFile(const std::string &path, const std::string &bytes) {
   tal::os::ScratchDir::write(path, bytes);
 }
 
-// (a) Velto-E
-void BM_VeltoE_CpuPerKiB(benchmark::State &state) {
+// (a) The procedure's own cost: Flash() of an image of `size` bytes, each run on a fresh rig that
+// is set up and torn down untimed.
+void timeFlashes(benchmark::State &state, int type, int address, const char *file, size_t size) {
   tal::os::ScratchDir scratch;
   tal::os::FakePlatform fake;
-  const size_t size = static_cast<size_t>(state.range(0)) << 10;
-  writeFile(scratch.file("e.bin"), image(1, 1, size));
+  writeFile(scratch.file(file), image(type, type, size));
   for (auto _ : state) {
     state.PauseTiming();
     auto rig = std::make_unique<Rig>(fake);
-    rig->loader->reserve(size + 256);
-    FlashTaskVeltoE task(kSeg, 0x82, "e.bin", 0, 1);
+    if (type == 1) rig->loader->reserve(size + 256);
+    std::unique_ptr<FlashTaskVelto> task = createFlashTask(type, kSeg, address, file, 0);
     state.ResumeTiming();
-    if (task.Flash() != 0) state.SkipWithError("flash failed");
-    state.PauseTiming();
-    rig.reset();
-    state.ResumeTiming();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
-  state.counters["us_per_KiB"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * (size >> 10)),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
-}
-BENCHMARK(BM_VeltoE_CpuPerKiB)->Arg(64)->Arg(1024)->Unit(benchmark::kMillisecond);
-
-// (a) Velto-I: one full programming (both regions, 6,527 pages).
-void BM_VeltoI_CpuPerKiB(benchmark::State &state) {
-  tal::os::ScratchDir scratch;
-  tal::os::FakePlatform fake;
-  const size_t size = vlti::kMaxPayload;
-  writeFile(scratch.file("i.bin"), image(2, 2, size));
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto rig = std::make_unique<Rig>(fake);
-    FlashTaskVeltoI task(kSeg, 0x80, "i.bin", 0, 2);
-    state.ResumeTiming();
-    if (task.Flash() != 0) state.SkipWithError("flash failed");
+    if (task->Flash() != 0) state.SkipWithError("flash failed");
     state.PauseTiming();
     rig.reset();
     state.ResumeTiming();
@@ -188,6 +165,17 @@ void BM_VeltoI_CpuPerKiB(benchmark::State &state) {
   state.counters["us_per_KiB"] = benchmark::Counter(
       static_cast<double>(state.iterations() * size) / 1024.0,
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
+}
+
+// (a) Velto-E
+void BM_VeltoE_CpuPerKiB(benchmark::State &state) {
+  timeFlashes(state, 1, 0x82, "e.bin", static_cast<size_t>(state.range(0)) << 10);
+}
+BENCHMARK(BM_VeltoE_CpuPerKiB)->Arg(64)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+// (a) Velto-I: one full programming (both regions, 6,527 pages).
+void BM_VeltoI_CpuPerKiB(benchmark::State &state) {
+  timeFlashes(state, 2, 0x80, "i.bin", vlti::kMaxPayload);
 }
 BENCHMARK(BM_VeltoI_CpuPerKiB)->Unit(benchmark::kMillisecond);
 
@@ -241,21 +229,19 @@ void BM_WallVsModel(benchmark::State &state) {
   state.counters["os_overshoot_ms"] = overshoot;
   state.counters["engine_ratio"] = engineRatio;
 }
-// Arguments: KiB (Velto-E), latency per exchange in ms, precise sleeps on (1) or off (0).
-BENCHMARK_TEMPLATE(BM_WallVsModel, 1)
-    ->ArgNames({"KiB", "latency_ms", "precise"})
-    ->Args({64, 0, 0})
-    ->Args({64, 0, 1})
-    ->Args({64, 1, 1})
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_WallVsModel, 2)
-    ->ArgNames({"KiB", "latency_ms", "precise"})
-    ->Args({0, 0, 0})
-    ->Args({0, 0, 1})
-    ->Args({0, 1, 1})
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+// Arguments: KiB (Velto-E; 0 for Velto-I), latency per exchange in ms, precise sleeps on (1) or
+// off (0).
+template <int KiB>
+void wallVsModelArgs(benchmark::internal::Benchmark *b) {
+  b->ArgNames({"KiB", "latency_ms", "precise"})
+      ->Args({KiB, 0, 0})
+      ->Args({KiB, 0, 1})
+      ->Args({KiB, 1, 1})
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+}
+BENCHMARK_TEMPLATE(BM_WallVsModel, 1)->Apply(wallVsModelArgs<64>);
+BENCHMARK_TEMPLATE(BM_WallVsModel, 2)->Apply(wallVsModelArgs<0>);
 
 // (c) peak heap and allocations per block of a 1 MiB Velto-E flash.
 void BM_VeltoE_PeakMemory1MiB(benchmark::State &state) {

@@ -13,21 +13,16 @@
 #include "log.h"
 #include "sim/machine.h"
 #include "sim/simchannel.h"
+#include "sim_server.h"
 #include "state.h"
 
 namespace {
 
-struct Rig {
-  tal::os::ScratchDir scratch;
-  tal::os::FakePlatform fake;
-  sim::Machine machine;
-  sim::SimChannel lib{machine};
-
+struct Rig : testserver::SimServer {
   Rig() {
     machine.recordTransactions = false;  // the simulator's log would allocate per transaction
     auto eeprom = std::make_shared<sim::RegisterDevice>(2);
     machine.bus.attach(1, kAddrFru, eeprom);
-    fake.channel = &lib;
     resetEngine();
     std::error_code ec;
     std::filesystem::create_directories(
@@ -35,9 +30,7 @@ struct Rig {
         ec);
     openChannel();
   }
-  ~Rig() {
-    resetEngine();  // the channel closes with it
-  }
+  ~Rig() { resetEngine(); }  // the channel closes with it
 };
 
 void I2cTransaction(benchmark::State &state) {
@@ -75,9 +68,9 @@ void SimulatorOnly(benchmark::State &state) {
   uint8_t response[57];
   for (auto _ : state) {
     uint32_t status = 0, wait = 20000;
-    rig.lib.send(engineState().channel.handle, request, 57, &status, 0);
+    rig.channel.send(engineState().channel.handle, request, 57, &status, 0);
     benchmark::DoNotOptimize(
-        rig.lib.recv(engineState().channel.handle, response, 57, &status, &wait));
+        rig.channel.recv(engineState().channel.handle, response, 57, &status, &wait));
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }

@@ -3,26 +3,18 @@
 // whole file through both flash tasks' image loading (header check, payload,
 // Velto-I region setup). No device is reached: initFlashing stops before any
 // device access.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "flashtask.h"
 #include "fwheader.h"
+#include "scratch_file.h"
 #include "veltoi.h"
 
 namespace {
-
-std::string ScratchFile() {
-  return (std::filesystem::temp_directory_path() /
-          ("tal_fuzz_fw_header_" + std::to_string(getpid()) + ".bin"))
-      .string();
-}
 
 void CheckHeader(const fwimg::Header &h, fwimg::Decode d) {
   if (h.strIsp.size() > fwimg::kIspMax) __builtin_trap();
@@ -38,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   CheckHeader(h, fwimg::decodeHeader(data, seen, size + (size ? data[0] : 0), h));
   CheckHeader(h, fwimg::decodeHeader(data, seen, size / 2, h));
 
-  static const std::string path = ScratchFile();
+  static const std::string path = fuzzfile::scratchFile("fw_header", ".bin");
   FILE *f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;
   if (size) std::fwrite(data, 1, size, f);

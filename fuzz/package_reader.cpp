@@ -1,32 +1,18 @@
 // Fuzz target: the package XML reader on arbitrary bytes (UTF-8, UTF-16, Shift_JIS and whatever
 // else the input declares), a walk of the tree it built, the lookups by name and attribute that
 // the framework makes, and the package definition and install.xml read from the same bytes.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cwchar>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "basecomp.h"
+#include "scratch_file.h"
 #include "talxmlreader.h"
 
 namespace {
-
-const std::string &ScratchFile() {
-  static const std::string *path = [] {
-    auto *name = new std::string((std::filesystem::temp_directory_path() /
-                                  ("tal_fuzz_package_" + std::to_string(getpid()) + ".xml"))
-                                     .string());
-    std::atexit([] { std::remove(ScratchFile().c_str()); });
-    return name;
-  }();
-  return *path;
-}
 
 // Links are consistent: every child names its parent; text and CDATA nodes have no children.
 void Walk(const CTalXMLReader &reader) {
@@ -67,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     __builtin_trap();
   }
 
-  const std::string &path = ScratchFile();
+  static const std::string path = fuzzfile::scratchFile("package", ".xml");
   FILE *file = std::fopen(path.c_str(), "wb");
   if (!file) return 0;
   if (size > 0) std::fwrite(data, 1, size, file);

@@ -17,15 +17,12 @@
 #include "log.h"
 #include "sim/machine.h"
 #include "sim/simchannel.h"
+#include "sim_server.h"
 
 namespace {
 
-struct Rig {
-  // No log folder under the scratch drive: the engine log stays closed (one notice).
-  tal::os::ScratchDir scratch;
-  tal::os::FakePlatform fake;
-  sim::Machine machine;
-  sim::SimChannel lib{machine};
+// No log folder under the scratch drive: the engine log stays closed (one notice).
+struct Rig : testserver::SimServer {
   const uint8_t *bytes = nullptr;
   size_t size = 0;
   uint8_t flags = 0;
@@ -35,8 +32,7 @@ struct Rig {
   int deliveries = 0;  // receives that delivered a response, this input
 
   Rig() {
-    fake.channel = &lib;
-    lib.tamper = [this](uint8_t *response, uint32_t &length) {
+    channel.tamper = [this](uint8_t *response, uint32_t &length) {
       const uint16_t seq = static_cast<uint16_t>(response[2] | (response[3] << 8));
       const size_t n = size < sim::SimChannel::kMaxPacket ? size : sim::SimChannel::kMaxPacket;
       if (n > 0) std::memcpy(response, bytes, n);

@@ -1,13 +1,9 @@
 // Fuzz target: C_XML::Load on arbitrary bytes, with and without whitespace trimming, then the
 // engine's own queries and a full walk of whatever tree was built (a failed load keeps its
 // partial tree, and that tree is queried too).
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -15,21 +11,9 @@
 
 #include "cxml.h"
 #include "cxpath.h"
+#include "scratch_file.h"
 
 namespace {
-
-// The file each input is written to, removed when the fuzzer exits. The name is never destroyed,
-// so the exit handler can still read it.
-const std::string &ScratchFile() {
-  static const std::string *path = [] {
-    auto *name = new std::string((std::filesystem::temp_directory_path() /
-                                  ("tal_fuzz_xml_load_" + std::to_string(getpid()) + ".xml"))
-                                     .string());
-    std::atexit([] { std::remove(ScratchFile().c_str()); });
-    return name;
-  }();
-  return *path;
-}
 
 // Every node reached through FirstChild/NextSibling has the node it came from as its parent,
 // and the walk sees exactly the nodes of the child lists.
@@ -69,7 +53,7 @@ void Query(C_XML &doc) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string &path = ScratchFile();
+  static const std::string path = fuzzfile::scratchFile("xml_load", ".xml");
   FILE *file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return 0;
   if (size > 0) std::fwrite(data, 1, size, file);

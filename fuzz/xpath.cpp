@@ -3,13 +3,10 @@
 // matches the path step by step (its chain of ancestors from the root node, each step's test and
 // predicate). Input: the path, and optionally a zero byte followed by a document to query
 // (loaded with trimming when the byte after the zero is odd); otherwise a small fixed document.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -17,6 +14,7 @@
 
 #include "cxml.h"
 #include "cxpath.h"
+#include "scratch_file.h"
 
 namespace {
 
@@ -48,9 +46,7 @@ class Recorder : public C_Found {
 
 C_XML *Document() {
   static C_XML *doc = [] {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("tal_fuzz_xpath_" + std::to_string(getpid()) + ".xml"))
-                                 .string();
+    const std::string path = fuzzfile::scratchFile("xpath", ".xml");
     FILE *file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) __builtin_trap();
     std::fwrite(kDocument, 1, sizeof kDocument - 1, file);
@@ -66,9 +62,7 @@ C_XML *Document() {
 
 // The fuzzer's own document, loaded from a file of this process.
 C_XML *OwnDocument(const char *bytes, size_t size) {
-  static const std::string path = (std::filesystem::temp_directory_path() /
-                                   ("tal_fuzz_xpath_doc_" + std::to_string(getpid()) + ".xml"))
-                                      .string();
+  static const std::string path = fuzzfile::scratchFile("xpath_doc", ".xml");
   FILE *file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) __builtin_trap();
   if (size > 1) std::fwrite(bytes + 1, 1, size - 1, file);

@@ -129,31 +129,22 @@ TEST_F(Transport, TheResponseMatchesTheSequenceNumberTheLibraryStamped) {
 TEST_F(Transport, AtMostFourReceivesForNothingYetAndStaleResponses) {
   open();
   uint8_t response[100];
-  {
+  // Requests in turn, each after these faults: what the exchange answers and the receives made
+  // so far (a stale response or nothing yet: another receive, four at the most).
+  const struct {
+    int outOfSequence, recvNothing;
+    uint32_t status;
+    int receives;
+  } steps[] = {{3, 0, 0u, 4}, {1, 2, 0u, 8}, {4, 0, 42u, 12}, {0, 4, 42u, 16}};
+  for (const auto &step : steps) {
     Request<8> request;
-    machine.faults.outOfSequence = 3;
-    EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 0u);
-    EXPECT_EQ(channel.recvCalls, 4);
-    EXPECT_EQ(getU16(response, 2), getU16(request.b, 2));
-  }
-  {
-    Request<8> request;
-    machine.faults.recvNothing = 2;
-    machine.faults.outOfSequence = 1;
-    EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 0u);
-    EXPECT_EQ(channel.recvCalls, 8);
-  }
-  {
-    Request<8> request;
-    machine.faults.outOfSequence = 4;
-    EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 42u);
-    EXPECT_EQ(channel.recvCalls, 12);
-  }
-  {
-    Request<8> request;
-    machine.faults.recvNothing = 4;
-    EXPECT_EQ(exchangePacket(request.b, response, sizeof response), 42u);
-    EXPECT_EQ(channel.recvCalls, 16);
+    machine.faults.outOfSequence = step.outOfSequence;
+    machine.faults.recvNothing = step.recvNothing;
+    EXPECT_EQ(exchangePacket(request.b, response, sizeof response), step.status);
+    EXPECT_EQ(channel.recvCalls, step.receives);
+    if (step.status == 0) {
+      EXPECT_EQ(getU16(response, 2), getU16(request.b, 2));
+    }
   }
   // The responses left behind by the last two requests are queued ahead (the oldest fell out
   // of the two receive slots): the first is passed over.

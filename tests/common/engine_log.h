@@ -1,8 +1,9 @@
 // Reading what the engine wrote through the C runtime (its log file, the report) in tests.
 #pragma once
 
-#include <regex>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fake_platform.h"
 
@@ -42,10 +43,16 @@ inline std::string readReportFile(const std::string &path) {
   return text;
 }
 
-// The text without the engine log's time stamps ("[2026-12-08T01:02:03Z] ").
-inline std::string withoutStamps(const std::string &text) {
-  static const std::regex stamp(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] )");
-  return std::regex_replace(text, stamp, "");
+// The calendar clock the fixtures set (2026-12-15 12:00:03 UTC), and the stamp the engine log
+// writes before each message at that second.
+constexpr int64_t kWallSeconds = 1797336003;
+constexpr const char *kStamp = "[2026-12-15T12:00:03Z] ";
+
+// Messages as the engine log holds them at that second: each after its stamp.
+inline std::string stamped(const std::vector<std::string> &messages) {
+  std::string out;
+  for (const std::string &m : messages) out += kStamp + m;
+  return out;
 }
 
 }  // namespace testlog

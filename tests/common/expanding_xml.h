@@ -12,3 +12,14 @@ inline std::string ExpandingXml(const std::string &root, const char *entity, int
   for (int i = 0; i < copies; ++i) doc += std::string("&") + entity + ";";
   return doc + "</" + root + ">";
 }
+
+// Documents on either side of the readers' activation threshold, and whether a reader loads each.
+struct ExpansionCase {
+  const char *entity;
+  int copies;
+  bool loads;
+};
+inline const ExpansionCase kExpansionCases[] = {
+    {"c", 40, true},   // 400 KB of text: under the threshold
+    {"d", 40, false},  // 4 MB from under 2 KB: refused (the parser's defaults would allow it)
+};

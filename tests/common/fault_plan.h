@@ -35,43 +35,21 @@ inline const char *kindName(int kind) {
   return kind >= 0 && kind < kKinds ? names[kind] : "?";
 }
 
-// Arms one fault of the kind on the machine, for its next occasion.
+// Arms one fault of the kind on the machine, for its next occasion: one more on the fault
+// switch's count (the I2C NAK: one more NAK answer of the I2C transaction command).
 inline void arm(sim::Machine &machine, int kind) {
   sim::Faults &f = machine.faults;
-  switch (kind) {
-    case kHeaderOnly:
-      f.headerOnlyLen += 1;
-      break;
-    case kRunt:
-      f.runt += 1;
-      break;
-    case kRecvError:
-      f.recvErrors += 1;
-      break;
-    case kSendError:
-      f.sendErrors += 1;
-      break;
-    case kNak: {
-      sim::CommandFault &c = f.commandErrors[sim::kCmdI2cTransaction];
-      c.code = sim::kErrNak;
-      c.count = c.count > 0 ? c.count + 1 : 1;
-      break;
-    }
-    case kShortRead:
-      f.shortRead += 1;
-      break;
-    case kOutOfSequence:
-      f.outOfSequence += 1;
-      break;
-    case kUnlockIgnored:
-      f.unlockIgnored += 1;
-      break;
-    case kLockIgnored:
-      f.lockIgnored += 1;
-      break;
-    default:
-      break;
+  if (kind == kNak) {
+    sim::CommandFault &c = f.commandErrors[sim::kCmdI2cTransaction];
+    c.code = sim::kErrNak;
+    c.count = c.count > 0 ? c.count + 1 : 1;
+    return;
   }
+  using F = sim::Faults;
+  static int F::*const counts[kKinds] = {&F::headerOnlyLen, &F::runt,          &F::recvErrors,
+                                         &F::sendErrors,    nullptr,           &F::shortRead,
+                                         &F::outOfSequence, &F::unlockIgnored, &F::lockIgnored};
+  if (kind >= 0 && kind < kKinds) f.*counts[kind] += 1;
 }
 
 class Channel : public testserver::ChannelRelay {

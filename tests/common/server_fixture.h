@@ -102,6 +102,7 @@ class ServerTest : public ::testing::Test {
     std::filesystem::create_directories(logDir());
     std::filesystem::remove(logPath());
     fake.channel = &channel;
+    fake.wallSeconds = testlog::kWallSeconds;  // every message stamped alike: logs compare whole
   }
   void TearDown() override { resetEngine(); }
 
@@ -109,24 +110,24 @@ class ServerTest : public ::testing::Test {
   // folder natively (SYSTEMDRIVE); on Windows the real root of the current drive.
   std::string logDir() const { return testlog::engineLogDir(scratch); }
   std::string logPath() const { return testlog::engineLogPath(scratch); }
-  // The engine log as written (its bytes; none when missing), and without its time stamps.
-  std::string engineLog() const { return testlog::readEngineFile(logPath()); }
-  std::string log() const { return testlog::withoutStamps(engineLog()); }
+  // The engine log as written, its stamps included (its bytes; none when missing).
+  std::string log() const { return testlog::readEngineFile(logPath()); }
   void clearLog() const { tal::os::ScratchDir::write(logPath(), ""); }
   bool logHas(const std::string &text) const { return log().find(text) != std::string::npos; }
-  // The engine log's lines without their time stamps.
+  // The engine log's lines as written.
   std::vector<std::string> logLines() const {
     std::vector<std::string> lines;
     std::istringstream in(log());
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
-  int loggedCount(const std::string &line) const {
+  // How many lines of the log are this message: its stamp, then the text.
+  int loggedCount(const std::string &message) const {
     int n = 0;
-    for (const std::string &l : logLines()) n += l == line;
+    for (const std::string &l : logLines()) n += l == testlog::kStamp + message;
     return n;
   }
-  bool logged(const std::string &line) const { return loggedCount(line) > 0; }
+  bool logged(const std::string &message) const { return loggedCount(message) > 0; }
   // Each text appears in the log, in this order.
   void expectInOrder(const std::vector<std::string> &texts) const {
     const std::string text = log();

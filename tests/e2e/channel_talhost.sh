@@ -6,22 +6,7 @@
 # "completed successfully" when nothing was done); also for a Config.xml that does not parse.
 source "$TAL_E2E_DIR/common.sh"
 
-if [ "$TAL_WINDOWS" = 0 ]; then
-  dir=$(fresh_scratch)
-  export SYSTEMDRIVE="$dir/drive"
-  logdir="$SYSTEMDRIVE/talsystem/log"
-  # No SMBIOS card records either.
-  : >"$dir/none.smbios"
-  export TAL_SMBIOS_TABLE="$dir/none.smbios"
-else
-  # The engine log goes to the root of the current drive: run from wine's C: drive so that it
-  # lands in C:\talsystem\log. The machine descriptions stay on the Linux side: a Linux path in
-  # TAL_MACHINE is reached through Z:.
-  wine_drive_scratch channel
-  descriptions=$(fresh_scratch)
-fi
-descriptions=${descriptions:-$dir}
-cp -r "$TAL_BUILD_DIR/samples/package" "$dir/package"
+channel_scratch channel  # no SMBIOS card records either
 echo '{}' >"$descriptions/plain.json"
 echo '{"processor": {"generation": 4, "major": 2, "minor": 19}}' >"$descriptions/old.json"
 echo '{"faults": {"initialize_status": 7}}' >"$descriptions/noinit.json"

@@ -7,24 +7,15 @@
 source "$TAL_E2E_DIR/common.sh"
 
 marker_name=$(basename "$TAL_MARKER_LIB")
+channel_scratch trusted
+marker="$descriptions/marker.txt"
 if [ "$TAL_WINDOWS" = 0 ]; then
-  dir=$(fresh_scratch)
-  export SYSTEMDRIVE="$dir/drive"
-  logdir="$SYSTEMDRIVE/talsystem/log"
-  : >"$dir/none.smbios"
-  export TAL_SMBIOS_TABLE="$dir/none.smbios"
-  descriptions=$dir
-  marker="$dir/marker.txt"
   marker_env=$marker
 else
-  wine_drive_scratch trusted
-  descriptions=$(fresh_scratch)
-  marker="$descriptions/marker.txt"
   marker_env="Z:${marker//\//\\}"
   windir="C:\\tal-e2e-trusted-$$"
 fi
 echo '{}' >"$descriptions/plain.json"
-cp -r "$TAL_BUILD_DIR/samples/package" "$dir/package"
 # The current folder holds the marker under the library's name.
 cp "$TAL_MARKER_LIB" "$dir/package/$marker_name"
 

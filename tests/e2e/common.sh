@@ -23,6 +23,15 @@ expect_contains() {
 $1"
 }
 
+# expect_block TEXT BLOCK: TEXT holds BLOCK, several lines, as one piece (expect_contains would
+# take each line of it on its own).
+expect_block() {
+  [[ "$1" == *"$2"* ]] || fail "expected
+$2
+in:
+$1"
+}
+
 # A fresh scratch folder for this test (TAL_SCRATCH), emptied first.
 fresh_scratch() {
   rm -rf "$TAL_SCRATCH"
@@ -61,6 +70,27 @@ wine_drive_scratch() {
   rm -rf "$dir"
   mkdir -p "$dir"
   logdir=$(win_path "$prefix/drive_c" talsystem/log)
+}
+
+# channel_scratch NAME: the folders of a script that runs talhost against the simulated
+# processor: $dir with the sample package copied to $dir/package, $logdir the engine log's folder
+# and $descriptions for the machine descriptions. Natively the drive is $dir/drive and the SMBIOS
+# table holds no card records; under wine the package runs from the C: drive (the engine log goes
+# to the root of the current drive, C:\talsystem\log) and the descriptions stay on the Linux
+# side, reached through Z:.
+channel_scratch() {
+  if [ "$TAL_WINDOWS" = 0 ]; then
+    dir=$(fresh_scratch)
+    export SYSTEMDRIVE="$dir/drive"
+    logdir="$SYSTEMDRIVE/talsystem/log"
+    : >"$dir/none.smbios"
+    export TAL_SMBIOS_TABLE="$dir/none.smbios"
+    descriptions=$dir
+  else
+    wine_drive_scratch "$1"
+    descriptions=$(fresh_scratch)
+  fi
+  cp -r "$TAL_BUILD_DIR/samples/package" "$dir/package"
 }
 
 # win_path DIR REL: the path of REL (parts separated by '/') under DIR, each part matched as

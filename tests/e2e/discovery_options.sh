@@ -39,10 +39,7 @@ tree="devices:
     Backplane 3 (port 2): $BACKPLANE, 2.05 -> 2.05, rewrite
   Controller card 2 (segment 3): $CARD, 1.20 -> 1.12, none
     Backplane 1 (port 0): $BACKPLANE, 2.01 -> 2.05, upgrade"
-[[ "$out" == *"$tree"* ]] || fail "expected the device tree
-$tree
-in:
-$out"
+expect_block "$out" "$tree"
 # Options are exact: these mark nothing more.
 check "$c1$b21" -E -force2 /G
 echo "discovery options: ok"

@@ -21,10 +21,7 @@ tree="devices:
     Backplane 3 (port 2): $BACKPLANE, 2.05 -> 2.05, none
   Controller card 2 (segment 3): $CARD, 1.05 -> 1.12, upgrade
     Backplane 1 (port 0): $BACKPLANE, 2.03 -> 2.05, upgrade"
-[[ "$out" == *"$tree"* ]] || fail "expected the device tree
-$tree
-in:
-$out"
+expect_block "$out" "$tree"
 log=$(disc_engine_log)
 expect_contains "$log" "system name = Tal Systems TS-900 Storage Server"
 expect_contains "$log" "FOUND Velto-E: $CARD idxSeg:1 version: 1.12"

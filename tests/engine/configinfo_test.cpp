@@ -5,6 +5,8 @@
 namespace enginetest {
 namespace {
 
+using testlog::stamped;
+
 class ConfigInfoTest : public EngineTest {};
 
 TEST_F(ConfigInfoTest, LaterDuplicatesWin) {
@@ -16,9 +18,8 @@ TEST_F(ConfigInfoTest, LaterDuplicatesWin) {
   EXPECT_EQ(e->payload, "second.bin");
   EXPECT_EQ(e->version, "2.0");
   EXPECT_EQ(getPackageVersion(), "3.1");
-  EXPECT_TRUE(
-      logHas("Config Info:\nDev Name: Dup PayLoad: second.bin Version: 2.0\n"
-             "Dev Name: Dup PayLoad: first.bin Version: 1.0\n"));
+  EXPECT_TRUE(logHas(stamped({"Config Info:\n", "Dev Name: Dup PayLoad: second.bin Version: 2.0\n",
+                              "Dev Name: Dup PayLoad: first.bin Version: 1.0\n"})));
   EXPECT_TRUE(logHas("Added key file: Dup\n"));
 }
 
@@ -104,9 +105,8 @@ TEST_F(ConfigInfoTest, LastPackageNameWins) {
 
 TEST_F(ConfigInfoTest, Failures) {
   EXPECT_FALSE(createConfigInfo(""));
-  EXPECT_TRUE(
-      logHas("createConfigInfo...\nConfig xml file: Config.xml\n"
-             "Parse config xml failed: Config.xml\n"));
+  EXPECT_TRUE(logHas(stamped({"createConfigInfo...\n", "Config xml file: Config.xml\n",
+                              "Parse config xml failed: Config.xml\n"})));
 
   tal::os::ScratchDir::write(scratch.file("Config.xml"), "<Other/>");
   EXPECT_FALSE(createConfigInfo(""));
@@ -115,9 +115,8 @@ TEST_F(ConfigInfoTest, Failures) {
   tal::os::ScratchDir::write(scratch.file("Config.xml"),
                              "<Devices>" + device("1", "Kept", "k.bin", "1") + "</Devices>");
   EXPECT_FALSE(createConfigInfo(""));  // no kzxml: the package path is ".xml"
-  EXPECT_TRUE(
-      logHas("readKeyFilesFromKZXML: .xml\nXML parse failed: .xml\n"
-             "readKeyFilesFromKZXML Failed.\n"));
+  EXPECT_TRUE(logHas(stamped({"readKeyFilesFromKZXML: .xml\n", "XML parse failed: .xml\n",
+                              "readKeyFilesFromKZXML Failed.\n"})));
   EXPECT_NE(getConfigDevInfo(1, "Kept"), nullptr);  // the entries read stay
   EXPECT_FALSE(ConfigInfo::instance()->created);
 }

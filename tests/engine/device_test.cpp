@@ -6,6 +6,8 @@
 namespace enginetest {
 namespace {
 
+using testlog::stamped;
+
 class DeviceTest : public EngineTest {
  protected:
   void SetUp() override {
@@ -59,9 +61,8 @@ TEST_F(DeviceTest, DiscardedDevices) {
   DeviceObj *unknown = new VltiObj;
   unknown->setProductName("XY-1");
   addDevice(unknown);
-  EXPECT_TRUE(
-      logHas("Device not present in keyFileList: XY-1 type: 2\n"
-             "Device not applicable: XY-1 type: 2\n"));
+  EXPECT_TRUE(logHas(stamped({"Device not present in keyFileList: XY-1 type: 2\n",
+                              "Device not applicable: XY-1 type: 2\n"})));
 
   DeviceObj *odd = card("1.0");
   odd->setType(3);

@@ -6,6 +6,8 @@
 namespace enginetest {
 namespace {
 
+using testlog::stamped;
+
 class DriverTest : public EngineTest {
  protected:
   void SetUp() override {
@@ -74,14 +76,14 @@ TEST_F(DriverTest, SecondCallAnswersNothing) {
   EXPECT_TRUE(older->getFlashNeeded());
   EXPECT_FALSE(newer->getFlashNeeded());
   EXPECT_EQ(statusQueries(), 1u);
-  EXPECT_TRUE(
-      logHas("Device info:\nObject Name: Controller card 1 Product Name: Card Version: "
-             "1.00 Type: 1 Idx: 0 SegmentIdx: 0xff AddrSlv: 0x82 flashNeeded: 0 "
-             "updateState: 2\n"));
+  EXPECT_TRUE(logHas(stamped({"Device info:\n",
+                              "Object Name: Controller card 1 Product Name: Card Version: "
+                              "1.00 Type: 1 Idx: 0 SegmentIdx: 0xff AddrSlv: 0x82 flashNeeded: 0 "
+                              "updateState: 2\n"})));
 
-  const std::string before = engineLog();
+  const std::string before = log();
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
-  EXPECT_EQ(engineLog(), before);
+  EXPECT_EQ(log(), before);
   EXPECT_EQ(statusQueries(), 1u);
   EXPECT_EQ(deviceList().size(), 2u);
 }
@@ -134,10 +136,9 @@ TEST_F(DriverTest, FlashWithNothingMarkedSaysNothingWasDue) {
   listed(DEVICE_VELTO_E, "Card", "2.20", UPDATE_REWRITE);
   EXPECT_EQ(getInstallState(), ENGINE_STATE_SAME);  // the component's forcing is not here
   EXPECT_EQ(flashDevices(), ENGINE_NOTHING_DUE);
-  EXPECT_TRUE(
-      logHas("attempt to flash 0 devices\nflash success for 0 devices\n"
-             "flash devices status: 14\n"));
-  EXPECT_TRUE(logHas("Device List for installation.\nDevice info:\n"));
+  EXPECT_TRUE(logHas(stamped({"attempt to flash 0 devices\n", "flash success for 0 devices\n",
+                              "flash devices status: 14\n"})));
+  EXPECT_TRUE(logHas(stamped({"Device List for installation.\n", "Device info:\n"})));
   EXPECT_EQ(getInstallResultDetail(), "");
 }
 
@@ -179,9 +180,8 @@ TEST_F(DriverTest, FailedAndUnsupportedDevicesCountAsNotFlashed) {
   EXPECT_TRUE(logHas("unsupported device: Odd\n"));
   EXPECT_FALSE(logHas("'Controller card 1: Odd' from"));
   EXPECT_FALSE(logHas("flash Vlt Devices: Object Name: Controller card 1 Product Name: Idle"));
-  EXPECT_TRUE(
-      logHas("attempt to flash 2 devices\nflash success for 0 devices\n"
-             "flash devices status: 7\n"));
+  EXPECT_TRUE(logHas(stamped({"attempt to flash 2 devices\n", "flash success for 0 devices\n",
+                              "flash devices status: 7\n"})));
   (void)idle;
 }
 
@@ -193,7 +193,7 @@ TEST_F(DriverTest, ForceFlashForAllNeedsForce) {
   setForceFlag(true);
   setForceFlashForAll();
   EXPECT_EQ(countFlashNeeded(), 2);
-  EXPECT_TRUE(logHas("force flag -f set to 1\nsetForceFlashForAll\n"));
+  EXPECT_TRUE(logHas(stamped({"force flag -f set to 1\n", "setForceFlashForAll\n"})));
 }
 
 TEST_F(DriverTest, UpdateListText) {

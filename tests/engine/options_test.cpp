@@ -5,6 +5,8 @@
 namespace enginetest {
 namespace {
 
+using testlog::stamped;
+
 class OptionsTest : public EngineTest {};
 
 TEST_F(OptionsTest, ForceSpellings) {
@@ -30,8 +32,8 @@ TEST_F(OptionsTest, EachFlagAndItsLogLine) {
   EXPECT_TRUE(getDowngradeFlag());
   EXPECT_FALSE(getForceFlag());
   EXPECT_FALSE(getSelfDiscoveryFlag());
-  EXPECT_EQ(log(),
-            "silent flag -s set to 1\nrewrite flag -e set to 1\ndowngrade flag -g set to 1\n");
+  EXPECT_EQ(log(), stamped({"silent flag -s set to 1\n", "rewrite flag -e set to 1\n",
+                            "downgrade flag -g set to 1\n"}));
 
   resetEngine();
   args({L"-S", L"-E", L"/G", L"-silent", L"/s"});
@@ -47,8 +49,8 @@ TEST_F(OptionsTest, SelfDiscoveryTakesTheNextArgument) {
   EXPECT_TRUE(getSelfDiscoveryFlag());
   EXPECT_EQ(getSelfDiscoveryFile(), "out file.xml");
   EXPECT_TRUE(
-      logHas("self discovery flag -d set to 1\nself discovery file out file.xml\n"
-             "self-discovery file: out file.xml \r\n"));
+      logHas(stamped({"self discovery flag -d set to 1\n", "self discovery file out file.xml\n",
+                      "self-discovery file: out file.xml \r\n"})));
 
   // The file name is examined like any other argument afterwards.
   resetEngine();
@@ -128,12 +130,12 @@ TEST_F(OptionsTest, ProgramPathIsTestedToo) {
 TEST_F(OptionsTest, NoCommandLine) {
   fake.commandLineAvailable = false;
   EXPECT_EQ(parseCommandLine(), -1);
-  EXPECT_EQ(log(), "Command line argument retrieval error\r\n");
+  EXPECT_EQ(log(), stamped({"Command line argument retrieval error\r\n"}));
 
   resetEngine();
   std::filesystem::remove(logDir() + "/Verbose.log");
   EXPECT_EQ(getInstallState(), ENGINE_NO_COMMAND_LINE);
-  EXPECT_EQ(log(), "Command line argument retrieval error\r\n");  // nothing else done
+  EXPECT_EQ(log(), stamped({"Command line argument retrieval error\r\n"}));  // nothing else done
   EXPECT_EQ(getInstallState(), ENGINE_STATE_NOTHING);
 }
 

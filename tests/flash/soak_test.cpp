@@ -8,14 +8,22 @@
 namespace flashtest {
 namespace {
 
-class Soak : public FlashFixture {};
+class Soak : public FlashFixture {
+ protected:
+  // e.bin (a Velto-E image of eBytes) and i.bin (a Velto-I image of 93,000 bytes), their payloads
+  // from the seed and the next; the simulator keeps no transaction log over the many runs.
+  void writeImages(size_t eBytes, uint32_t seed) {
+    machine.recordTransactions = false;
+    vltePayload = makePayload(eBytes, seed);
+    vltiPayload = makePayload(93000, seed + 1);
+    writeImage("e.bin", imageBytes(1, 1, vltePayload));
+    writeImage("i.bin", imageBytes(2, 2, vltiPayload));
+  }
+  Bytes vltePayload, vltiPayload;
+};
 
 TEST_F(Soak, RandomFaultsNeverEndInAFalseSuccess) {
-  machine.recordTransactions = false;
-  const Bytes vltePayload = makePayload(3000, 11);
-  const Bytes vltiPayload = makePayload(93000, 12);
-  writeImage("e.bin", imageBytes(1, 1, vltePayload));
-  writeImage("i.bin", imageBytes(2, 2, vltiPayload));
+  writeImages(3000, 11);
   int eOk = 0, eFail = 0, iOk = 0, iFail = 0;
   for (uint64_t seed = 1; seed <= 40; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -71,11 +79,7 @@ TEST_F(Soak, RandomFaultsNeverEndInAFalseSuccess) {
 // lost request was one whose result the procedure does not rely on, but never with a device
 // holding anything other than the image.
 TEST_F(Soak, HeaderOnlyAnswersNeverEndInAFalseSuccess) {
-  machine.recordTransactions = false;
-  const Bytes vltePayload = makePayload(1000, 21);
-  const Bytes vltiPayload = makePayload(93000, 22);
-  writeImage("e.bin", imageBytes(1, 1, vltePayload));
-  writeImage("i.bin", imageBytes(2, 2, vltiPayload));
+  writeImages(1000, 21);
   Bytes vltiRegions = vltiPayload;
   vltiRegions.resize(sim::MachXO2::kPage * (sim::MachXO2::kCfgPages + sim::MachXO2::kUfmPages));
 

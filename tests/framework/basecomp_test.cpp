@@ -101,11 +101,10 @@ TEST_F(BaseComponentTest, FilesThatCannotBeReadAreReported) {
   Probe c;
   EXPECT_EQ(c.Initialize(), 0);
   std::string verbose = Verbose(c);
-  EXPECT_NE(verbose.find("<basecomp> Locating package definition file ... Failed!\r\n"),
-            std::string::npos);
-  EXPECT_NE(verbose.find("<basecomp> Checking for install.xml... Found.\r\n"
-                         "<basecomp>     - Reading installer XML install.xml... Failed!\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(test::Holds(verbose, "<basecomp> Locating package definition file ... Failed!\r\n"));
+  EXPECT_TRUE(test::Holds(verbose,
+                          "<basecomp> Checking for install.xml... Found.\r\n"
+                          "<basecomp>     - Reading installer XML install.xml... Failed!\r\n"));
   wchar_t name[260] = L"untouched";
   EXPECT_EQ(c.FindPackageDefinitionFile(name, 260), 0);
   EXPECT_EQ(std::wstring(name), L"untouched");
@@ -244,7 +243,7 @@ TEST_F(BaseComponentTest, EmptyDeclarationsPassTheirChecks) {
   Probe c;
   c.Initialize();
   EXPECT_EQ(c.IsOSSupported(), 1);
-  EXPECT_NE(Verbose(c).find("<basecomp> \r\nIsOSSupported: Yes (empty)...\r\n"), std::string::npos);
+  EXPECT_TRUE(test::Holds(Verbose(c), "<basecomp> \r\nIsOSSupported: Yes (empty)...\r\n"));
   EXPECT_EQ(c.IsDiskSpaceAvailable(nullptr), 1);
   EXPECT_EQ(c.IsHardwarePresent(), 1);
   EXPECT_EQ(c.IsComponentInstalled(), 0);
@@ -301,9 +300,9 @@ TEST_F(BaseComponentTest, BaseInstallWithAnUnknownTypeFails) {
   EXPECT_EQ(std::wstring(result), L"Unknown INF file type -- installation will not continue.");
   EXPECT_EQ(c.Install(0, nullptr, result, 0, L"JA"), 0);
   EXPECT_EQ(std::wstring(result), unknownInfType.text[5]);
-  EXPECT_NE(Main(c).find("Initiating installation... \r\n**ERROR** - Unknown INF file type -- "
-                         "installation will not continue.\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(test::Holds(Main(c),
+                          "Initiating installation... \r\n**ERROR** - Unknown INF file type -- "
+                          "installation will not continue.\r\n"));
   // The PNP path without supported devices says so.
   c.SetInfFile(L"driver.inf", INSTALL_PNP);
   EXPECT_EQ(c.Install(0, nullptr, result, 0, L"fr"), 0);
@@ -405,14 +404,13 @@ TEST_F(StatusTest, TheFullSequenceIsLogged) {
             "    - Installed component version status... Component version is Same\r\n"
             "    - Checking dependency list... Done.\r\n\r\n");
   std::string verbose = Verbose(c);
-  EXPECT_NE(verbose.find("<basecomp>     - Is hardware present... \r\nHardware IS present\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(
+      test::Holds(verbose, "<basecomp>     - Is hardware present... \r\nHardware IS present\r\n"));
   // What a check could not read follows that check's line, which stays whole.
-  EXPECT_NE(verbose.find("Component IS already installed\r\n<basecomp> installed "
-                         "note\r\n<basecomp>     - Is component marked for removal... Component"),
-            std::string::npos);
-  EXPECT_NE(verbose.find("Component version is Same\r\n<basecomp> version note\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(test::Holds(verbose,
+                          "Component IS already installed\r\n<basecomp> installed "
+                          "note\r\n<basecomp>     - Is component marked for removal... Component"));
+  EXPECT_TRUE(test::Holds(verbose, "Component version is Same\r\n<basecomp> version note\r\n"));
 }
 
 TEST_F(StatusTest, AnUnsupportedSystemStopsAtOnceWithTheLocalText) {
@@ -434,19 +432,24 @@ TEST_F(StatusTest, NotEnoughDiskSpace) {
 }
 
 TEST_F(StatusTest, InstalledVersionDecidesTheCode) {
-  c.installed = 1;
-  c.version = 0;
-  EXPECT_EQ(Query(), STATUS_OLDER);
-  c.version = 2;
-  EXPECT_EQ(Query(), STATUS_NEWER);
-  c.version = 5;
-  EXPECT_EQ(Query(), STATUS_UNKNOWN_VERSION);
-  c.installed = 0;
-  EXPECT_EQ(Query(), STATUS_NOT_INSTALLED);
-  c.hardware = 0;
-  EXPECT_EQ(Query(), STATUS_NOTHING);
-  c.installed = 1;
-  EXPECT_EQ(Query(), STATUS_NO_HARDWARE_INSTALLED);
+  // In turn, one check's answer changed (the version comparison answers 0, older, until the
+  // second step) and the code the query then gives.
+  const struct {
+    int32_t Scripted::*check;
+    int32_t answer;
+    int32_t code;
+  } steps[] = {
+      {&Scripted::installed, 1, STATUS_OLDER},
+      {&Scripted::version, 2, STATUS_NEWER},
+      {&Scripted::version, 5, STATUS_UNKNOWN_VERSION},
+      {&Scripted::installed, 0, STATUS_NOT_INSTALLED},
+      {&Scripted::hardware, 0, STATUS_NOTHING},
+      {&Scripted::installed, 1, STATUS_NO_HARDWARE_INSTALLED},
+  };
+  for (const auto &step : steps) {
+    c.*step.check = step.answer;
+    EXPECT_EQ(Query(), step.code) << step.code;
+  }
 }
 
 TEST_F(StatusTest, RequirementsAndRemovalMakeItUninstallable) {
@@ -470,7 +473,7 @@ TEST_F(StatusTest, AFailedDependencyListOverridesEverything) {
   c.dependencyText = kSystemModelNotSupported;
   EXPECT_EQ(Query(), STATUS_NOTHING);
   EXPECT_EQ(Text(), L"System model not supported.");
-  EXPECT_NE(Main(c).find("    - Checking dependency list... Failed!\r\n\r\n"), std::string::npos);
+  EXPECT_TRUE(test::Holds(Main(c), "    - Checking dependency list... Failed!\r\n\r\n"));
 }
 
 TEST_F(StatusTest, ALongReasonStaysInsideTheRecord) {

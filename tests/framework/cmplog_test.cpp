@@ -40,6 +40,16 @@ TEST_F(LogTest, DefaultLocationsAreTheSystemDriveLogFolder) {
   EXPECT_FALSE(test::Exists(test::EntryPath(log.Entries()[0])));
 }
 
+// The verbose name's number comes from the platform's clock: the same second gives the same name,
+// the next second another.
+TEST_F(LogTest, TheVerboseNameFollowsThePlatformClock) {
+  fake.wallSeconds = 1797336003;
+  const std::wstring first = CCmpLog().GetVerboseName();
+  EXPECT_EQ(CCmpLog().GetVerboseName(), first);
+  fake.wallSeconds += 1;
+  EXPECT_NE(CCmpLog().GetVerboseName(), first);
+}
+
 TEST_F(LogTest, TargetsAndSeveritiesInVerboseMode) {
   CCmpLog log(L"verbose.log");
   log.SetVerbose(1);
@@ -209,6 +219,17 @@ class MoveVerboseLogTest : public LogTest {
  protected:
   std::wstring Folder() { return fake.expandEnvironment(L"%systemdrive%\\talsystem\\log\\"); }
   std::string LogFile(const std::string &name) { return scratch.file("talsystem/log/" + name); }
+  // Opens LOG verbose, writes BEFORE, moves the verbose log to NAME in FOLDER, writes AFTER and
+  // closes it.
+  static void MoveBetween(CCmpLog &log, const wchar_t *before, const wchar_t *name,
+                          const std::wstring &folder, const wchar_t *after) {
+    log.SetVerbose(1);
+    ASSERT_EQ(log.Open(), 0);
+    log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, before);
+    log.MoveVerboseLog(name, folder.c_str());
+    log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, after);
+    log.Close();
+  }
 };
 
 TEST_F(MoveVerboseLogTest, ToTheSamePlaceChangesNothing) {
@@ -239,13 +260,8 @@ TEST_F(MoveVerboseLogTest, ToTheSamePlaceChangesNothing) {
 
 TEST_F(MoveVerboseLogTest, ToAFreeNameRenamesTheFile) {
   CCmpLog log(L"own.log");
-  log.SetVerbose(1);
-  ASSERT_EQ(log.Open(), 0);
-  log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"before\r\n");
   std::wstring moved = Folder() + L"moved\\";
-  log.MoveVerboseLog(L"new.log", moved.c_str());
-  log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"after\r\n");
-  log.Close();
+  MoveBetween(log, L"before\r\n", L"new.log", moved, L"after\r\n");
   EXPECT_EQ(std::wstring(log.GetVerboseName()), L"new.log");
   EXPECT_EQ(std::wstring(log.GetVerboseFolder()), moved);
   EXPECT_FALSE(test::Exists(LogFile("own.log")));
@@ -256,13 +272,8 @@ TEST_F(MoveVerboseLogTest, AMoveThatCannotRenameKeepsWritingTheOldFile) {
   // The new folder cannot exist: a plain file stands where its parent would be.
   ScratchDir::write(LogFile("blocker"), "not a folder");
   CCmpLog log(L"own.log");
-  log.SetVerbose(1);
-  ASSERT_EQ(log.Open(), 0);
-  log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"before\r\n");
   std::wstring unreachable = Folder() + L"blocker\\sub\\";
-  log.MoveVerboseLog(L"new.log", unreachable.c_str());
-  log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"after\r\n");
-  log.Close();
+  MoveBetween(log, L"before\r\n", L"new.log", unreachable, L"after\r\n");
   // The entry still names the old file, and the file it names has every message.
   EXPECT_EQ(std::wstring(log.GetVerboseName()), L"own.log");
   EXPECT_EQ(ScratchDir::read(LogFile("own.log")), "before\r\nafter\r\n");
@@ -282,12 +293,7 @@ TEST_F(MoveVerboseLogTest, AMoveThatCannotRenameKeepsWritingTheOldFile) {
 TEST_F(MoveVerboseLogTest, OntoAnExistingFileAppendsAndDeletesTheOld) {
   ScratchDir::write(LogFile("host.log"), "host text\r\n");
   CCmpLog log(L"own.log");
-  log.SetVerbose(1);
-  ASSERT_EQ(log.Open(), 0);
-  log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"own text\r\n");
-  log.MoveVerboseLog(L"host.log", Folder().c_str());
-  log.Write(LT_VERBOSE_NOLOC, LS_NONE, nullptr, 0, L"later\r\n");
-  log.Close();
+  MoveBetween(log, L"own text\r\n", L"host.log", Folder(), L"later\r\n");
   EXPECT_EQ(ScratchDir::read(LogFile("host.log")), "host text\r\nown text\r\nlater\r\n");
   EXPECT_FALSE(test::Exists(LogFile("own.log")));
   // The entry keeps its old name and folder in this case.

@@ -2,6 +2,8 @@
 // environment.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -24,6 +26,12 @@ inline std::string ReadEntry(const CCmpLog &log, size_t index) {
 
 inline std::string MainText(const CCmpLog &log) { return ReadEntry(log, 0); }
 inline std::string VerboseText(const CCmpLog &log) { return ReadEntry(log, 1); }
+
+// TEXT holds PART; when not, the failure shows both.
+inline ::testing::AssertionResult Holds(const std::string &text, const std::string &part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "missing [" << part << "] in:\n" << text;
+}
 
 inline void SetEnv(const char *name, const std::string &value) {
 #ifdef _WIN32

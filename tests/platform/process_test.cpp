@@ -3,6 +3,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <utility>
 
 #include "fake_platform.h"
 #include "tal/forwarding_platform.h"
@@ -81,18 +82,21 @@ TEST(Utf8, RoundTripsAndReplacesBrokenSequences) {
 }
 
 TEST(Patterns, WildcardsIgnoreCase) {
-  EXPECT_TRUE(matchesPattern(L"kzPackage.XML", L"KZ*.xml"));
-  EXPECT_TRUE(matchesPattern(L"kz.xml", L"kz*.xml"));
-  EXPECT_FALSE(matchesPattern(L"kz.xml.bak", L"kz*.xml"));
-  EXPECT_TRUE(matchesPattern(L"a.b.c", L"*.c"));
-  EXPECT_TRUE(matchesPattern(L"abc", L"a?c"));
-  EXPECT_FALSE(matchesPattern(L"ac", L"a?c"));
-  EXPECT_TRUE(matchesPattern(L"anything", L"*"));
-  EXPECT_TRUE(matchesPattern(L"noext", L"*.*"));
-  EXPECT_TRUE(matchesPattern(L"kz", L"kz.*"));
-  EXPECT_FALSE(matchesPattern(L"kzx", L"kz.*"));
-  EXPECT_TRUE(matchesPattern(L"aXbXc", L"*x*x*"));
-  EXPECT_FALSE(matchesPattern(L"", L"?"));
+  using Case = std::pair<const wchar_t *, const wchar_t *>;  // a name, a pattern
+  const Case matching[] = {{L"kzPackage.XML", L"KZ*.xml"},
+                           {L"kz.xml", L"kz*.xml"},
+                           {L"a.b.c", L"*.c"},
+                           {L"abc", L"a?c"},
+                           {L"anything", L"*"},
+                           {L"noext", L"*.*"},
+                           {L"kz", L"kz.*"},
+                           {L"aXbXc", L"*x*x*"}};
+  const Case missing[] = {
+      {L"kz.xml.bak", L"kz*.xml"}, {L"ac", L"a?c"}, {L"kzx", L"kz.*"}, {L"", L"?"}};
+  for (const Case &c : matching)
+    EXPECT_TRUE(matchesPattern(c.first, c.second)) << toUtf8(c.first) << " ~ " << toUtf8(c.second);
+  for (const Case &c : missing)
+    EXPECT_FALSE(matchesPattern(c.first, c.second)) << toUtf8(c.first) << " ~ " << toUtf8(c.second);
 }
 
 TEST(Fake, InstallsItselfAndRestoresThePreviousPlatform) {

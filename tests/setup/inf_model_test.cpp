@@ -8,6 +8,7 @@
 #include <string>
 
 #include "../framework/log_files.h"
+#include "case_name.h"
 #include "fake_platform.h"
 #include "fake_setup.h"
 #include "inf.h"
@@ -135,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"at_file_missing", "CopyFiles=@nothere.sys\n[Files]\n", false, false, 0, 0, "",
                  ""},
         FileCase{"delete_by_at", "DelFiles=@taldrv.sys\n[Files]\n", true, false, 1, 0, "", ""}),
-    [](const ::testing::TestParamInfo<FileCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 // A misspelt file list installs no file: the installation fails, and the service that would
 // start a binary that is not there is not registered.
@@ -251,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
         QueueCase{"second_need_media_fails", {14, 14}, 0, 0, 0, {1, 2}, "media requested again"},
         QueueCase{"delayed_needs_restart", {20}, 0, 1, 1, {1}, ""},
         QueueCase{"other_proceeds", {1}, 0, 1, 0, {1}, ""}),
-    [](const ::testing::TestParamInfo<QueueCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST_F(InfModel, SoftwareSettingsGoUnderTheServiceKey) {
   auto inf = Open(

@@ -17,6 +17,7 @@
 #include <optional>
 #include <sstream>
 
+#include "case_name.h"
 #include "fake_platform.h"
 #include "tal/infreader.h"
 #include "tal/platform.h"
@@ -274,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"self_naming_section", kV + "[S]\nCopyFiles=S\nNeeds=S\n", InfError::kNone,
                    "[Version]\n  <Signature> |$Chicago$|\n[S]\n  <CopyFiles> |S|\n"
                    "  <Needs> |S|\n"}),
-    [](const ::testing::TestParamInfo<ReaderCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 // Text without a byte order mark reads in the host's ANSI code page (the corpus checks 1252
 // against the setup library, and the tables match the system's conversion under wine).

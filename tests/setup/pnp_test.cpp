@@ -6,6 +6,7 @@
 #include <string>
 
 #include "basecomp.h"
+#include "case_name.h"
 #include "fake_platform.h"
 #include "fake_setup.h"
 #include "pnpdriver.h"
@@ -223,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
                       InstallCase{"no_update_function", true, 3, false, 0, 0, 3},
                       InstallCase{"update_fails", true, 0, true, 0, 0, 4},
                       InstallCase{"updated", true, 0, false, 0, 0, 0}),
-    [](const ::testing::TestParamInfo<InstallCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 // The PNP installation path of the base component: each result of the driver installation with
 // the text the host gets, and a restart asked for by an update.

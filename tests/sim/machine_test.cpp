@@ -188,23 +188,25 @@ TEST(Machine, AccessRequestsKeepOneLockPerEngineAndAddress) {
 TEST(Machine, LockFaultsSplitTheAnswerFromWhatHappens) {
   sim::Machine m;
   uint8_t r[68];
-  m.faults.lockIgnored = 1;
-  Packet lock = access(1, 0x00010010), unlock = access(2, 0x00010010);
-  m.process(lock.b, 20, r, sizeof r);
-  EXPECT_EQ(rd32(r, 8), 0u);
-  EXPECT_FALSE(m.isLocked(1, 0x10));
-  m.faults.lockReportsError = 1;
-  m.process(lock.b, 20, r, sizeof r);
-  EXPECT_EQ(rd32(r, 8), sim::kErrAccessRefused);
-  EXPECT_TRUE(m.isLocked(1, 0x10));
-  m.faults.unlockIgnored = 1;
-  m.process(unlock.b, 20, r, sizeof r);
-  EXPECT_EQ(rd32(r, 8), 0u);
-  EXPECT_TRUE(m.isLocked(1, 0x10));
-  m.faults.unlockReportsError = 1;
-  m.process(unlock.b, 20, r, sizeof r);
-  EXPECT_EQ(rd32(r, 8), sim::kErrAccessRefused);
-  EXPECT_FALSE(m.isLocked(1, 0x10));
+  // In turn on one device: each fault switched on for one command, the answer and the lock after.
+  const struct {
+    int sim::Faults::*fault;
+    uint16_t action;  // 1 lock, 2 unlock
+    uint32_t answer;
+    bool locked;
+  } steps[] = {
+      {&sim::Faults::lockIgnored, 1, 0u, false},
+      {&sim::Faults::lockReportsError, 1, sim::kErrAccessRefused, true},
+      {&sim::Faults::unlockIgnored, 2, 0u, true},
+      {&sim::Faults::unlockReportsError, 2, sim::kErrAccessRefused, false},
+  };
+  for (const auto &step : steps) {
+    m.faults.*step.fault = 1;
+    Packet command = access(step.action, 0x00010010);
+    m.process(command.b, 20, r, sizeof r);
+    EXPECT_EQ(rd32(r, 8), step.answer) << step.action;
+    EXPECT_EQ(m.isLocked(1, 0x10), step.locked) << step.action;
+  }
 }
 
 TEST(Machine, I2cTransactionsReachTheDeviceWithTagAndLockState) {

@@ -14,15 +14,7 @@ namespace {
 using XmlLimits = XmlFiles;
 
 TEST_F(XmlLimits, ExpansionBeyondTheActivationThresholdIsRefused) {
-  const struct {
-    const char *entity;
-    int copies;
-    bool loads;
-  } rows[] = {
-      {"c", 40, true},   // 400 KB of text: under the threshold
-      {"d", 40, false},  // 4 MB from under 2 KB: refused (the parser's defaults would allow it)
-  };
-  for (const auto &row : rows) {
+  for (const ExpansionCase &row : kExpansionCases) {
     C_XML doc;
     EXPECT_EQ(LoadText(doc, ExpandingXml("Devices", row.entity, row.copies)), row.loads)
         << row.entity;

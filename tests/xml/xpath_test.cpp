@@ -29,19 +29,18 @@ class XPathQueries : public XmlFiles {
   }
 
   // The n attribute of each node the path matches, in order.
-  std::string Ns(const std::string &path) {
-    Pairs pairs;
-    doc.FindAttrText(path, "n", std::back_inserter(pairs));
-    std::string out;
-    for (size_t i = 0; i < pairs.size(); ++i) out += (i == 0 ? "" : ",") + pairs[i].first;
-    return out;
-  }
+  std::string Ns(const std::string &path) { return Found(path, "n"); }
   // The text of each node the path matches, in order.
-  std::string Texts(const std::string &path) {
+  std::string Texts(const std::string &path) { return Found(path, ""); }
+  // What FindAttrText gives for each node the path matches, comma-separated: the attribute's
+  // value, or the node's text when no attribute is named.
+  std::string Found(const std::string &path, const std::string &attribute) {
     Pairs pairs;
-    doc.FindAttrText(path, "", std::back_inserter(pairs));
+    doc.FindAttrText(path, attribute, std::back_inserter(pairs));
     std::string out;
-    for (size_t i = 0; i < pairs.size(); ++i) out += (i == 0 ? "" : ",") + pairs[i].second;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      out += (i == 0 ? "" : ",") + (attribute.empty() ? pairs[i].second : pairs[i].first);
+    }
     return out;
   }
   C_XMLNode *A() { return doc.FirstChild(&doc.Root()); }
