@@ -36,7 +36,7 @@ constexpr int kVltiMaxNameLength = 39;
 constexpr int kBackplanesPerCard = 3;
 constexpr uint32_t kNameChunk = 32;
 
-DiscoveryState &scan() { return engineState().discovery; }
+DiscoveryState &discoveryState() { return engineState().discovery; }
 
 std::string versionText(uint8_t major, uint8_t minor) {
   char text[16];
@@ -64,7 +64,7 @@ uint32_t readAt16(uint8_t segment, uint8_t address, uint16_t offset, uint8_t *ou
 
 void note(const std::string &text) {
   logMessage(LOG_VERBOSE, "discovery: %s\n", text.c_str());
-  scan().notes.push_back(text);
+  discoveryState().notes.push_back(text);
 }
 
 // The card's name from its FRU EEPROM, tried again while the read fails; false when no attempt
@@ -160,10 +160,10 @@ std::string backplaneAttempt(int b, uint8_t segment, bool locked, BackplaneProgr
 
 }  // namespace
 
-const std::vector<std::string> &discoveryNotes() { return scan().notes; }
-bool discoveryIncomplete() { return scan().incomplete; }
+const std::vector<std::string> &discoveryNotes() { return discoveryState().notes; }
+bool discoveryIncomplete() { return discoveryState().incomplete; }
 
-void resetDiscovery() { scan() = DiscoveryState{}; }
+void resetDiscovery() { discoveryState() = DiscoveryState{}; }
 
 void scanDeviceCorrelation() {
   resetDiscovery();
@@ -211,10 +211,10 @@ void scanDeviceCorrelation() {
     }
     logMessage(LOG_VERBOSE, "Segment = %x \n", segment);
     logMessage(LOG_VERBOSE, "Scanning %d...\n", segment);
-    if (scan().segmentsScanned.test(segment) || segmentExists(segment)) {
+    if (discoveryState().segmentsScanned.test(segment) || segmentExists(segment)) {
       logMessage(LOG_VERBOSE, "VeltoE Segment %x already exists\n", segment);
     } else {
-      scan().segmentsScanned.set(segment);
+      discoveryState().segmentsScanned.set(segment);
       discoverVlteSegment(segment);
     }
   }
@@ -231,7 +231,7 @@ void discoverVlteSegment(uint8_t segment) {
                   "were not checked",
                   segment);
     note(text);
-    scan().incomplete = true;
+    discoveryState().incomplete = true;
     return;
   }
   logMessage(LOG_VERBOSE, "discover vlte: %d:%s\n", segment, name.c_str());
@@ -239,7 +239,7 @@ void discoverVlteSegment(uint8_t segment) {
 
   // Cards are numbered in the order they are found, whatever became of the devices before them (a
   // card may be listed with fewer than three backplanes, or left out of the list).
-  const int idx = scan().cardsFound++;
+  const int idx = discoveryState().cardsFound++;
   VlteObj *card = new VlteObj();
   card->setSegmentIdx(segment);
   card->setIdx(idx);
@@ -271,7 +271,7 @@ void discoverVlteSegment(uint8_t segment) {
                     "be told (%s failed); it was not checked",
                     idx + 1, segment, b, read.failed.c_str());
       note(text);
-      scan().incomplete = true;
+      discoveryState().incomplete = true;
       continue;
     }
     if (read.presence != BackplaneRead::Present) continue;
@@ -289,7 +289,8 @@ void discoverVlteSegment(uint8_t segment) {
                     "be read (%s); it was not checked",
                     b + 1, idx + 1, segment, b, read.nameFailed.c_str());
       note(text);
-      scan().incomplete = true;  // left out by the key-file check: its version is not known either
+      discoveryState().incomplete =
+          true;  // left out by the key-file check: its version is not known either
     }
     if (read.version == kVersionUnknown) {
       backplane->setVersionUnknown(read.versionFailed);

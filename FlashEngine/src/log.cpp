@@ -24,7 +24,7 @@ const char kEngineLogFolder[] = "\\talsystem\\log\\";
 
 namespace {
 
-LogState &state() { return engineState().log; }
+LogState &logState() { return engineState().log; }
 
 // The whole formatted message. Text of any length is kept: a message is never cut short.
 std::string formatMessage(const char *format, va_list args) {
@@ -74,7 +74,7 @@ std::wstring toWide(const std::string &text) {
 void toComponentLog(LogTarget target, int line, const std::string &text) {
   std::wstring wide = toWide(text);
   // The text is an argument, never the format: a '%' in it reaches the log unchanged.
-  state().componentLog->Write(target, LS_NONE, L"log.cpp", line, L"%ls", wide.c_str());
+  logState().componentLog->Write(target, LS_NONE, L"log.cpp", line, L"%ls", wide.c_str());
 }
 
 void openFailureNotice(bool &shown, const char *path, int error) {
@@ -86,9 +86,9 @@ void openFailureNotice(bool &shown, const char *path, int error) {
 
 // Whether the engine log's folder may be written in: it is not made here, and one an ordinary user
 // made, owns or replaced with a link receives nothing. A folder found trustworthy stays so (no
-// ordinary user can replace it), so each folder is checked once.
+// ordinary user can replace it), so each folder is checked once an engine state.
 bool engineLogFolderTrusted() {
-  std::string &trusted = state().trustedFolder;
+  std::string &trusted = logState().trustedFolder;
   const std::string folder = tal::os::sys().nativePath(std::string(kEngineLogFolder));
   if (folder == trusted) return true;
   const std::wstring wide(kEngineLogFolder, kEngineLogFolder + std::strlen(kEngineLogFolder));
@@ -99,7 +99,7 @@ bool engineLogFolderTrusted() {
 
 void toEngineLogFile(uint32_t flags, const std::string &text) {
   if (!engineLogFolderTrusted()) {
-    openFailureNotice(state().engineLogNoticeShown, kEngineLogPath, EACCES);
+    openFailureNotice(logState().engineLogNoticeShown, kEngineLogPath, EACCES);
     return;
   }
   // Binary append: the message's bytes as they are. Messages carry their own line ends ("\n" or
@@ -107,7 +107,7 @@ void toEngineLogFile(uint32_t flags, const std::string &text) {
   // place is not written through.
   FILE *f = tal::os::sys().openStream(kEngineLogPath, "ab");
   if (!f) {
-    openFailureNotice(state().engineLogNoticeShown, kEngineLogPath, errno);
+    openFailureNotice(logState().engineLogNoticeShown, kEngineLogPath, errno);
     return;
   }
   if (!(flags & LOG_NOTIME)) {
@@ -124,9 +124,9 @@ void toEngineLogFile(uint32_t flags, const std::string &text) {
 }
 
 void toReportFile(const std::string &text) {
-  FILE *f = tal::os::sys().openStream(state().reportFile, "a+");
+  FILE *f = tal::os::sys().openStream(logState().reportFile, "a+");
   if (!f) {
-    openFailureNotice(state().reportNoticeShown, state().reportFile, errno);
+    openFailureNotice(logState().reportNoticeShown, logState().reportFile, errno);
     return;
   }
   std::fwrite(text.data(), 1, text.size(), f);
@@ -136,10 +136,10 @@ void toReportFile(const std::string &text) {
 }  // namespace
 
 void logMessage(uint32_t flags, const char *format, ...) {
-  const bool cmpVerbose = (flags & (LOG_CMP_VERBOSE | LOG_ALL)) && state().componentLog;
-  const bool cmpMain = (flags & (LOG_CMP | LOG_ALL)) && state().componentLog;
+  const bool cmpVerbose = (flags & (LOG_CMP_VERBOSE | LOG_ALL)) && logState().componentLog;
+  const bool cmpMain = (flags & (LOG_CMP | LOG_ALL)) && logState().componentLog;
   const bool engineFile = (flags & (LOG_VERBOSE | LOG_ALL)) != 0;
-  const bool level1 = (flags & LOG_LEVEL1) && state().level == 1;
+  const bool level1 = (flags & LOG_LEVEL1) && logState().level == 1;
   const bool report = (flags & LOG_REPORT) != 0;
   // Nothing to write: return before formatting (the I2C traces call this on every transaction).
   if (!(cmpVerbose || cmpMain || engineFile || level1 || report) || !format) return;
@@ -160,34 +160,35 @@ const char *timeStamp() {
   tal::os::Platform &os = tal::os::sys();
   std::tm local;
   if (!os.calendarTime(os.wallClockSeconds(), true, local) ||
-      std::strftime(state().timeStamp, sizeof state().timeStamp, "%d %b %Y - %X", &local) == 0) {
-    state().timeStamp[0] = '\0';
+      std::strftime(logState().timeStamp, sizeof logState().timeStamp, "%d %b %Y - %X", &local) ==
+          0) {
+    logState().timeStamp[0] = '\0';
   }
-  return state().timeStamp;
+  return logState().timeStamp;
 }
 
-void setLogLevel(int level) { state().level = level; }
-int getLogLevel() { return state().level; }
+void setLogLevel(int level) { logState().level = level; }
+int getLogLevel() { return logState().level; }
 
 void setReportFile(const char *path) {
   // A name that does not fit is refused whole (the setting becomes empty, so the report is not
   // written): a shortened name would send the report to another file.
   if (!path || std::strlen(path) > LogState::kReportPathMax) {
-    state().reportFile[0] = '\0';
+    logState().reportFile[0] = '\0';
     return;
   }
-  std::memcpy(state().reportFile, path, std::strlen(path) + 1);
+  std::memcpy(logState().reportFile, path, std::strlen(path) + 1);
 }
 
-std::string getReportFile() { return state().reportFile; }
+std::string getReportFile() { return logState().reportFile; }
 
 bool writeReportFile(const std::string &text, std::string *error) {
   // Text mode, as the report's lines were always written; "w" replaces an earlier report whole.
   errno = 0;
-  FILE *f = tal::os::sys().openStream(state().reportFile, "w");
+  FILE *f = tal::os::sys().openStream(logState().reportFile, "w");
   if (!f) {
     const int openErrno = errno ? errno : EIO;
-    openFailureNotice(state().reportNoticeShown, state().reportFile, openErrno);
+    openFailureNotice(logState().reportNoticeShown, logState().reportFile, openErrno);
     if (error) *error = std::strerror(openErrno);
     return false;
   }
@@ -199,5 +200,5 @@ bool writeReportFile(const std::string &text, std::string *error) {
   return false;
 }
 
-void setEngineLog(CCmpLog *log) { state().componentLog = log; }
-CCmpLog *getEngineLog() { return state().componentLog; }
+void setEngineLog(CCmpLog *log) { logState().componentLog = log; }
+CCmpLog *getEngineLog() { return logState().componentLog; }

@@ -278,6 +278,7 @@ uint32_t ReplayChannel::call(tal::os::ChannelCall &c) {
     return 0;
   }
   static const char *const kCalls[] = {"initialize", "create", "send", "recv", "close"};
+  if (c.function < tal::os::kInitialize || c.function > tal::os::kClose) return missing(c);
   const char *name = kCalls[c.function];
   std::vector<uint8_t> request;
   const std::vector<uint8_t> *compared = nullptr;

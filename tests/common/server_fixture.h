@@ -121,7 +121,8 @@ class ServerTest : public ::testing::Test {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
-  // How many lines of the log are this message: its stamp, then the text.
+  // How many lines of the log are this message: its stamp, then the text. Only a message's first
+  // line carries a stamp: a continuation line or an unstamped dump never counts (search log()).
   int loggedCount(const std::string &message) const {
     int n = 0;
     for (const std::string &l : logLines()) n += l == testlog::kStamp + message;

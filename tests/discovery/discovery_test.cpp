@@ -88,7 +88,7 @@ TEST_F(DiscoveryTest, AfterAResetTheNextRunIsTheFirstAgain) {
   EXPECT_FALSE(getForceFlag());
   EXPECT_EQ(getLogLevel(), 0);
   EXPECT_TRUE(deviceList().empty());
-  SetUp();
+  SetUp();  // the fixture's own start again (it resets the engine, opens the channel, the package)
   EXPECT_EQ(run(), first);
 }
 

@@ -261,7 +261,7 @@ TEST_F(MoveVerboseLogTest, ToTheSamePlaceChangesNothing) {
 TEST_F(MoveVerboseLogTest, ToAFreeNameRenamesTheFile) {
   CCmpLog log(L"own.log");
   std::wstring moved = Folder() + L"moved\\";
-  MoveBetween(log, L"before\r\n", L"new.log", moved, L"after\r\n");
+  ASSERT_NO_FATAL_FAILURE(MoveBetween(log, L"before\r\n", L"new.log", moved, L"after\r\n"));
   EXPECT_EQ(std::wstring(log.GetVerboseName()), L"new.log");
   EXPECT_EQ(std::wstring(log.GetVerboseFolder()), moved);
   EXPECT_FALSE(test::Exists(LogFile("own.log")));
@@ -273,7 +273,7 @@ TEST_F(MoveVerboseLogTest, AMoveThatCannotRenameKeepsWritingTheOldFile) {
   ScratchDir::write(LogFile("blocker"), "not a folder");
   CCmpLog log(L"own.log");
   std::wstring unreachable = Folder() + L"blocker\\sub\\";
-  MoveBetween(log, L"before\r\n", L"new.log", unreachable, L"after\r\n");
+  ASSERT_NO_FATAL_FAILURE(MoveBetween(log, L"before\r\n", L"new.log", unreachable, L"after\r\n"));
   // The entry still names the old file, and the file it names has every message.
   EXPECT_EQ(std::wstring(log.GetVerboseName()), L"own.log");
   EXPECT_EQ(ScratchDir::read(LogFile("own.log")), "before\r\nafter\r\n");
@@ -293,7 +293,7 @@ TEST_F(MoveVerboseLogTest, AMoveThatCannotRenameKeepsWritingTheOldFile) {
 TEST_F(MoveVerboseLogTest, OntoAnExistingFileAppendsAndDeletesTheOld) {
   ScratchDir::write(LogFile("host.log"), "host text\r\n");
   CCmpLog log(L"own.log");
-  MoveBetween(log, L"own text\r\n", L"host.log", Folder(), L"later\r\n");
+  ASSERT_NO_FATAL_FAILURE(MoveBetween(log, L"own text\r\n", L"host.log", Folder(), L"later\r\n"));
   EXPECT_EQ(ScratchDir::read(LogFile("host.log")), "host text\r\nown text\r\nlater\r\n");
   EXPECT_FALSE(test::Exists(LogFile("own.log")));
   // The entry keeps its old name and folder in this case.

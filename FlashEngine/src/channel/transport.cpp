@@ -27,7 +27,7 @@ constexpr uint32_t kStatusUnwritten = 0xFFFFFFFFu;
 
 tal::os::ChannelLibrary &library() { return tal::os::sys().channelLibrary(); }
 // The open channel's handle (null while none is open).
-void *&channel() { return engineState().channel.handle; }
+void *&channelHandle() { return engineState().channel.handle; }
 
 // The library's text for a status; a library that answers with no text is logged as "".
 const char *statusText(uint32_t status) {
@@ -111,16 +111,16 @@ uint32_t createChannel() {
              "TalCiCreate() success.\n  %u send packets, packet size = %u\n  %u recv packets, "
              "packet size = %u\n",
              kPacketCount, kPacketSize, kPacketCount, kPacketSize);
-  channel() = handle;
+  channelHandle() = handle;
   return 0;
 }
 
 void closeChannel() {
-  if (channel() == nullptr) return;
-  const uint32_t status = library().close(channel());
+  if (channelHandle() == nullptr) return;
+  const uint32_t status = library().close(channelHandle());
   logCapture(false);
   // The handle is spent either way: no exchange or second close goes to it.
-  channel() = nullptr;
+  channelHandle() = nullptr;
   if (status != 0) {
     logMessage(LOG_VERBOSE, "channel interface close failed: %d\n", static_cast<int>(status));
   } else {
@@ -136,7 +136,7 @@ uint32_t sendPacket(void *request) {
   uint32_t status = 0;
   for (uint32_t attemptsLeft = kSendAttempts; attemptsLeft > 0; --attemptsLeft) {
     status = kStatusUnwritten;
-    library().send(channel(), request, length, &status, 0);
+    library().send(channelHandle(), request, length, &status, 0);
     if (status != CHANNEL_SEND_AGAIN) break;
     logMessage(LOG_VERBOSE, "%s, Re-try Send %d \n", statusText(CHANNEL_SEND_AGAIN),
                static_cast<int>(attemptsLeft));
@@ -164,7 +164,7 @@ uint32_t exchangePacket(void *request, void *response, uint32_t capacity) {
 
     uint32_t wait = kReceiveWait;
     status = kStatusUnwritten;
-    uint32_t received = library().recv(channel(), response, capacity, &status, &wait);
+    uint32_t received = library().recv(channelHandle(), response, capacity, &status, &wait);
     // A library that claims more than the buffer holds is believed only up to the buffer.
     if (received > capacity) received = capacity;
 
