@@ -58,15 +58,7 @@ class Parser {
       : end_(end), start_(begin), sections_(sections) {}
 
   InfError run(const wchar_t *pos, unsigned &lineNo) {
-    // Each state's handler, in the order of State.
-    using Handler = const wchar_t *(Parser::*)(const wchar_t *);
-    static constexpr Handler kHandlers[] = {
-        &Parser::lineStart, &Parser::sectionName, &Parser::key,     &Parser::value,
-        &Parser::backslash, &Parser::quotes,      &Parser::leading, &Parser::trailing,
-        &Parser::comment,   &Parser::stray,
-    };
-    static_assert(sizeof kHandlers / sizeof kHandlers[0] == kStray + 1, "one handler a state");
-    while (pos && error_ == InfError::kNone) pos = (this->*kHandlers[state_])(pos);
+    while (pos && error_ == InfError::kNone) pos = step(pos);
     lineNo = line_;
     return error_;
   }
@@ -75,6 +67,33 @@ class Parser {
   unsigned strayLine() const { return strayLine_; }
 
  private:
+  // The current state's handler.
+  const wchar_t *step(const wchar_t *pos) {
+    switch (state_) {
+      case kLineStart:
+        return lineStart(pos);
+      case kSectionName:
+        return sectionName(pos);
+      case kKey:
+        return key(pos);
+      case kValue:
+        return value(pos);
+      case kBackslash:
+        return backslash(pos);
+      case kQuotes:
+        return quotes(pos);
+      case kLeading:
+        return leading(pos);
+      case kTrailing:
+        return trailing(pos);
+      case kComment:
+        return comment(pos);
+      case kStray:
+        return stray(pos);
+    }
+    return nullptr;
+  }
+
   bool atEof(const wchar_t *p) const { return p >= end_ || *p == kCtrlZ; }
   bool atEol(const wchar_t *p) const { return atEof(p) || *p == L'\n'; }
 
