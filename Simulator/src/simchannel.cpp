@@ -18,65 +18,44 @@ uint16_t u16(const uint8_t *p, size_t off) {
 
 SimChannel::SimChannel(Machine &machine) : machine_(machine) {}
 
-uint32_t SimChannel::call(tal::os::ChannelCall &c) {
-  switch (c.function) {
-    case tal::os::kInitialize:
-      ++initializeCalls;
-      initializeArg = c.initialize.arg;
-      initializeAtMs = tal::os::sys().monotonicMs();
-      if (machine_.faults.initializeStatus != 0) return machine_.faults.initializeStatus;
-      initialized_ = true;
-      return 0;
-    case tal::os::kCreate:
-      return openChannel(c.create);
-    case tal::os::kSend:
-      return queueRequest(c.send);
-    case tal::os::kRecv:
-      return deliverResponse(c.recv);
-    case tal::os::kClose:
-      ++closeCalls;
-      if (!open_ || c.close.handle != this) return kStatusBadHandle;
-      open_ = false;
-      head_ = count_ = 0;
-      return 0;
-    case tal::os::kStatusMessage:
-      c.statusMessage.text =
-          machine_.faults.nullStatusText ? nullptr : statusText(c.statusMessage.status);
-      return 0;
-    case tal::os::kChannelCount:
-      break;
-  }
-  return missing(c);
-}
-
-uint32_t SimChannel::openChannel(const tal::os::ChannelCall::Create &a) {
-  ++createCalls;
-  lastCreate = {a.arg, a.sendCount, a.sendSize, a.recvCount, a.recvSize, a.flags, a.reserved};
-  if (!initialized_) return kStatusNotInitialized;
-  if (a.handle == nullptr || a.sendCount == 0 || a.recvCount == 0 || a.sendSize < 8 ||
-      a.sendSize > kMaxPacket || a.recvSize < 8 || a.recvSize > kMaxPacket) {
-    return kStatusBadParameter;
-  }
-  if (machine_.faults.createStatus != 0) return machine_.faults.createStatus;
-  limit_ = std::min<int>(static_cast<int>(a.recvCount), kQueueSlots);
-  head_ = count_ = 0;
-  open_ = true;
-  *a.handle = this;
+uint32_t SimChannel::initialize(uintptr_t arg) {
+  ++initializeCalls;
+  initializeArg = arg;
+  initializeAtMs = tal::os::sys().monotonicMs();
+  if (machine_.faults.initializeStatus != 0) return machine_.faults.initializeStatus;
+  initialized_ = true;
   return 0;
 }
 
-uint32_t SimChannel::queueRequest(const tal::os::ChannelCall::Send &a) {
+uint32_t SimChannel::create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
+                            uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) {
+  ++createCalls;
+  lastCreate = {arg, sendCount, sendSize, recvCount, recvSize, flags, reserved};
+  if (!initialized_) return kStatusNotInitialized;
+  if (handle == nullptr || sendCount == 0 || recvCount == 0 || sendSize < 8 ||
+      sendSize > kMaxPacket || recvSize < 8 || recvSize > kMaxPacket) {
+    return kStatusBadParameter;
+  }
+  if (machine_.faults.createStatus != 0) return machine_.faults.createStatus;
+  limit_ = std::min<int>(static_cast<int>(recvCount), kQueueSlots);
+  head_ = count_ = 0;
+  open_ = true;
+  *handle = this;
+  return 0;
+}
+
+uint32_t SimChannel::send(void *handle, void *packet, uint32_t length, uint32_t *status,
+                          uintptr_t) {
   ++sendCalls;
-  if (a.status == nullptr) return kStatusBadParameter;
-  uint32_t &st = *a.status;
-  if (!open_ || a.handle != this) return st = kStatusBadHandle;
-  const uint32_t length = a.length;
-  if (a.packet == nullptr || length < 8 || length > kMaxPacket) return st = kStatusBadParameter;
+  if (status == nullptr) return kStatusBadParameter;
+  uint32_t &st = *status;
+  if (!open_ || handle != this) return st = kStatusBadHandle;
+  if (packet == nullptr || length < 8 || length > kMaxPacket) return st = kStatusBadParameter;
   Faults &f = machine_.faults;
   if (consume(f.sendBusy)) return st = 20;
   if (consume(f.sendErrors)) return st = f.sendErrorStatus;
 
-  uint8_t *bytes = static_cast<uint8_t *>(a.packet);
+  uint8_t *bytes = static_cast<uint8_t *>(packet);
   put16(bytes, 2, nextSeq);
   nextSeq = static_cast<uint16_t>(nextSeq + 1);
   lastSent.assign(bytes, bytes + length);
@@ -92,17 +71,17 @@ uint32_t SimChannel::queueRequest(const tal::os::ChannelCall::Send &a) {
   return st = 0;
 }
 
-uint32_t SimChannel::deliverResponse(const tal::os::ChannelCall::Recv &a) {
+uint32_t SimChannel::recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
+                          uint32_t *wait) {
   ++recvCalls;
-  lastWait = a.wait ? *a.wait : 0;
-  if (a.status == nullptr) return 0;
-  uint32_t &st = *a.status;
-  if (!open_ || a.handle != this) {
+  lastWait = wait ? *wait : 0;
+  if (status == nullptr) return 0;
+  uint32_t &st = *status;
+  if (!open_ || handle != this) {
     st = kStatusBadHandle;
     return 0;
   }
-  const uint32_t capacity = a.capacity;
-  if (a.buffer == nullptr) {
+  if (buffer == nullptr) {
     st = kStatusBadParameter;
     return 0;
   }
@@ -136,13 +115,22 @@ uint32_t SimChannel::deliverResponse(const tal::os::ChannelCall::Recv &a) {
   if (machine_.latencyMs > 0) tal::os::sys().sleepMs(machine_.latencyMs);
 
   const uint32_t copied = std::min(work_.length, capacity);
-  std::memcpy(a.buffer, work_.bytes, copied);
+  std::memcpy(buffer, work_.bytes, copied);
   st = 0;
   if (consume(f.overReport)) return capacity + 16;
   return copied;
 }
 
-const char *SimChannel::statusText(uint32_t status) {
+uint32_t SimChannel::close(void *handle) {
+  ++closeCalls;
+  if (!open_ || handle != this) return kStatusBadHandle;
+  open_ = false;
+  head_ = count_ = 0;
+  return 0;
+}
+
+const char *SimChannel::statusMessage(uint32_t status) {
+  if (machine_.faults.nullStatusText) return nullptr;
   switch (status) {
     case 0:
       return "Success";

@@ -1,8 +1,9 @@
 // A channel library that answers its six calls in one place. Each call reaches call() as a
 // ChannelCall naming the function and holding its arguments, so what a library does alike for
 // every call is written once: the lazy binding (look the function up, call it), the capture
-// recorder (pass the call on, write it down), the replay (find the recorded call), the simulated
-// channel, the library of a test that chose none (fail every call).
+// recorder (pass the call on, write it down), the replay (find the recorded call), the library of
+// a test that chose none (fail every call). The simulated channel, whose six calls each do
+// something of their own, implements ChannelLibrary directly.
 #pragma once
 
 #include <cstdint>

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "sim/machine.h"
-#include "tal/channel_call.h"
 #include "tal/platform.h"
 
 namespace sim {
@@ -27,12 +26,22 @@ enum LibraryStatus : uint32_t {
   kStatusIoError = 23,
 };
 
-class SimChannel : public tal::os::ChannelCallLibrary {
+class SimChannel : public tal::os::ChannelLibrary {
  public:
   static constexpr uint32_t kMaxPacket = 4096;
   static constexpr int kQueueSlots = 4;
 
   explicit SimChannel(Machine &machine);
+
+  uint32_t initialize(uintptr_t arg) override;
+  uint32_t create(uintptr_t arg, void **handle, uint32_t sendCount, uint32_t sendSize,
+                  uint32_t recvCount, uint32_t recvSize, uint32_t flags, void *reserved) override;
+  uint32_t send(void *handle, void *packet, uint32_t length, uint32_t *status,
+                uintptr_t reserved) override;
+  uint32_t recv(void *handle, void *buffer, uint32_t capacity, uint32_t *status,
+                uint32_t *wait) override;
+  uint32_t close(void *handle) override;
+  const char *statusMessage(uint32_t status) override;
 
   Machine &machine() { return machine_; }
   bool isOpen() const { return open_; }
@@ -56,13 +65,6 @@ class SimChannel : public tal::os::ChannelCallLibrary {
   std::function<void(uint8_t *bytes, uint32_t &length)> tamper;
 
  private:
-  uint32_t call(tal::os::ChannelCall &c) override;
-  uint32_t openChannel(const tal::os::ChannelCall::Create &a);
-  uint32_t queueRequest(const tal::os::ChannelCall::Send &a);
-  uint32_t deliverResponse(const tal::os::ChannelCall::Recv &a);
-  // The library's text for a status.
-  static const char *statusText(uint32_t status);
-
   struct Slot {
     uint8_t bytes[kMaxPacket];
     uint32_t length;
